@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The buffered text channel to standard output and the progress anchor behind the in-place
+// progress line. It knows nothing of archives: callers hand it finished text and numbers.
+namespace console {
+
+inline constexpr std::string_view LineEnd = "\r\n";
+
+struct Console {
+    platform::FileHandle Out = platform::InvalidFile;
+    // On a console every flush and line end shows the text at once; into a file or a pipe the text
+    // leaves only as the buffer fills and at the end of the run.
+    bool IsConsole = false;
+    std::size_t Capacity = 128;
+    std::string Buffer;
+    platform::CursorAnchor ProgressAnchor;
+    char LastWritten = '\n';
+
+    // Progress items can come far faster than a console can draw them. An item that starts within
+    // RedrawInterval of the last drawn one is kept back, and dropped when the next item replaces it
+    // unseen; what is on screen at the end, and every byte of redirected output, stay the same.
+    std::chrono::steady_clock::duration RedrawInterval = std::chrono::milliseconds(40);
+    std::chrono::steady_clock::time_point LastDrawn = std::chrono::steady_clock::time_point::min();
+    bool InItem = false;
+    bool ItemShown = false;
+    std::uint64_t ColumnsSinceAnchor = 0;
+};
+
+// The channel to the process's standard output.
+Console OpenStandardOutput();
+
+void Write(Console& console, std::string_view text);
+void WriteNumber(Console& console, std::int64_t number);
+void WriteChar(Console& console, char character);
+// Appends the line end and flushes; on its own it makes an empty line.
+void WriteLine(Console& console, std::string_view text = {});
+void Flush(Console& console);
+// Whether text has been written since the last line end.
+bool LineOpen(const Console& console);
+// Passes every buffered byte out, whatever the output is; for the end of the run.
+void WriteOutEverything(Console& console);
+
+void CaptureAnchor(Console& console);
+void ReturnToAnchor(Console& console);
+
+} // namespace console

@@ -1,0 +1,144 @@
+#include "csc/reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace csc {
+namespace {
+
+// A jump to a located record fetches a small piece; reading on from where the last piece ended
+// fetches a large one, since sequential reading will want the bytes that follow.
+constexpr std::size_t JumpFetch = 4 * 1024;
+constexpr std::size_t SequentialFetch = 64 * 1024;
+
+std::size_t FetchFromSource(Archive& archive, std::uint64_t offset, std::uint8_t* destination,
+                            std::size_t count) {
+    if (archive.Memory != nullptr) {
+        std::memcpy(destination, archive.Memory + offset, count);
+        return count;
+    }
+    archive.SystemReads++;
+    if (!platform::SetPosition(archive.Handle, offset)) {
+        return 0;
+    }
+    return platform::Read(archive.Handle, destination, count);
+}
+
+// Copies up to count bytes from the position on and moves the position behind them.
+std::size_t Fetch(Archive& archive, std::uint8_t* destination, std::size_t count) {
+    std::size_t wanted = Deliverable(archive, count);
+    if (wanted == 0) {
+        return 0;
+    }
+    std::uint64_t windowEnd = archive.WindowStart + archive.Window.size();
+    bool inWindow = archive.Position >= archive.WindowStart && archive.Position + wanted <= windowEnd;
+    if (archive.Memory == nullptr && !inWindow && wanted < SequentialFetch) {
+        std::size_t piece = archive.Position == windowEnd ? SequentialFetch : JumpFetch;
+        piece = static_cast<std::size_t>(
+            std::min<std::uint64_t>(std::max(piece, wanted), archive.Size - archive.Position));
+        archive.Window.resize(piece);
+        archive.WindowStart = archive.Position;
+        archive.Window.resize(FetchFromSource(archive, archive.Position, archive.Window.data(), piece));
+        inWindow = archive.Position + wanted <= archive.WindowStart + archive.Window.size();
+        if (!inWindow) {
+            wanted = archive.Window.size(); // the file delivered less than its size promised
+        }
+        inWindow = true;
+    }
+    std::size_t delivered;
+    if (inWindow) {
+        std::memcpy(destination, archive.Window.data() + (archive.Position - archive.WindowStart),
+                    wanted);
+        delivered = wanted;
+    } else {
+        delivered = FetchFromSource(archive, archive.Position, destination, wanted);
+    }
+    archive.Position += delivered;
+    return delivered;
+}
+
+} // namespace
+
+Archive OpenArchive(const std::string& fileName) {
+    Archive archive;
+    archive.Handle = platform::OpenForReading(fileName);
+    if (archive.Handle != platform::InvalidFile) {
+        archive.Size = platform::FileSize(archive.Handle);
+    }
+    return archive;
+}
+
+Archive MemoryArchive(const std::uint8_t* bytes, std::size_t size) {
+    Archive archive;
+    archive.Memory = bytes;
+    archive.Size = bytes == nullptr ? 0 : size;
+    return archive;
+}
+
+bool IsOpen(const Archive& archive) {
+    return archive.Handle != platform::InvalidFile || archive.Memory != nullptr;
+}
+
+void CloseArchive(Archive& archive) {
+    platform::Close(archive.Handle);
+    archive = Archive{};
+}
+
+void Position(Archive& archive, std::uint64_t offset) { archive.Position = offset; }
+
+std::uint64_t Remaining(const Archive& archive) {
+    return archive.Position < archive.Size ? archive.Size - archive.Position : 0;
+}
+
+void ReadBlock(Archive& archive, void* destination, std::size_t count) {
+    auto* bytes = static_cast<std::uint8_t*>(destination);
+    std::size_t delivered = Fetch(archive, bytes, count);
+    if (delivered < count) {
+        std::memset(bytes + delivered, 0, count - delivered);
+        archive.ShortReads++;
+    }
+}
+
+std::uint8_t ReadU8(Archive& archive) {
+    std::uint8_t value;
+    ReadBlock(archive, &value, 1);
+    return value;
+}
+
+std::uint16_t ReadU16(Archive& archive) {
+    std::uint8_t bytes[2];
+    ReadBlock(archive, bytes, 2);
+    return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
+std::uint32_t ReadU32(Archive& archive) {
+    std::uint8_t bytes[4];
+    ReadBlock(archive, bytes, 4);
+    return LittleEndianU32(bytes);
+}
+
+void ReadCscString(Archive& archive, std::string& destination) {
+    std::uint32_t length = ReadU32(archive);
+    destination.resize(Deliverable(archive, length));
+    std::size_t delivered =
+        Fetch(archive, reinterpret_cast<std::uint8_t*>(destination.data()), destination.size());
+    destination.resize(delivered);
+    if (delivered < length) {
+        archive.ShortReads++;
+    }
+}
+
+std::size_t Deliverable(const Archive& archive, std::uint64_t count) {
+    return static_cast<std::size_t>(std::min(count, Remaining(archive)));
+}
+
+std::size_t ReadAvailable(Archive& archive, void* destination, std::uint64_t count) {
+    std::size_t delivered =
+        Fetch(archive, static_cast<std::uint8_t*>(destination), Deliverable(archive, count));
+    if (delivered < count) {
+        archive.ShortReads++;
+    }
+    return delivered;
+}
+
+} // namespace csc

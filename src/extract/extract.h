@@ -1,0 +1,33 @@
+#pragma once
+
+#include "csc/reader.h"
+#include "csc/records.h"
+#include "extract/paths.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace extract {
+
+inline constexpr std::size_t ArchiveSlots = 8;
+
+// What extraction needs of the run, and what it has to tell at the end of it.
+struct Extraction {
+    std::array<csc::Archive, ArchiveSlots>& Archives;
+    const std::array<std::string_view, ArchiveSlots>& FolderNames;
+    bool RawExtract = false;
+    FolderMemory Folders;
+
+    std::uint64_t UnwrittenFiles = 0; // output files not created or not written in full
+    std::string FirstUnwritten;
+};
+
+// Copies every present file of record out of its archive into the output tree, below the folder
+// of its archive and basePath. number prefixes the file names in the RAW mode. Entries that are
+// absent or lie in an archive that is not open are skipped without leaving anything behind.
+void ExtractSoundInfo(Extraction& extraction, const csc::TSM_SoundInfo& record,
+                      const std::string& basePath, std::int32_t number);
+
+} // namespace extract

@@ -1,0 +1,48 @@
+#include "run/options.h"
+
+namespace run {
+namespace {
+
+bool SeparatesArguments(char character) {
+    return static_cast<unsigned char>(character) <= ' ';
+}
+
+// Takes one argument from position on, moving position behind it; nothing when only separators
+// remain.
+std::optional<std::string> NextArgument(std::string_view line, std::size_t& position) {
+    while (position < line.size() && SeparatesArguments(line[position])) {
+        ++position;
+    }
+    if (position >= line.size()) {
+        return std::nullopt;
+    }
+    std::string argument;
+    bool quoted = false;
+    for (; position < line.size(); ++position) {
+        char character = line[position];
+        if (character == '"') {
+            quoted = !quoted;
+        } else if (!quoted && SeparatesArguments(character)) {
+            break;
+        } else {
+            argument += character;
+        }
+    }
+    return argument;
+}
+
+} // namespace
+
+bool IsRawExtract(const std::optional<std::string>& firstArgument) {
+    return firstArgument.has_value() && *firstArgument == RawExtractOption;
+}
+
+std::optional<std::string> FirstArgument(std::string_view commandLine) {
+    std::size_t position = 0;
+    if (!NextArgument(commandLine, position)) {
+        return std::nullopt;
+    }
+    return NextArgument(commandLine, position);
+}
+
+} // namespace run

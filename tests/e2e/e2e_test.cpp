@@ -1,0 +1,324 @@
+#include "archive_builder.h"
+#include "expected.h"
+#include "sample_set.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+using builder::Location;
+using builder::TagRef;
+using testing_support::RunTool;
+using testing_support::TempFolder;
+using Tree = std::map<std::string, std::string>;
+
+namespace {
+
+// An archive set written into a fresh folder.
+struct Scene {
+    TempFolder folder;
+    builder::ArchiveSet set;
+
+    explicit Scene(builder::ArchiveSet archives) : set(std::move(archives)) {
+        builder::WriteArchiveSet(set, folder.Path());
+    }
+    testing_support::ToolRun Run(std::vector<std::string> arguments = {}) {
+        testing_support::ToolRun run = RunTool(folder.Path(), arguments);
+        EXPECT_EQ(run.Errors, "") << "nothing is ever written to standard error";
+        return run;
+    }
+    Tree Written() { return testing_support::Tree(folder.Path()); }
+};
+
+builder::StoredFile File(std::string name, std::uint32_t slot, std::string content, bool wav = false) {
+    builder::StoredFile file;
+    file.Name = std::move(name);
+    file.Slot = slot;
+    file.Content = std::move(content);
+    file.Wav = wav;
+    return file;
+}
+
+builder::Bytes EmptyIndex() { return builder::Bytes("0123456789abc\0\0\0\0\0", 18); }
+
+// The bytes the sample stores for a file, found through the tree the sample itself describes.
+std::string Tone(const Tree& tree, const std::string& path) { return tree.at(path); }
+
+} // namespace
+
+TEST(StartUp, ReportsEachArchiveAndGoesOnWithoutTheOptionalOnes) {
+    builder::ArchiveSet set;
+    for (std::size_t slot = 0; slot < 5; ++slot) {
+        set.Archives[slot] = "data";
+    }
+    set.Archives[2] = EmptyIndex();
+    Scene scene(set);
+    auto run = scene.Run();
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery({true, true, true, true, true, false}) +
+                              expected::Tables + expected::NormalPhases({}, {}));
+    EXPECT_EQ(scene.Written(), Tree{}) << "empty tables make no folder";
+
+    auto raw = scene.Run({"-RAWExtract"});
+    EXPECT_EQ(raw.ExitCode, 0);
+    EXPECT_EQ(raw.Output, expected::Banner + expected::Discovery({true, true, true, true, true, false}) +
+                              expected::Tables + expected::RawPhase({}));
+}
+
+TEST(StartUp, WithoutTheIndexArchiveTheRunEndsWithTheErrorLineAndExitCodeZero) {
+    builder::ArchiveSet set;
+    for (std::size_t slot : {0, 1, 3, 4, 5}) {
+        set.Archives[slot] = "data";
+    }
+    Scene scene(set);
+    // The index stored with an upper-case F is another file where names are case-sensitive.
+    testing_support::WriteFile(scene.folder.Path() / "SchemaMetaFile_HardDrive.csc", EmptyIndex());
+    auto run = scene.Run({"-RAWExtract"});
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery({true, true, false, true, true, true}) +
+                              "Error: SchemaMetafile_HardDrive.csc not found\r\n");
+    EXPECT_EQ(scene.Written(), Tree{});
+}
+
+TEST(StartUp, OnlyTheExactFirstArgumentSelectsTheRawMode) {
+    builder::ArchiveSet set;
+    set.Archives[2] = EmptyIndex();
+    Scene scene(set);
+    const std::string normal = expected::NormalPhases({}, {});
+    const std::vector<std::vector<std::string>> normalArguments = {
+        {}, {"-rawextract"}, {"-RAWExtractX"}, {"-RAW"}, {"x", "-RAWExtract"}};
+    for (const auto& arguments : normalArguments) {
+        auto run = scene.Run(arguments);
+        EXPECT_TRUE(run.Output.ends_with(normal)) << (arguments.empty() ? "" : arguments[0]);
+    }
+    EXPECT_TRUE(scene.Run({"-RAWExtract", "ignored"}).Output.ends_with(expected::RawPhase({})));
+}
+
+TEST(Sample, NormalModeWritesTheTaggedAndMissionTrees) {
+    Scene scene(builder::SampleSet().Build());
+    auto run = scene.Run();
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.Output,
+              expected::Banner + expected::Discovery(expected::AllFound) + expected::Tables +
+                  expected::NormalPhases({"XAmbience", "XAmbience", "WWeapons", "VVoice", "VVoice", "XAmbience"},
+                                         {"M01_Harbor", "M02_Tower", "M03_Escape"}));
+    Tree tree = scene.Written();
+    std::vector<std::string> paths;
+    for (const auto& [path, bytes] : tree) {
+        paths.push_back(path);
+        if (!path.ends_with("/")) {
+            EXPECT_EQ(bytes.substr(0, 4), "RIFF") << path;
+            EXPECT_EQ(bytes.size(), 4044u) << path;
+        }
+    }
+    EXPECT_EQ(paths, (std::vector<std::string>{
+                         "__SchemaMetaFile.csc/",
+                         "__SchemaMetaFile.csc/TaggedSounds/",
+                         "__SchemaMetaFile.csc/TaggedSounds/Weapons/",
+                         "__SchemaMetaFile.csc/TaggedSounds/Weapons/rifle_shot.ogg",
+                         "__SchemaMetaFile_DVD1.csc/",
+                         "__SchemaMetaFile_DVD1.csc/MissionSounds/",
+                         "__SchemaMetaFile_DVD1.csc/MissionSounds/M01_Harbor/",
+                         "__SchemaMetaFile_DVD1.csc/MissionSounds/M01_Harbor/briefing.ogg",
+                         "__SchemaMetaFile_DVD1.csc/MissionSounds/M02_Tower/",
+                         "__SchemaMetaFile_DVD1.csc/MissionSounds/M02_Tower/wind_gust.ogg",
+                         "__SchemaMetaFile_DVD1.csc/TaggedSounds/",
+                         "__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.rain/",
+                         "__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.rain/rain_hard.wav",
+                         "__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.rain/rain_soft.ogg",
+                         "__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/",
+                         "__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/wind_loop.ogg",
+                         "__SchemaMetaFile_DVD2.csc/",
+                         "__SchemaMetaFile_DVD2.csc/TaggedSounds/",
+                         "__SchemaMetaFile_DVD2.csc/TaggedSounds/Ambience/",
+                         "__SchemaMetaFile_DVD2.csc/TaggedSounds/Ambience/birds.wav",
+                         "__SchemaMetaFile_DVD2.csc/TaggedSounds/Voice.UnkSubTag/",
+                         "__SchemaMetaFile_DVD2.csc/TaggedSounds/Voice.UnkSubTag/mumble.ogg",
+                         "__SchemaMetaFile_DVD3.csc/",
+                         "__SchemaMetaFile_DVD3.csc/MissionSounds/",
+                         "__SchemaMetaFile_DVD3.csc/MissionSounds/M01_Harbor/",
+                         "__SchemaMetaFile_DVD3.csc/MissionSounds/M01_Harbor/alarm.wav",
+                         "__SchemaMetaFile_DVD3.csc/MissionSounds/M03_Escape/",
+                         "__SchemaMetaFile_DVD3.csc/MissionSounds/M03_Escape/finale.ogg",
+                         "__SchemaMetaFile_Memory.csc/",
+                         "__SchemaMetaFile_Memory.csc/TaggedSounds/",
+                         "__SchemaMetaFile_Memory.csc/TaggedSounds/Weapons/",
+                         "__SchemaMetaFile_Memory.csc/TaggedSounds/Weapons/rifle_echo.wav",
+                         "__SchemaMetafile_HardDrive.csc/",
+                         "__SchemaMetafile_HardDrive.csc/TaggedSounds/",
+                         "__SchemaMetafile_HardDrive.csc/TaggedSounds/Voice.hero/",
+                         "__SchemaMetafile_HardDrive.csc/TaggedSounds/Voice.hero/hello.wav",
+                     }));
+    EXPECT_NE(Tone(tree, "__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.rain/rain_hard.wav"),
+              Tone(tree, "__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.rain/rain_soft.ogg"))
+        << "each file gets its own bytes";
+
+    auto again = scene.Run();
+    EXPECT_EQ(again.Output, run.Output);
+    EXPECT_EQ(scene.Written(), tree) << "a second run replaces every file with the same bytes";
+}
+
+TEST(Sample, RawModeWritesNumberedFilesInTheArchiveFolders) {
+    Scene scene(builder::SampleSet().Build());
+    Tree normal;
+    {
+        auto run = scene.Run();
+        normal = scene.Written();
+        std::filesystem::remove_all(scene.folder.Path() / "__SchemaMetaFile.csc");
+        for (const char* slot : {"_Memory", "_DVD1", "_DVD2", "_DVD3"}) {
+            std::filesystem::remove_all(scene.folder.Path() / (std::string("__SchemaMetaFile") + slot + ".csc"));
+        }
+        std::filesystem::remove_all(scene.folder.Path() / "__SchemaMetafile_HardDrive.csc");
+    }
+    auto run = scene.Run({"-RAWExtract"});
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery(expected::AllFound) + expected::Tables +
+                              expected::RawPhase({1, 1, 2, 1, 1, 2, 2, 2, 1}))
+        << "no line end follows the last item";
+    Tree tree = scene.Written();
+    Tree expectedTree = {
+        {"__SchemaMetaFile.csc/", ""},
+        {"__SchemaMetaFile.csc/000002_rifle_shot.ogg", normal.at("__SchemaMetaFile.csc/TaggedSounds/Weapons/rifle_shot.ogg")},
+        {"__SchemaMetaFile_Memory.csc/", ""},
+        {"__SchemaMetaFile_Memory.csc/000002_rifle_echo.wav", normal.at("__SchemaMetaFile_Memory.csc/TaggedSounds/Weapons/rifle_echo.wav")},
+        {"__SchemaMetafile_HardDrive.csc/", ""},
+        {"__SchemaMetafile_HardDrive.csc/000003_hello.wav", normal.at("__SchemaMetafile_HardDrive.csc/TaggedSounds/Voice.hero/hello.wav")},
+        {"__SchemaMetaFile_DVD1.csc/", ""},
+        {"__SchemaMetaFile_DVD1.csc/000000_wind_loop.ogg", normal.at("__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/wind_loop.ogg")},
+        {"__SchemaMetaFile_DVD1.csc/000005_rain_soft.ogg", normal.at("__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.rain/rain_soft.ogg")},
+        {"__SchemaMetaFile_DVD1.csc/000005_rain_hard.wav", normal.at("__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.rain/rain_hard.wav")},
+        {"__SchemaMetaFile_DVD1.csc/000006_briefing.ogg", normal.at("__SchemaMetaFile_DVD1.csc/MissionSounds/M01_Harbor/briefing.ogg")},
+        {"__SchemaMetaFile_DVD1.csc/000007_wind_gust.ogg", normal.at("__SchemaMetaFile_DVD1.csc/MissionSounds/M02_Tower/wind_gust.ogg")},
+        {"__SchemaMetaFile_DVD2.csc/", ""},
+        {"__SchemaMetaFile_DVD2.csc/000001_birds.wav", normal.at("__SchemaMetaFile_DVD2.csc/TaggedSounds/Ambience/birds.wav")},
+        {"__SchemaMetaFile_DVD2.csc/000004_mumble.ogg", normal.at("__SchemaMetaFile_DVD2.csc/TaggedSounds/Voice.UnkSubTag/mumble.ogg")},
+        {"__SchemaMetaFile_DVD3.csc/", ""},
+        {"__SchemaMetaFile_DVD3.csc/000006_alarm.wav", normal.at("__SchemaMetaFile_DVD3.csc/MissionSounds/M01_Harbor/alarm.wav")},
+        {"__SchemaMetaFile_DVD3.csc/000008_finale.ogg", normal.at("__SchemaMetaFile_DVD3.csc/MissionSounds/M03_Escape/finale.ogg")},
+    };
+    EXPECT_EQ(tree, expectedTree);
+}
+
+TEST(Extraction, RecordsOutOfOrderAndMissingArchivesAreHandledPerEntry) {
+    builder::ArchiveSetBuilder set;
+    std::uint8_t tag = set.AddTag("TDoors", {"open"});
+    set.AddTaggedSound({TagRef(tag, 0)}, {{File("creak", 3, "CREAK"), File("slam", 5, "SLAM"),
+                                           File("ghost", 6, "GHOST")}});
+    set.AddTaggedSound({TagRef(tag, 0)}, {{File("creak", 3, "CREAK2")}});
+    set.AddMissionSound("M1", {{File("x", 2, "in-index", true)}});
+    set.Order = builder::RecordOrder::Reversed;
+    builder::ArchiveSet archives = set.Build();
+    archives.Archives[5].reset(); // DVD3 missing
+    Scene scene(archives);
+    auto run = scene.Run();
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery({false, false, true, true, false, false}) +
+                              expected::Tables + expected::NormalPhases({"TDoors", "TDoors"}, {"M1"}));
+    EXPECT_EQ(scene.Written(), (Tree{{"__SchemaMetaFile_DVD1.csc/", ""},
+                                     {"__SchemaMetaFile_DVD1.csc/TaggedSounds/", ""},
+                                     {"__SchemaMetaFile_DVD1.csc/TaggedSounds/Doors.open/", ""},
+                                     {"__SchemaMetaFile_DVD1.csc/TaggedSounds/Doors.open/creak.ogg", "CREAK2"},
+                                     {"__SchemaMetafile_HardDrive.csc/", ""},
+                                     {"__SchemaMetafile_HardDrive.csc/MissionSounds/", ""},
+                                     {"__SchemaMetafile_HardDrive.csc/MissionSounds/M1/", ""},
+                                     {"__SchemaMetafile_HardDrive.csc/MissionSounds/M1/x.wav", "in-index"}}));
+}
+
+TEST(Mends, ATaggedSoundWithoutAUsableTagKeepsItsFilesUnderUnkTag) {
+    builder::ArchiveSetBuilder set;
+    set.AddTag("TOnly");
+    set.AddTaggedSound({}, {{File("orphan", 3, "O")}});
+    set.AddTaggedSound({TagRef(9, 255)}, {{File("stray", 3, "S")}});
+    Scene scene(set.Build());
+    auto run = scene.Run();
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery({false, false, true, true, false, false}) +
+                              expected::Tables + expected::NormalPhases({"UnkTag", "UnkTag"}, {}));
+    EXPECT_EQ(scene.Written()["__SchemaMetaFile_DVD1.csc/TaggedSounds/UnkTag/orphan.ogg"], "O");
+    EXPECT_EQ(scene.Written()["__SchemaMetaFile_DVD1.csc/TaggedSounds/UnkTag/stray.ogg"], "S");
+}
+
+TEST(Mends, TheRawTotalIsAPlainSumBeyond65535) {
+    builder::ArchiveSetBuilder set;
+    for (int i = 0; i < 65535; ++i) {
+        set.AddTaggedSound({}, {});
+    }
+    set.AddMissionSound("A", {});
+    set.AddMissionSound("B", {{File("last", 3, "LAST")}});
+    Scene scene(set.Build());
+    auto run = scene.Run({"-RAWExtract"});
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_TRUE(run.Output.ends_with("  Sound 65537 of 65537: 1 files...")) << run.Output.substr(run.Output.size() - 80);
+    EXPECT_EQ(scene.Written()["__SchemaMetaFile_DVD1.csc/065536_last.ogg"], "LAST");
+}
+
+TEST(Mends, NamesCannotLeadOutOfTheArchiveFolders) {
+    builder::ArchiveSetBuilder set;
+    std::uint8_t up = set.AddTag("x..", {".."});
+    set.AddTaggedSound({TagRef(up, 0)}, {{File("..", 3, "A"), File("../../escape", 3, "B")}});
+    set.AddMissionSound("..\\..\\..", {{File(std::string("nul\0byte", 8), 3, "C")}});
+    set.AddMissionSound(std::string("M\0", 2), {{File(". .", 3, "D")}});
+    Scene scene(set.Build());
+    auto run = scene.Run();
+    EXPECT_EQ(run.ExitCode, 1) << "../../escape names a folder that was never made";
+    EXPECT_TRUE(run.Output.find(expected::MissionItem(2, 2, std::string("M\0", 2))) != std::string::npos)
+        << "the console shows names byte for byte";
+    Tree tree = scene.Written();
+    for (const auto& [path, bytes] : tree) {
+        EXPECT_TRUE(path.starts_with("__SchemaMetaFile_DVD1.csc/")) << path;
+    }
+    // The tag's name less its first character, ".", and the sub-tag make one all-dot component.
+    EXPECT_EQ(tree["__SchemaMetaFile_DVD1.csc/TaggedSounds/_____/...ogg"], "A");
+    EXPECT_EQ(tree["__SchemaMetaFile_DVD1.csc/MissionSounds/__/__/__/nul_byte.ogg"], "C");
+    EXPECT_EQ(tree["__SchemaMetaFile_DVD1.csc/MissionSounds/M_/. ..ogg"], "D");
+    EXPECT_TRUE(run.Output.ends_with(
+        "Warning: 1 output files could not be written, the first: "
+        "__SchemaMetaFile_DVD1.csc\\TaggedSounds\\_____\\__/__/escape.ogg\r\n"));
+}
+
+TEST(Mends, UnwritableOutputIsReportedAndEndsWithExitCodeOne) {
+    builder::ArchiveSetBuilder set;
+    set.AddTaggedSound({}, {{File("a", 3, "A"), File("b", 3, "B"), File("c", 4, "C")}});
+    Scene scene(set.Build());
+    // A file where the archive folder belongs: nothing can be made below it, even by root.
+    testing_support::WriteFile(scene.folder.Path() / "__SchemaMetaFile_DVD1.csc", "in the way");
+    auto run = scene.Run();
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery({false, false, true, true, true, false}) +
+                              expected::Tables + expected::NormalPhases({"UnkTag"}, {}) +
+                              "Warning: 2 output files could not be written, the first: "
+                              "__SchemaMetaFile_DVD1.csc\\TaggedSounds\\UnkTag\\a.ogg\r\n");
+    EXPECT_EQ(scene.Written()["__SchemaMetaFile_DVD2.csc/TaggedSounds/UnkTag/c.ogg"], "C");
+
+    auto raw = scene.Run({"-RAWExtract"});
+    EXPECT_EQ(raw.ExitCode, 1);
+    EXPECT_TRUE(raw.Output.ends_with("  Sound 1 of 1: 3 files...\r\n"
+                                     "Warning: 2 output files could not be written, the first: "
+                                     "__SchemaMetaFile_DVD1.csc\\\\000000_a.ogg\r\n"))
+        << "the open progress line is ended first";
+}
+
+TEST(FatalError, ExhaustedMemoryEndsWithRuntimeError203) {
+    if (testing_support::UnderLauncher()) {
+        GTEST_SKIP() << "an address-space limit would stop the emulator itself, not the tool";
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+    builder::ArchiveSetBuilder set;
+    set.AddTaggedSound({}, {{File("small", 3, "first")}});
+    set.AddMissionSound("Big", {{File("huge", 4, std::string(200u << 20, 'h'))}});
+    set.AddMissionSound("Never", {{File("after", 3, "late")}});
+    Scene scene(set.Build());
+    auto run = RunTool(scene.folder.Path(), {}, 96ull << 20);
+    EXPECT_EQ(run.ExitCode, 203);
+    EXPECT_EQ(run.Errors, "");
+    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery({false, false, true, true, true, false}) +
+                              expected::Tables +
+                              "Phase 1 of 2: Extracting tagged sounds...\r\n" +
+                              expected::TaggedItem(1, 1, "UnkTag") +
+                              "\r\n\r\nPhase 2 of 2: Extracting mission sounds...\r\n" +
+                              expected::MissionItem(1, 2, "Big") + "Runtime error 203 at 00000500\r\n");
+    Tree tree = scene.Written();
+    EXPECT_EQ(tree["__SchemaMetaFile_DVD1.csc/TaggedSounds/UnkTag/small.ogg"], "first");
+    EXPECT_EQ(tree.count("__SchemaMetaFile_DVD2.csc/"), 0u) << "the failing file's folders are not made";
+}

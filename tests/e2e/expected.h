@@ -1,0 +1,66 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+// The console text that whole runs are expected to show, composed from its fixed pieces.
+namespace expected {
+
+inline const std::string Banner =
+    "Corvane 2 CSC Archives Unpacker v1.0 by Kestrin [https://example.org/cscunpack]\r\n"
+    "Supported: Corvane - Hollowline & Marrowgate - Duskfall\r\n"
+    "Big Thanx to Tamsel from the CSC format notes for CSC spec\r\n"
+    "\r\n";
+
+inline std::string Discovery(const std::array<bool, 6>& found) {
+    static const char* const names[] = {"SchemaMetaFile.csc",      "SchemaMetaFile_Memory.csc",
+                                        "SchemaMetafile_HardDrive.csc", "SchemaMetaFile_DVD1.csc",
+                                        "SchemaMetaFile_DVD2.csc", "SchemaMetaFile_DVD3.csc"};
+    std::string text = "Searching CSC Archives...\r\n";
+    for (std::size_t slot = 0; slot < 6; ++slot) {
+        text += std::string("  ") + names[slot] + ": " + (found[slot] ? "ok" : "not found") + "\r\n";
+    }
+    return text + "\r\n";
+}
+
+inline const std::string Tables =
+    "Read Tags Table...done\r\nRead Tagged Sounds...done\r\nRead Mission Sounds...done\r\n\r\n";
+
+inline std::string TaggedItem(std::size_t i, std::size_t count, const std::string& tag) {
+    return "  [" + std::to_string(i) + "/" + std::to_string(count) + "] " + tag + "..." +
+           std::string(25, ' ');
+}
+
+inline std::string MissionItem(std::size_t i, std::size_t count, const std::string& mission) {
+    return "  [" + std::to_string(i) + "/" + std::to_string(count) + "] " + mission + "..." +
+           std::string(13, ' ');
+}
+
+// Both normal-mode phases, given the tag name shown for each tagged sound and each mission name.
+inline std::string NormalPhases(const std::vector<std::string>& tags,
+                                const std::vector<std::string>& missions) {
+    std::string text = "Phase 1 of 2: Extracting tagged sounds...\r\n";
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        text += TaggedItem(i + 1, tags.size(), tags[i]);
+    }
+    text += "\r\n\r\nPhase 2 of 2: Extracting mission sounds...\r\n";
+    for (std::size_t i = 0; i < missions.size(); ++i) {
+        text += MissionItem(i + 1, missions.size(), missions[i]);
+    }
+    return text + "\r\n\r\n";
+}
+
+// The RAW mode after the tables, given each record's file count.
+inline std::string RawPhase(const std::vector<int>& fileCounts) {
+    std::string text = "Read Sounds Info...done\r\n\r\nSpecial Phase: Extracting all sounds (RAW Extract)...\r\n";
+    for (std::size_t i = 0; i < fileCounts.size(); ++i) {
+        text += "  Sound " + std::to_string(i + 1) + " of " + std::to_string(fileCounts.size()) + ": " +
+                std::to_string(fileCounts[i]) + " files...";
+    }
+    return text;
+}
+
+inline const std::array<bool, 6> AllFound = {true, true, true, true, true, true};
+
+} // namespace expected

@@ -1,0 +1,138 @@
+#include "archive_builder.h"
+#include "extract/extract.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sys/stat.h>
+
+using builder::Location;
+using Tree = std::map<std::string, std::string>;
+
+namespace {
+
+const std::array<std::string_view, 8> Folders = {"__A\\", "__B\\", "__C\\", "__D\\",
+                                                 "__E\\", "__F\\", "__G\\", "__H\\"};
+
+// Archives in memory for slots 0 to 3 (slot 3 left closed), extracting into a scratch folder.
+struct Scene {
+    testing_support::TempFolder folder;
+    testing_support::InFolder inside{folder.Path()};
+    std::array<std::string, 8> bytes;
+    std::array<csc::Archive, 8> archives;
+    extract::Extraction extraction{archives, Folders, false, {}, 0, {}};
+
+    Scene() {
+        bytes[0] = "0123456789ABCDEFGHIJ";
+        bytes[1] = "abcdefghijklmnopqrst";
+        bytes[2] = "index-bytes";
+        for (std::size_t slot = 0; slot < 3; ++slot) {
+            archives[slot] = csc::MemoryArchive(reinterpret_cast<const std::uint8_t*>(bytes[slot].data()),
+                                                bytes[slot].size());
+        }
+    }
+    Tree Written() { return testing_support::Tree(folder.Path()); }
+};
+
+csc::SM_SoundFileInfo Entry(std::string name, std::uint32_t location, std::uint32_t wavSize,
+                            std::uint32_t oggSize) {
+    csc::SM_SoundFileInfo file;
+    file.Name = std::move(name);
+    file.DataLocation = location;
+    file.WavSize = wavSize;
+    file.OggSize = oggSize;
+    return file;
+}
+
+csc::TSM_SoundInfo Record(std::vector<csc::SM_SoundFileInfo> files) {
+    csc::TSM_SoundInfo record;
+    record.FileCount = static_cast<std::uint8_t>(files.size());
+    record.Files = std::move(files);
+    return record;
+}
+
+} // namespace
+
+TEST(Extract, EachPresentEntryBecomesOneFileInItsArchiveFolder) {
+    Scene scene;
+    extract::ExtractSoundInfo(scene.extraction,
+                              Record({Entry("both", Location(0, 2), 5, 3), Entry("wav", Location(1, 4), 2, 0),
+                                      Entry("empty", Location(0, 0), 0, 0), Entry("absent", 0xFFFFFFFF, 4, 4),
+                                      Entry("closed", Location(3, 0), 0, 4), Entry("six", Location(6, 0), 0, 4),
+                                      Entry("seven", Location(7, 0), 0, 4)}),
+                              "Base\\", 0);
+    EXPECT_EQ(scene.Written(), (Tree{{"__A/", ""},
+                                     {"__A/Base/", ""},
+                                     {"__A/Base/both.ogg", "234"},
+                                     {"__A/Base/empty", ""},
+                                     {"__B/", ""},
+                                     {"__B/Base/", ""},
+                                     {"__B/Base/wav.wav", "ef"}}));
+    EXPECT_EQ(scene.extraction.UnwrittenFiles, 0u);
+
+    extract::ExtractSoundInfo(scene.extraction, Record({}), "Other\\", 0);
+    EXPECT_EQ(scene.Written().size(), 7u) << "a record without entries makes nothing";
+}
+
+TEST(Extract, ALaterFileOfTheSamePathReplacesTheEarlierOne) {
+    Scene scene;
+    extract::ExtractSoundInfo(scene.extraction,
+                              Record({Entry("same", Location(0, 0), 0, 8), Entry("same", Location(0, 10), 0, 2)}),
+                              "B\\", 0);
+    EXPECT_EQ(scene.Written()["__A/B/same.ogg"], "AB");
+}
+
+TEST(Extract, RawNamesCarryTheNumberAndLieInTheArchiveFolder) {
+    Scene scene;
+    scene.extraction.RawExtract = true;
+    extract::ExtractSoundInfo(scene.extraction,
+                              Record({Entry("n", Location(1, 0), 3, 0), Entry("e", Location(2, 0), 0, 0)}),
+                              extract::RawBasePath, 12);
+    EXPECT_EQ(scene.Written(), (Tree{{"__B/", ""}, {"__B/000012_n.wav", "abc"}, {"__C/", ""}, {"__C/000012_e", ""}}));
+}
+
+TEST(Extract, BytesBeyondTheArchiveEndBecomeASparseZeroTailAndAreCounted) {
+    Scene scene;
+    std::uint32_t lyingSize = 0xFFFFFFF0; // almost 4 GiB
+    extract::ExtractSoundInfo(scene.extraction, Record({Entry("lie", Location(0, 16), 0, lyingSize)}), "L\\", 0);
+    std::filesystem::path written = scene.folder.Path() / "__A/L/lie.ogg";
+    ASSERT_EQ(std::filesystem::file_size(written), lyingSize);
+    struct stat info {};
+    ASSERT_EQ(::stat(written.c_str(), &info), 0);
+    EXPECT_LT(info.st_blocks * 512, 1 << 20) << "the zero tail takes no disk space";
+    std::ifstream in(written, std::ios::binary);
+    std::string head(8, '\xAA');
+    in.read(head.data(), 8);
+    EXPECT_EQ(head, std::string("GHIJ\0\0\0\0", 8));
+    EXPECT_EQ(scene.archives[0].ShortReads, 1u);
+    EXPECT_EQ(scene.extraction.UnwrittenFiles, 0u);
+
+    extract::ExtractSoundInfo(scene.extraction, Record({Entry("far", Location(0, 0x1FFFFFFF), 0, 3)}), "L\\", 0);
+    EXPECT_EQ(testing_support::ReadFile(scene.folder.Path() / "__A/L/far.ogg"), std::string(3, '\0'));
+    EXPECT_EQ(scene.archives[0].ShortReads, 2u);
+}
+
+TEST(Extract, FilesThatCannotBeCreatedAreCountedWithTheFirstPath) {
+    Scene scene;
+    testing_support::WriteFile(scene.folder.Path() / "__B", "a file where a folder should be");
+    extract::ExtractSoundInfo(scene.extraction,
+                              Record({Entry("x", Location(1, 0), 0, 1), Entry("y", Location(1, 0), 0, 1),
+                                      Entry("", Location(0, 0), 0, 0), Entry("ok", Location(0, 0), 0, 1)}),
+                              "Base\\", 0);
+    EXPECT_EQ(scene.extraction.UnwrittenFiles, 3u) << "an empty name leaves only a folder path";
+    EXPECT_EQ(scene.extraction.FirstUnwritten, "__B\\Base\\x.ogg");
+    EXPECT_EQ(scene.Written()["__A/Base/ok.ogg"], "0");
+}
+
+TEST(Extract, NamesFromTheArchiveStayInsideTheOutputFolder) {
+    Scene scene;
+    extract::ExtractSoundInfo(scene.extraction,
+                              Record({Entry("..", Location(0, 0), 0, 1), Entry(std::string("z\0z", 3), Location(0, 1), 0, 1)}),
+                              "..\\..\\", 0);
+    EXPECT_EQ(scene.Written(), (Tree{{"__A/", ""},
+                                     {"__A/__/", ""},
+                                     {"__A/__/__/", ""},
+                                     {"__A/__/__/...ogg", "0"},
+                                     {"__A/__/__/z_z.ogg", "1"}}));
+}

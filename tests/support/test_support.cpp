@@ -1,0 +1,123 @@
+#include "test_support.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testing_support {
+
+TempFolder::TempFolder() {
+    std::random_device random;
+    path_ = std::filesystem::temp_directory_path() /
+            ("cscunpack-test-" + std::to_string(::getpid()) + "-" + std::to_string(random()));
+    std::filesystem::create_directories(path_);
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    // Tests make folders read-only on purpose; give the owner back the right to clear them.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored)) {
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+        }
+    }
+    std::filesystem::remove_all(path_, ignored);
+}
+
+InFolder::InFolder(const std::filesystem::path& folder)
+    : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+}
+
+InFolder::~InFolder() { std::filesystem::current_path(previous_); }
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::map<std::string, std::string> Tree(const std::filesystem::path& folder) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        std::string relative = std::filesystem::relative(entry.path(), folder).generic_string();
+        if (entry.is_directory()) {
+            tree[relative + "/"] = "";
+        } else if (entry.path().parent_path() != folder) {
+            tree[relative] = ReadFile(entry.path());
+        }
+    }
+    return tree;
+}
+
+bool UnderLauncher() {
+    const char* launcher = std::getenv("CSCUNPACK_LAUNCHER");
+    return launcher != nullptr && *launcher != '\0';
+}
+
+ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+                unsigned long long addressSpaceLimit) {
+    const char* executable = std::getenv("CSCUNPACK_EXE");
+    if (executable == nullptr) {
+        throw std::runtime_error("CSCUNPACK_EXE names no executable");
+    }
+    std::string program = std::filesystem::absolute(executable).string();
+    std::vector<std::string> command;
+    if (UnderLauncher()) {
+        command.push_back(std::getenv("CSCUNPACK_LAUNCHER"));
+    }
+    command.push_back(program);
+    command.insert(command.end(), arguments.begin(), arguments.end());
+
+    TempFolder captures;
+    std::filesystem::path outPath = captures.Path() / "stdout";
+    std::filesystem::path errPath = captures.Path() / "stderr";
+    pid_t child = ::fork();
+    if (child == 0) {
+        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int in = ::open("/dev/null", O_RDONLY);
+        if (out < 0 || err < 0 || in < 0 || ::chdir(folder.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (addressSpaceLimit != 0) {
+            struct rlimit limit {
+                addressSpaceLimit, addressSpaceLimit
+            };
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
+        std::vector<char*> argv;
+        for (std::string& part : command) {
+            argv.push_back(part.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ToolRun result;
+    result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.Output = ReadFile(outPath);
+    result.Errors = ReadFile(errPath);
+    return result;
+}
+
+} // namespace testing_support

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+// Helpers shared by the tests: scratch folders, file contents, whole trees, and runs of the
+// built executable.
+namespace testing_support {
+
+// A fresh folder below the system's temporary folder, removed with everything in it at the end.
+class TempFolder {
+  public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// Runs the code of a test with the given folder as the current one.
+class InFolder {
+  public:
+    explicit InFolder(const std::filesystem::path& folder);
+    ~InFolder();
+
+  private:
+    std::filesystem::path previous_;
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+
+// Every file below folder by its "/"-separated relative path, with its bytes; folders appear with
+// a trailing "/" and no bytes. Archive files lying directly in folder are left out.
+std::map<std::string, std::string> Tree(const std::filesystem::path& folder);
+
+struct ToolRun {
+    int ExitCode = -1;
+    std::string Output; // everything written to standard output
+    std::string Errors; // everything written to standard error
+};
+
+// Runs the cscunpack executable in folder with standard output and standard error going to
+// files. The executable is CSCUNPACK_EXE, and CSCUNPACK_LAUNCHER, when set, is the program that
+// starts it (an emulator). addressSpaceLimit, when not 0, caps the child's address space.
+ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+                unsigned long long addressSpaceLimit = 0);
+
+// Whether the executable runs under a launcher (another operating system's build).
+bool UnderLauncher();
+
+} // namespace testing_support
