@@ -32,7 +32,7 @@ std::size_t Fetch(Archive& archive, std::uint8_t* destination, std::size_t count
     }
     std::uint64_t windowEnd = archive.WindowStart + archive.Window.size();
     bool inWindow = archive.Position >= archive.WindowStart && archive.Position + wanted <= windowEnd;
-    if (archive.Memory == nullptr && !inWindow && wanted < SequentialFetch) {
+    if (archive.Memory == nullptr && archive.ReadAhead && !inWindow && wanted < SequentialFetch) {
         std::size_t piece = archive.Position == windowEnd ? SequentialFetch : JumpFetch;
         piece = static_cast<std::size_t>(
             std::min<std::uint64_t>(std::max(piece, wanted), archive.Size - archive.Position));

@@ -25,6 +25,7 @@ struct Archive {
     std::uint64_t Size = 0;
     std::uint64_t Position = 0;
 
+    bool ReadAhead = true; // off: every read goes to the system on its own, for comparison
     std::vector<std::uint8_t> Window; // bytes fetched ahead of the readers
     std::uint64_t WindowStart = 0;
 

@@ -127,20 +127,21 @@ void ArchiveSetBuilder::AddTaggedSound(std::vector<csc::TSM_TagRef> tagRefs, Sou
     csc::TSM_TaggedSound tagged;
     tagged.TagCount = static_cast<std::uint8_t>(tagRefs.size());
     tagged.TagRefs = std::move(tagRefs);
-    std::size_t taggedCount = tables_.TaggedSounds.size();
     tables_.TaggedSounds.push_back(std::move(tagged));
-    sounds_.insert(sounds_.begin() + static_cast<std::ptrdiff_t>(taggedCount), std::move(sound));
+    taggedSounds_.push_back(std::move(sound));
 }
 
 void ArchiveSetBuilder::AddMissionSound(std::string name, Sound sound) {
     tables_.MissionSounds.push_back(csc::TSM_MissionSound{std::move(name), 0});
-    sounds_.push_back(std::move(sound));
+    missionSounds_.push_back(std::move(sound));
 }
 
 void ArchiveSetBuilder::AddEmptyArchive(std::uint32_t slot) { wanted_[slot] = true; }
 
 ArchiveSet ArchiveSetBuilder::Build() const {
     ArchiveSet set;
+    std::vector<Sound> sounds = taggedSounds_; // tagged sounds first, then mission sounds
+    sounds.insert(sounds.end(), missionSounds_.begin(), missionSounds_.end());
     std::array<Bytes, 8> data;
     for (std::size_t slot = 0; slot < 8; ++slot) {
         if (slot != 2) {
@@ -149,14 +150,14 @@ ArchiveSet ArchiveSetBuilder::Build() const {
     }
 
     // Records first with placeholder locations: their sizes do not depend on the values.
-    std::vector<csc::TSM_SoundInfo> records(sounds_.size());
-    for (std::size_t i = 0; i < sounds_.size(); ++i) {
+    std::vector<csc::TSM_SoundInfo> records(sounds.size());
+    for (std::size_t i = 0; i < sounds.size(); ++i) {
         csc::TSM_SoundInfo& record = records[i];
         for (std::size_t h = 0; h < record.Header.size(); ++h) {
             record.Header[h] = static_cast<std::uint8_t>(0xA0 + h);
         }
-        record.FileCount = static_cast<std::uint8_t>(sounds_[i].Files.size());
-        for (const StoredFile& stored : sounds_[i].Files) {
+        record.FileCount = static_cast<std::uint8_t>(sounds[i].Files.size());
+        for (const StoredFile& stored : sounds[i].Files) {
             csc::SM_SoundFileInfo file;
             file.Name = stored.Name;
             std::uint32_t size = static_cast<std::uint32_t>(stored.Content.size());
@@ -187,8 +188,8 @@ ArchiveSet ArchiveSetBuilder::Build() const {
     // Now every file's bytes can be placed and its location word set.
     Bytes indexData;
     for (std::size_t i = 0; i < records.size(); ++i) {
-        for (std::size_t f = 0; f < sounds_[i].Files.size(); ++f) {
-            const StoredFile& stored = sounds_[i].Files[f];
+        for (std::size_t f = 0; f < sounds[i].Files.size(); ++f) {
+            const StoredFile& stored = sounds[i].Files[f];
             std::uint32_t location;
             if (stored.Slot == 2) {
                 location = Location(2, static_cast<std::uint32_t>(indexDataStart + indexData.size()));

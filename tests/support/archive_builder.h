@@ -79,7 +79,8 @@ class ArchiveSetBuilder {
 
   private:
     csc::IndexTables tables_;
-    std::vector<Sound> sounds_; // tagged sounds, then mission sounds, in the order added
+    std::vector<Sound> taggedSounds_;
+    std::vector<Sound> missionSounds_;
     std::array<bool, 8> wanted_{};
 };
 
