@@ -1,2 +1,166 @@
+#include "archive_builder.h"
+#include "expected.h"
+#include "sample_set.h"
+#include "test_support.h"
+
 #include <gtest/gtest.h>
-TEST(E2E, Placeholder2) {}
+
+#include <chrono>
+#include <sys/stat.h>
+
+using builder::Bytes;
+using builder::Location;
+using testing_support::TempFolder;
+
+namespace {
+
+const std::string IndexName = "SchemaMetafile_HardDrive.csc";
+
+struct Outcome {
+    testing_support::ToolRun Run;
+    std::uint64_t DiskBytes = 0;
+};
+
+// Runs the tool in a folder of its own inside an otherwise empty one, and checks what every run on
+// damaged archives must keep to: it ends by itself, quickly, with exit code 0 or 1, writes nothing
+// beside or above the archive folders, and takes little disk.
+Outcome RunContained(const builder::ArchiveSet& set, const std::vector<std::string>& arguments) {
+    TempFolder outer;
+    std::filesystem::path folder = outer.Path() / "archives";
+    builder::WriteArchiveSet(set, folder);
+    auto start = std::chrono::steady_clock::now();
+    bool limitable = !testing_support::UnderLauncher();
+#if defined(__SANITIZE_ADDRESS__)
+    limitable = false;
+#endif
+    Outcome outcome;
+    outcome.Run = testing_support::RunTool(folder, arguments, limitable ? 1ull << 30 : 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_TRUE(outcome.Run.ExitCode == 0 || outcome.Run.ExitCode == 1) << outcome.Run.ExitCode;
+    EXPECT_EQ(outcome.Run.Errors, "");
+
+    for (const auto& entry : std::filesystem::directory_iterator(outer.Path())) {
+        EXPECT_EQ(entry.path(), folder) << "written beside the archive folder";
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        bool archive = entry.is_regular_file() && name.ends_with(".csc");
+        EXPECT_TRUE(archive || (name.starts_with("__") && entry.is_directory())) << name;
+    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        struct stat info {};
+        if (::lstat(entry.path().c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            entry.path().parent_path() != folder) {
+            outcome.DiskBytes += static_cast<std::uint64_t>(info.st_blocks) * 512;
+        }
+    }
+    EXPECT_LT(outcome.DiskBytes, 64u << 20);
+    return outcome;
+}
+
+void ExpectIndexWarning(const Outcome& outcome) {
+    EXPECT_EQ(outcome.Run.ExitCode, 1);
+    EXPECT_NE(outcome.Run.Output.find("Warning: " + IndexName + " ended before "), std::string::npos);
+    EXPECT_TRUE(outcome.Run.Output.ends_with(" reads were complete; missing bytes were taken as zeros\r\n"));
+}
+
+builder::StoredFile File(std::string name, std::uint32_t slot, std::string content) {
+    builder::StoredFile file;
+    file.Name = std::move(name);
+    file.Slot = slot;
+    file.Content = std::move(content);
+    return file;
+}
+
+// Offsets into the sample's index, found by encoding its pieces again.
+std::size_t TaggedCountOffset(const builder::ArchiveSetBuilder& set) {
+    builder::Bytes front = *set.Build().Archives[2];
+    std::size_t offset = 14;
+    for (int tag = 0; tag < 3; ++tag) {
+        std::uint32_t nameLength = builder::Bytes(front.data() + offset, 4)[0];
+        std::size_t subTags = static_cast<unsigned char>(front[offset + 4 + nameLength + 1]);
+        offset += 4 + nameLength + 2;
+        for (std::size_t s = 0; s < subTags; ++s) {
+            offset += 4 + static_cast<unsigned char>(front[offset]);
+        }
+    }
+    return offset;
+}
+
+} // namespace
+
+TEST(Damaged, TruncatedIndexesEndInWarningsNotInCrashes) {
+    builder::ArchiveSetBuilder sample = builder::SampleSet();
+    builder::ArchiveSet whole = sample.Build();
+    const Bytes& index = *whole.Archives[2];
+    std::size_t taggedCount = TaggedCountOffset(sample);
+    ASSERT_EQ(static_cast<unsigned char>(index[taggedCount]), 6u);
+    struct Cut {
+        const char* where;
+        std::size_t length;
+    };
+    const Cut cuts[] = {{"inside the tag count", 13},
+                        {"inside a tag name", 20},
+                        {"inside the tagged count", taggedCount + 1},
+                        {"inside a record", index.find("\xA0\xA1\xA2") + 50},
+                        {"inside the stored bytes", index.size() - 100}};
+    for (const Cut& cut : cuts) {
+        SCOPED_TRACE(cut.where);
+        builder::ArchiveSet set = whole;
+        set.Archives[2]->resize(cut.length);
+        for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"-RAWExtract"}}) {
+            ExpectIndexWarning(RunContained(set, arguments));
+        }
+    }
+}
+
+TEST(Damaged, LyingLengthsCountsAndSizesCostNeitherMemoryNorDisk) {
+    // A mission name length of 0xFFFFFFF0 swallows the rest of the index.
+    builder::ArchiveSetBuilder names;
+    names.AddMissionSound("MMMM", {{File("a", 3, "A")}});
+    builder::ArchiveSet lyingName = names.Build();
+    std::size_t nameAt = lyingName.Archives[2]->find("\x04\0\0\0MMMM", 0, 8);
+    lyingName.Archives[2]->replace(nameAt, 4, "\xF0\xFF\xFF\xFF");
+    ExpectIndexWarning(RunContained(lyingName, {}));
+
+    // A record that announces 255 files where the index ends.
+    builder::ArchiveSetBuilder counts;
+    counts.AddTaggedSound({}, {{File("a", 3, "A")}});
+    builder::ArchiveSet lyingCount = counts.Build();
+    std::size_t countAt = lyingCount.Archives[2]->find("\xA0\xA1\xA2") + 45;
+    (*lyingCount.Archives[2])[countAt] = '\xFF';
+    lyingCount.Archives[2]->resize(countAt + 30);
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"-RAWExtract"}}) {
+        ExpectIndexWarning(RunContained(lyingCount, arguments));
+    }
+
+    // Sizes of 4 GiB on files of a few bytes, and a location far beyond the end of its archive.
+    builder::ArchiveSetBuilder sizes;
+    builder::StoredFile huge = File("huge", 3, "HUGE");
+    huge.OggSize = 0xFFFFFFFF;
+    builder::StoredFile hugeWav = File("hugewav", 4, "WAV");
+    hugeWav.WavSize = 0xFFFFFFFE;
+    hugeWav.Wav = true;
+    builder::StoredFile far = File("far", 3, "FAR");
+    far.DataLocation = Location(3, 0x1FFFFFFF);
+    sizes.AddTaggedSound({}, {{huge, hugeWav, far}});
+    Outcome outcome = RunContained(sizes.Build(), {});
+    EXPECT_EQ(outcome.Run.ExitCode, 1);
+    EXPECT_TRUE(outcome.Run.Output.ends_with(
+        "Warning: SchemaMetaFile_DVD1.csc ended before 2 reads were complete; missing bytes were taken as zeros\r\n"
+        "Warning: SchemaMetaFile_DVD2.csc ended before 1 reads were complete; missing bytes were taken as zeros\r\n"));
+}
+
+TEST(Damaged, LocationWordsBeyondTheEndReadEmptyRecords) {
+    builder::ArchiveSetBuilder set;
+    set.AddTaggedSound({}, {{File("kept", 3, "K")}});
+    set.AddMissionSound("Lost", {{File("never", 3, "N")}});
+    builder::ArchiveSet archives = set.Build();
+    Bytes& index = *archives.Archives[2];
+    // The mission's InfoLocation is the last four bytes before the records.
+    std::size_t recordStart = index.find("\xA0\xA1\xA2");
+    index.replace(recordStart - 4, 4, "\xFF\xFF\xFF\x5F"); // slot 2, offset 0x1FFFFFFF
+    Outcome outcome = RunContained(archives, {});
+    ExpectIndexWarning(outcome);
+    EXPECT_NE(outcome.Run.Output.find(expected::MissionItem(1, 1, "Lost")), std::string::npos);
+}

@@ -1,0 +1,72 @@
+// Arbitrary bytes as an index archive: the tables, every record read back to back and at its
+// location, and the paths built from them.
+
+#include "console/console.h"
+#include "csc/index_tables.h"
+#include "csc/location.h"
+#include "csc/sound_info.h"
+#include "extract/paths.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+// An oracle of its own: no component of a path that is to be written may climb out.
+void RequireSafe(const std::string& path) {
+    if (path.find('\0') != std::string::npos) {
+        std::abort();
+    }
+    std::size_t begin = 0;
+    while (begin <= path.size()) {
+        std::size_t end = path.find_first_of("\\/", begin);
+        std::string component = path.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+        bool dotsAndSpaces = component.find_first_not_of(". ") == std::string::npos;
+        if (dotsAndSpaces && std::count(component.begin(), component.end(), '.') >= 2) {
+            std::abort();
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        begin = end + 1;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    csc::Archive index = csc::MemoryArchive(data, size);
+    console::Console quiet; // no output handle: what it passes out goes nowhere
+    csc::IndexTables tables;
+    csc::ReadIndexTables(index, quiet, tables);
+
+    csc::TSM_SoundInfo record;
+    // Past the end every record reads as an empty one; the rest of a long run would only repeat.
+    std::size_t total = tables.TaggedSounds.size() + tables.MissionSounds.size();
+    for (std::size_t i = 0; i < total && index.Position < size; ++i) {
+        csc::ReadSoundInfo(index, 0, record);
+    }
+    // Records located past the end all read alike, as empty ones; one of them is enough.
+    auto pastTheEnd = [&](std::uint32_t location) { return csc::LocationOffset(location) > size + 64; };
+    for (const csc::TSM_TaggedSound& sound : tables.TaggedSounds) {
+        if (pastTheEnd(sound.InfoLocation)) {
+            continue;
+        }
+        csc::ReadSoundInfo(index, sound.InfoLocation, record);
+        std::string folder = extract::TaggedSoundPath(tables, sound, 0);
+        for (const csc::SM_SoundFileInfo& file : record.Files) {
+            RequireSafe(extract::SafePath(folder + file.Name));
+        }
+    }
+    for (const csc::TSM_MissionSound& sound : tables.MissionSounds) {
+        if (pastTheEnd(sound.InfoLocation)) {
+            continue;
+        }
+        csc::ReadSoundInfo(index, sound.InfoLocation, record);
+        std::string folder = extract::MissionSoundPath(sound);
+        for (const csc::SM_SoundFileInfo& file : record.Files) {
+            RequireSafe(extract::SafePath(folder + file.Name));
+        }
+    }
+    return 0;
+}
