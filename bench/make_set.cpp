@@ -1,1 +1,146 @@
-int main(){}
+// The benchmark's archive sets and their check.
+//
+//   bench-make-set small FOLDER   65,535 tagged and 65,535 mission sounds of about 2 KiB each
+//   bench-make-set large FOLDER   400 sounds of 1 MiB each
+//   bench-make-set verify RUN_FOLDER MANIFEST
+//
+// Making a set also writes FOLDER/manifest.tsv: every file the tool is to write, with its size and
+// a checksum of its bytes. verify compares a run's tree with it, so that a fast wrong answer
+// cannot pass.
+
+#include "archive_builder.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const FolderNames[] = {"__SchemaMetaFile.csc",      "__SchemaMetaFile_Memory.csc",
+                                   "__SchemaMetafile_HardDrive.csc", "__SchemaMetaFile_DVD1.csc",
+                                   "__SchemaMetaFile_DVD2.csc", "__SchemaMetaFile_DVD3.csc"};
+
+std::uint64_t Checksum(const std::string& bytes) {
+    std::uint64_t hash = 1469598103934665603ull; // FNV-1a
+    for (unsigned char byte : bytes) {
+        hash = (hash ^ byte) * 1099511628211ull;
+    }
+    return hash;
+}
+
+std::string Noise(std::uint64_t seed, std::size_t size) {
+    std::string bytes(size, '\0');
+    std::uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (std::size_t i = 0; i < size; i += 8) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        for (std::size_t b = 0; b < 8 && i + b < size; ++b) {
+            bytes[i + b] = static_cast<char>(state >> (8 * b));
+        }
+    }
+    return bytes;
+}
+
+struct Workload {
+    builder::ArchiveSetBuilder Set;
+    std::map<std::string, std::string> Expected; // relative path, bytes
+};
+
+void AddSound(Workload& work, bool tagged, std::size_t i, std::size_t size, const std::string& folder,
+              std::uint8_t tag, std::uint8_t subTag, const std::string& mission) {
+    builder::StoredFile file;
+    file.Name = (tagged ? "t_" : "m_") + std::to_string(i);
+    file.Slot = static_cast<std::uint32_t>(i % 6);
+    file.Content = Noise(i * 2 + (tagged ? 0 : 1), size);
+    work.Expected[std::string(FolderNames[file.Slot]) + "/" + folder + "/" + file.Name + ".ogg"] = file.Content;
+    if (tagged) {
+        work.Set.AddTaggedSound({builder::TagRef(tag, subTag)}, {{std::move(file)}});
+    } else {
+        work.Set.AddMissionSound(mission, {{std::move(file)}});
+    }
+}
+
+Workload Make(bool small) {
+    Workload work;
+    const std::size_t tags = 64;
+    for (std::size_t t = 0; t < tags; ++t) {
+        work.Set.AddTag("T" + std::string("tag") + std::to_string(t), {"a", "b", "c"});
+    }
+    const std::size_t count = small ? 65535 : 200;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::size_t size = small ? 1536 + (i * 37) % 1024 : (1u << 20) + i % 7;
+        auto tag = static_cast<std::uint8_t>(i % tags);
+        auto subTag = static_cast<std::uint8_t>((i / tags) % 4 == 3 ? 255 : (i / tags) % 4);
+        std::string folder = "TaggedSounds/tag" + std::to_string(tag) +
+                             (subTag == 255 ? "" : std::string(".") + static_cast<char>('a' + subTag));
+        AddSound(work, true, i, size, folder, tag, subTag, "");
+    }
+    for (std::size_t j = 0; j < count; ++j) {
+        std::size_t size = small ? 1536 + (j * 53) % 1024 : (1u << 20) + j % 5;
+        std::string mission = "Mission" + std::to_string(j % 500);
+        AddSound(work, false, j, size, "MissionSounds/" + mission, 0, 0, mission);
+    }
+    return work;
+}
+
+int WriteSet(bool small, const fs::path& folder) {
+    Workload work = Make(small);
+    builder::WriteArchiveSet(work.Set.Build(), folder);
+    std::ofstream manifest(folder / "manifest.tsv", std::ios::trunc);
+    for (const auto& [path, bytes] : work.Expected) {
+        manifest << path << '\t' << bytes.size() << '\t' << Checksum(bytes) << '\n';
+    }
+    return manifest ? 0 : 1;
+}
+
+int Verify(const fs::path& runFolder, const fs::path& manifestPath) {
+    std::map<std::string, std::string> expected;
+    std::ifstream manifest(manifestPath);
+    std::string line;
+    while (std::getline(manifest, line)) {
+        std::size_t tab = line.find('\t');
+        expected[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    std::size_t found = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(runFolder)) {
+        if (!entry.is_regular_file() || entry.path().parent_path() == runFolder) {
+            continue;
+        }
+        std::string path = fs::relative(entry.path(), runFolder).generic_string();
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        std::string want = std::to_string(bytes.str().size()) + '\t' + std::to_string(Checksum(bytes.str()));
+        auto it = expected.find(path);
+        if (it == expected.end() || it->second != want) {
+            std::fprintf(stderr, "unexpected file or contents: %s\n", path.c_str());
+            return 1;
+        }
+        ++found;
+    }
+    if (found != expected.size()) {
+        std::fprintf(stderr, "%zu of %zu expected files written\n", found, expected.size());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string mode = argc > 1 ? argv[1] : "";
+    if (argc == 3 && (mode == "small" || mode == "large")) {
+        return WriteSet(mode == "small", argv[2]);
+    }
+    if (argc == 4 && mode == "verify") {
+        return Verify(argv[2], argv[3]);
+    }
+    std::fprintf(stderr, "usage: bench-make-set small|large FOLDER | verify RUN_FOLDER MANIFEST\n");
+    return 2;
+}

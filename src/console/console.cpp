@@ -22,6 +22,7 @@ Console OpenStandardOutput() {
     Console console;
     console.Out = platform::StandardOutput();
     console.IsConsole = platform::IsConsole(console.Out);
+    console.Capacity = console.IsConsole ? ConsoleCapacity : RedirectedCapacity;
     console.Buffer.reserve(console.Capacity);
     return console;
 }

@@ -14,12 +14,18 @@ namespace console {
 
 inline constexpr std::string_view LineEnd = "\r\n";
 
+// On a console the text leaves at every flush anyway. Into a file or a pipe it leaves only as the
+// buffer fills, and a run of 131,070 progress items would cost tens of thousands of writes in
+// blocks of 128 bytes; larger blocks carry the very same bytes.
+inline constexpr std::size_t ConsoleCapacity = 128;
+inline constexpr std::size_t RedirectedCapacity = 4096;
+
 struct Console {
     platform::FileHandle Out = platform::InvalidFile;
     // On a console every flush and line end shows the text at once; into a file or a pipe the text
     // leaves only as the buffer fills and at the end of the run.
     bool IsConsole = false;
-    std::size_t Capacity = 128;
+    std::size_t Capacity = ConsoleCapacity;
     std::string Buffer;
     platform::CursorAnchor ProgressAnchor;
     char LastWritten = '\n';

@@ -6,8 +6,8 @@
 namespace csc {
 namespace {
 
-// A jump to a located record fetches a small piece; reading on from where the last piece ended
-// fetches a large one, since sequential reading will want the bytes that follow.
+// A jump to a located record fetches a small piece; reading on from a piece fetches a large one,
+// since sequential reading will want the bytes that follow.
 constexpr std::size_t JumpFetch = 4 * 1024;
 constexpr std::size_t SequentialFetch = 64 * 1024;
 
@@ -24,34 +24,60 @@ std::size_t FetchFromSource(Archive& archive, std::uint64_t offset, std::uint8_t
     return platform::Read(archive.Handle, destination, count);
 }
 
+bool Holds(const ReadWindow& window, std::uint64_t position, std::size_t count) {
+    return position >= window.Start && position + count <= window.Start + window.Bytes.size();
+}
+
+// The window that a read at position continues: it starts inside the window or right behind it.
+ReadWindow* Continued(Archive& archive, std::uint64_t position) {
+    for (ReadWindow& window : archive.Windows) {
+        if (!window.Bytes.empty() && position >= window.Start &&
+            position <= window.Start + window.Bytes.size()) {
+            return &window;
+        }
+    }
+    return nullptr;
+}
+
+ReadWindow& LeastRecentlyUsed(Archive& archive) {
+    return archive.Windows[0].LastUse <= archive.Windows[1].LastUse ? archive.Windows[0]
+                                                                     : archive.Windows[1];
+}
+
 // Copies up to count bytes from the position on and moves the position behind them.
 std::size_t Fetch(Archive& archive, std::uint8_t* destination, std::size_t count) {
     std::size_t wanted = Deliverable(archive, count);
     if (wanted == 0) {
         return 0;
     }
-    std::uint64_t windowEnd = archive.WindowStart + archive.Window.size();
-    bool inWindow = archive.Position >= archive.WindowStart && archive.Position + wanted <= windowEnd;
-    if (archive.Memory == nullptr && archive.ReadAhead && !inWindow && wanted < SequentialFetch) {
-        std::size_t piece = archive.Position == windowEnd ? SequentialFetch : JumpFetch;
-        piece = static_cast<std::size_t>(
-            std::min<std::uint64_t>(std::max(piece, wanted), archive.Size - archive.Position));
-        archive.Window.resize(piece);
-        archive.WindowStart = archive.Position;
-        archive.Window.resize(FetchFromSource(archive, archive.Position, archive.Window.data(), piece));
-        inWindow = archive.Position + wanted <= archive.WindowStart + archive.Window.size();
-        if (!inWindow) {
-            wanted = archive.Window.size(); // the file delivered less than its size promised
-        }
-        inWindow = true;
-    }
     std::size_t delivered;
-    if (inWindow) {
-        std::memcpy(destination, archive.Window.data() + (archive.Position - archive.WindowStart),
-                    wanted);
+    if (archive.Memory != nullptr) {
+        std::memcpy(destination, archive.Memory + archive.Position, wanted);
         delivered = wanted;
     } else {
-        delivered = FetchFromSource(archive, archive.Position, destination, wanted);
+        ReadWindow* window = nullptr;
+        for (ReadWindow& candidate : archive.Windows) {
+            if (Holds(candidate, archive.Position, wanted)) {
+                window = &candidate;
+            }
+        }
+        if (window == nullptr && archive.ReadAhead && wanted < SequentialFetch) {
+            ReadWindow* continued = Continued(archive, archive.Position);
+            window = continued != nullptr ? continued : &LeastRecentlyUsed(archive);
+            std::size_t piece = std::max(continued != nullptr ? SequentialFetch : JumpFetch, wanted);
+            piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, Remaining(archive)));
+            window->Bytes.resize(piece);
+            window->Start = archive.Position;
+            window->Bytes.resize(FetchFromSource(archive, archive.Position, window->Bytes.data(), piece));
+            wanted = std::min(wanted, window->Bytes.size()); // the file may have shrunk since
+        }
+        if (window != nullptr) {
+            window->LastUse = ++archive.WindowUses;
+            std::memcpy(destination, window->Bytes.data() + (archive.Position - window->Start), wanted);
+            delivered = wanted;
+        } else {
+            delivered = FetchFromSource(archive, archive.Position, destination, wanted);
+        }
     }
     archive.Position += delivered;
     return delivered;

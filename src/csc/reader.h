@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,6 +20,13 @@
 // zeros, stops the position at the end and is counted in ShortReads.
 namespace csc {
 
+// Bytes fetched ahead of the readers, from Start on.
+struct ReadWindow {
+    std::vector<std::uint8_t> Bytes;
+    std::uint64_t Start = 0;
+    std::uint64_t LastUse = 0;
+};
+
 struct Archive {
     platform::FileHandle Handle = platform::InvalidFile;
     const std::uint8_t* Memory = nullptr; // an archive held in memory instead of a file
@@ -26,8 +34,10 @@ struct Archive {
     std::uint64_t Position = 0;
 
     bool ReadAhead = true; // off: every read goes to the system on its own, for comparison
-    std::vector<std::uint8_t> Window; // bytes fetched ahead of the readers
-    std::uint64_t WindowStart = 0;
+    // Two windows, so that two streams through one archive (records, and the stored files that
+    // follow them in the index archive) do not push each other out.
+    std::array<ReadWindow, 2> Windows;
+    std::uint64_t WindowUses = 0;
 
     std::uint64_t ShortReads = 0;  // reads that ran past the end
     std::uint64_t SystemReads = 0; // reads the system was asked for
