@@ -75,15 +75,19 @@ Workload Make(bool small) {
     const std::size_t count = small ? 65535 : 200;
     for (std::size_t i = 0; i < count; ++i) {
         std::size_t size = small ? 1536 + (i * 37) % 1024 : (1u << 20) + i % 7;
-        auto tag = static_cast<std::uint8_t>(i % tags);
-        auto subTag = static_cast<std::uint8_t>((i / tags) % 4 == 3 ? 255 : (i / tags) % 4);
+        // Tables list their sounds tag by tag and mission by mission, as a game's tables do; the
+        // files of consecutive sounds still lie in different archives.
+        std::size_t perTag = (count + tags - 1) / tags;
+        auto tag = static_cast<std::uint8_t>(i / perTag);
+        std::size_t group = (i % perTag) * 4 / perTag;
+        auto subTag = static_cast<std::uint8_t>(group == 3 ? 255 : group);
         std::string folder = "TaggedSounds/tag" + std::to_string(tag) +
                              (subTag == 255 ? "" : std::string(".") + static_cast<char>('a' + subTag));
         AddSound(work, true, i, size, folder, tag, subTag, "");
     }
     for (std::size_t j = 0; j < count; ++j) {
         std::size_t size = small ? 1536 + (j * 53) % 1024 : (1u << 20) + j % 5;
-        std::string mission = "Mission" + std::to_string(j % 500);
+        std::string mission = "Mission" + std::to_string(j * 500 / count);
         AddSound(work, false, j, size, "MissionSounds/" + mission, 0, 0, mission);
     }
     return work;

@@ -21,7 +21,7 @@ struct Scene {
     testing_support::InFolder inside{folder.Path()};
     std::array<std::string, 8> bytes;
     std::array<csc::Archive, 8> archives;
-    extract::Extraction extraction{archives, Folders, false, {}, 0, {}};
+    extract::Extraction extraction{.Archives = archives, .FolderNames = Folders};
 
     Scene() {
         bytes[0] = "0123456789ABCDEFGHIJ";

@@ -31,8 +31,10 @@ bool WriteOutputFile(const std::string& path, const std::uint8_t* bytes, std::si
     return complete;
 }
 
+// safeBase is the record's base path, already made safe; the archive folder names are safe as
+// they stand.
 void ExtractFile(Extraction& extraction, const csc::SM_SoundFileInfo& file,
-                 const std::string& basePath, std::int32_t number) {
+                 const std::string& safeBase, std::int32_t number) {
     if (file.DataLocation == csc::AbsentFile) {
         return;
     }
@@ -41,7 +43,7 @@ void ExtractFile(Extraction& extraction, const csc::SM_SoundFileInfo& file,
     if (!csc::IsOpen(archive)) {
         return;
     }
-    std::string folder = std::string(extraction.FolderNames[slot]) + basePath;
+    std::string folder = std::string(extraction.FolderNames[slot]) + safeBase;
 
     std::uint32_t size = 0;
     std::string name = file.Name;
@@ -59,12 +61,17 @@ void ExtractFile(Extraction& extraction, const csc::SM_SoundFileInfo& file,
     auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(csc::Deliverable(archive, size));
     std::size_t delivered = csc::ReadAvailable(archive, bytes.get(), size);
 
-    std::string safeFolder = SafePath(folder);
-    ForceFolders(safeFolder, extraction.Folders);
-    if (extraction.RawExtract) {
-        name = PadZeros(number, 6) + "_" + name;
+    // Consecutive files mostly share their folder.
+    if (folder != extraction.LastFolder) {
+        ForceFolders(folder, extraction.Folders);
+        extraction.LastFolder = folder;
     }
-    std::string path = safeFolder + SafePath(name);
+    // A number in front cannot turn a name into one that climbs out, so it goes on afterwards.
+    std::string path = folder;
+    if (extraction.RawExtract) {
+        path += PadZeros(number, 6) + "_";
+    }
+    path += SafePath(std::move(name));
     if (!WriteOutputFile(path, bytes.get(), delivered, size)) {
         NoteUnwritten(extraction, path);
     }
@@ -74,8 +81,9 @@ void ExtractFile(Extraction& extraction, const csc::SM_SoundFileInfo& file,
 
 void ExtractSoundInfo(Extraction& extraction, const csc::TSM_SoundInfo& record,
                       const std::string& basePath, std::int32_t number) {
+    std::string safeBase = SafePath(basePath);
     for (const csc::SM_SoundFileInfo& file : record.Files) {
-        ExtractFile(extraction, file, basePath, number);
+        ExtractFile(extraction, file, safeBase, number);
     }
 }
 

@@ -7,7 +7,6 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_map>
 
 namespace platform {
 namespace {
@@ -20,46 +19,6 @@ std::string NativePath(const std::string& path) {
 }
 
 int Descriptor(FileHandle file) { return static_cast<int>(file); }
-
-// Output files come by the ten thousand into a few hundred folders. Each folder is resolved once
-// and its files are created relative to it, which spares the file system a walk down the whole
-// path for every file.
-class FolderDescriptors {
-  public:
-    ~FolderDescriptors() { Clear(); }
-
-    int Open(const std::string& folder) {
-        auto found = open_.find(folder);
-        if (found != open_.end()) {
-            return found->second;
-        }
-        if (open_.size() >= Capacity) {
-            Clear();
-        }
-        int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            open_.emplace(folder, fd);
-        }
-        return fd;
-    }
-
-  private:
-    static constexpr std::size_t Capacity = 64;
-
-    void Clear() {
-        for (const auto& [folder, fd] : open_) {
-            ::close(fd);
-        }
-        open_.clear();
-    }
-
-    std::unordered_map<std::string, int> open_;
-};
-
-FolderDescriptors& OutputFolders() {
-    static FolderDescriptors folders;
-    return folders;
-}
 
 // read() and write() move at most about 2 GiB per call.
 constexpr std::size_t LargestTransfer = 0x40000000;
@@ -81,13 +40,12 @@ FileHandle OpenForReading(const std::string& path) {
 
 FileHandle CreateOrReplace(const std::string& path) {
     std::string native = NativePath(path);
-    std::size_t slash = native.rfind('/');
-    int folder = slash == std::string::npos ? AT_FDCWD : OutputFolders().Open(native.substr(0, slash));
-    if (folder < 0 && folder != AT_FDCWD) {
-        return InvalidFile;
+    // Most output files are new: asking for a new file first spares the file system a search for
+    // an old one to truncate; a file from an earlier run is replaced on the second try.
+    int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     }
-    const char* name = slash == std::string::npos ? native.c_str() : native.c_str() + slash + 1;
-    int fd = ::openat(folder, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     return fd < 0 ? InvalidFile : fd;
 }
 

@@ -67,7 +67,8 @@ int RunProgram(Run& run, const std::optional<std::string>& firstArgument) {
     } else {
         run.CurrentStep = Step::IndexTables;
         csc::ReadIndexTables(run.Archives[IndexArchive], console, run.Tables);
-        extract::Extraction extraction{run.Archives, ArchiveFolderNames, run.RawExtract, {}, 0, {}};
+        extract::Extraction extraction{
+            .Archives = run.Archives, .FolderNames = ArchiveFolderNames, .RawExtract = run.RawExtract};
         if (run.RawExtract) {
             RunRawPhase(run, extraction);
         } else {
