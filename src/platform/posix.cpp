@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
