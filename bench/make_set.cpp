@@ -70,7 +70,7 @@ Workload Make(bool small) {
     Workload work;
     const std::size_t tags = 64;
     for (std::size_t t = 0; t < tags; ++t) {
-        work.Set.AddTag("T" + std::string("tag") + std::to_string(t), {"a", "b", "c"});
+        work.Set.AddTag(std::string("Ttag").append(std::to_string(t)), {"a", "b", "c"});
     }
     const std::size_t count = small ? 65535 : 200;
     for (std::size_t i = 0; i < count; ++i) {

@@ -14,14 +14,6 @@ void Seed(const std::filesystem::path& folder, const std::string& name, const bu
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-builder::StoredFile File(std::string name, std::uint32_t slot, std::string content) {
-    builder::StoredFile file;
-    file.Name = std::move(name);
-    file.Slot = slot;
-    file.Content = std::move(content);
-    return file;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -39,11 +31,11 @@ int main(int argc, char** argv) {
 
     builder::ArchiveSetBuilder odd;
     std::uint8_t tag = odd.AddTag("..", {"..", "x"});
-    odd.AddTaggedSound({builder::TagRef(tag, 0)}, {{File("..", 3, "dots"), File("../../x", 2, "up")}});
-    odd.AddTaggedSound({}, {{File("a\\..\\..\\b", 3, "back")}});
-    builder::StoredFile lying = File("big", 3, "tiny");
+    odd.AddTaggedSound({builder::TagRef(tag, 0)}, {{builder::File("..", 3, "dots"), builder::File("../../x", 2, "up")}});
+    odd.AddTaggedSound({}, {{builder::File("a\\..\\..\\b", 3, "back")}});
+    builder::StoredFile lying = builder::File("big", 3, "tiny");
     lying.OggSize = 0xFFFFFFF0;
-    builder::StoredFile far = File("far", 3, "far");
+    builder::StoredFile far = builder::File("far", 3, "far");
     far.DataLocation = builder::Location(3, 0x1FFFFF00);
     odd.AddMissionSound(std::string("nul\0name", 8), {{lying, far}});
     odd.Order = builder::RecordOrder::Reversed;

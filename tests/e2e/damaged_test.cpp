@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 using builder::Bytes;
+using builder::File;
 using builder::Location;
 using testing_support::TempFolder;
 
@@ -62,14 +63,6 @@ void ExpectIndexWarning(const Outcome& outcome) {
     EXPECT_EQ(outcome.Run.ExitCode, 1);
     EXPECT_NE(outcome.Run.Output.find("Warning: " + IndexName + " ended before "), std::string::npos);
     EXPECT_TRUE(outcome.Run.Output.ends_with(" reads were complete; missing bytes were taken as zeros\r\n"));
-}
-
-builder::StoredFile File(std::string name, std::uint32_t slot, std::string content) {
-    builder::StoredFile file;
-    file.Name = std::move(name);
-    file.Slot = slot;
-    file.Content = std::move(content);
-    return file;
 }
 
 // Offsets into the sample's index, found by encoding its pieces again.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+using builder::File;
 using builder::Location;
 using builder::TagRef;
 using testing_support::RunTool;
@@ -28,15 +29,6 @@ struct Scene {
     }
     Tree Written() { return testing_support::Tree(folder.Path()); }
 };
-
-builder::StoredFile File(std::string name, std::uint32_t slot, std::string content, bool wav = false) {
-    builder::StoredFile file;
-    file.Name = std::move(name);
-    file.Slot = slot;
-    file.Content = std::move(content);
-    file.Wav = wav;
-    return file;
-}
 
 builder::Bytes EmptyIndex() { return builder::Bytes("0123456789abc\0\0\0\0\0", 18); }
 

@@ -92,6 +92,15 @@ csc::TSM_TagRef TagRef(std::uint8_t tagIndex, std::uint8_t subTagIndex) {
     return csc::TSM_TagRef{tagIndex, subTagIndex, {0x11, 0x22, 0x33}};
 }
 
+StoredFile File(std::string name, std::uint32_t slot, Bytes content, bool wav) {
+    StoredFile file;
+    file.Name = std::move(name);
+    file.Slot = slot;
+    file.Content = std::move(content);
+    file.Wav = wav;
+    return file;
+}
+
 std::string ArchiveFileName(std::size_t slot) {
     static const char* const names[] = {
         "SchemaMetaFile.csc",      "SchemaMetaFile_Memory.csc", "SchemaMetafile_HardDrive.csc",

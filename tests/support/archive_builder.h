@@ -47,6 +47,9 @@ struct StoredFile {
     std::optional<std::uint32_t> WavSize;
 };
 
+// A stored file of the given content, stored in the OGG form unless wav is set.
+StoredFile File(std::string name, std::uint32_t slot, Bytes content, bool wav = false);
+
 struct Sound {
     std::vector<StoredFile> Files;
 };
