@@ -45,14 +45,16 @@ Measure ReadEverything(const std::string& path, bool readAhead) {
     measure.SystemReads = index.SystemReads;
     csc::CloseArchive(index);
     platform::Close(quiet.Out);
-    measure.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    measure.Seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return measure;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::filesystem::path folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path() / "cscunpack-index-bench";
+    std::filesystem::path folder =
+        argc > 1 ? argv[1] : std::filesystem::temp_directory_path() / "cscunpack-index-bench";
     builder::ArchiveSetBuilder set;
     std::uint8_t tag = set.AddTag("TBench", {"a"});
     for (int i = 0; i < 65535; ++i) {
@@ -67,14 +69,16 @@ int main(int argc, char** argv) {
     std::string path = (folder / "SchemaMetafile_HardDrive.csc").string();
     std::uintmax_t size = std::filesystem::file_size(path);
 
-    std::printf("index archive: %.1f MiB, 131,070 sound-info records read twice (sequentially, then located)\n",
+    std::printf("index archive: %.1f MiB, 131,070 sound-info records read twice (sequentially, "
+                "then located)\n",
                 static_cast<double>(size) / (1 << 20));
     std::printf("%-28s %10s %14s %16s\n", "reader", "time (s)", "system reads", "bytes per read");
     for (bool readAhead : {true, false}) {
         ReadEverything(path, readAhead); // warm the page cache
         Measure m = ReadEverything(path, readAhead);
-        std::printf("%-28s %10.3f %14llu %16.1f\n", readAhead ? "read-ahead (the tool)" : "one system read per field",
-                    m.Seconds, static_cast<unsigned long long>(m.SystemReads),
+        std::printf("%-28s %10.3f %14llu %16.1f\n",
+                    readAhead ? "read-ahead (the tool)" : "one system read per field", m.Seconds,
+                    static_cast<unsigned long long>(m.SystemReads),
                     2.0 * static_cast<double>(size) / static_cast<double>(m.SystemReads));
     }
     std::filesystem::remove_all(folder);

@@ -21,9 +21,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const FolderNames[] = {"__SchemaMetaFile.csc",      "__SchemaMetaFile_Memory.csc",
+const char* const FolderNames[] = {"__SchemaMetaFile.csc",           "__SchemaMetaFile_Memory.csc",
                                    "__SchemaMetafile_HardDrive.csc", "__SchemaMetaFile_DVD1.csc",
-                                   "__SchemaMetaFile_DVD2.csc", "__SchemaMetaFile_DVD3.csc"};
+                                   "__SchemaMetaFile_DVD2.csc",      "__SchemaMetaFile_DVD3.csc"};
 
 std::uint64_t Checksum(const std::string& bytes) {
     std::uint64_t hash = 1469598103934665603ull; // FNV-1a
@@ -52,13 +52,15 @@ struct Workload {
     std::map<std::string, std::string> Expected; // relative path, bytes
 };
 
-void AddSound(Workload& work, bool tagged, std::size_t i, std::size_t size, const std::string& folder,
-              std::uint8_t tag, std::uint8_t subTag, const std::string& mission) {
+void AddSound(Workload& work, bool tagged, std::size_t i, std::size_t size,
+              const std::string& folder, std::uint8_t tag, std::uint8_t subTag,
+              const std::string& mission) {
     builder::StoredFile file;
     file.Name = (tagged ? "t_" : "m_") + std::to_string(i);
     file.Slot = static_cast<std::uint32_t>(i % 6);
     file.Content = Noise(i * 2 + (tagged ? 0 : 1), size);
-    work.Expected[std::string(FolderNames[file.Slot]) + "/" + folder + "/" + file.Name + ".ogg"] = file.Content;
+    work.Expected[std::string(FolderNames[file.Slot]) + "/" + folder + "/" + file.Name + ".ogg"] =
+        file.Content;
     if (tagged) {
         work.Set.AddTaggedSound({builder::TagRef(tag, subTag)}, {{std::move(file)}});
     } else {
@@ -81,8 +83,9 @@ Workload Make(bool small) {
         auto tag = static_cast<std::uint8_t>(i / perTag);
         std::size_t group = (i % perTag) * 4 / perTag;
         auto subTag = static_cast<std::uint8_t>(group == 3 ? 255 : group);
-        std::string folder = "TaggedSounds/tag" + std::to_string(tag) +
-                             (subTag == 255 ? "" : std::string(".") + static_cast<char>('a' + subTag));
+        std::string folder =
+            "TaggedSounds/tag" + std::to_string(tag) +
+            (subTag == 255 ? "" : std::string(".") + static_cast<char>('a' + subTag));
         AddSound(work, true, i, size, folder, tag, subTag, "");
     }
     for (std::size_t j = 0; j < count; ++j) {
@@ -120,7 +123,8 @@ int Verify(const fs::path& runFolder, const fs::path& manifestPath) {
         std::ifstream in(entry.path(), std::ios::binary);
         std::ostringstream bytes;
         bytes << in.rdbuf();
-        std::string want = std::to_string(bytes.str().size()) + '\t' + std::to_string(Checksum(bytes.str()));
+        std::string want =
+            std::to_string(bytes.str().size()) + '\t' + std::to_string(Checksum(bytes.str()));
         auto it = expected.find(path);
         if (it == expected.end() || it->second != want) {
             std::fprintf(stderr, "unexpected file or contents: %s\n", path.c_str());

@@ -20,7 +20,8 @@ void RequireSafe(const std::string& path) {
     std::size_t begin = 0;
     while (begin <= path.size()) {
         std::size_t end = path.find_first_of("\\/", begin);
-        std::string component = path.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+        std::string component =
+            path.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
         bool dotsAndSpaces = component.find_first_not_of(". ") == std::string::npos;
         if (dotsAndSpaces && std::count(component.begin(), component.end(), '.') >= 2) {
             std::abort();
@@ -47,7 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         csc::ReadSoundInfo(index, 0, record);
     }
     // Records located past the end all read alike, as empty ones; one of them is enough.
-    auto pastTheEnd = [&](std::uint32_t location) { return csc::LocationOffset(location) > size + 64; };
+    auto pastTheEnd = [&](std::uint32_t location) {
+        return csc::LocationOffset(location) > size + 64;
+    };
     for (const csc::TSM_TaggedSound& sound : tables.TaggedSounds) {
         if (pastTheEnd(sound.InfoLocation)) {
             continue;

@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path& Root() {
-    static const fs::path root = fs::temp_directory_path() / ("cscunpack-fuzz-" + std::to_string(::getpid()));
+    static const fs::path root =
+        fs::temp_directory_path() / ("cscunpack-fuzz-" + std::to_string(::getpid()));
     return root;
 }
 
@@ -55,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fs::create_directories(runFolder);
     Put(runFolder / "SchemaMetafile_HardDrive.csc", data, size);
     static const std::string dataArchive(4096, 'd');
-    Put(runFolder / "SchemaMetaFile_DVD1.csc", reinterpret_cast<const std::uint8_t*>(dataArchive.data()),
-        dataArchive.size());
+    Put(runFolder / "SchemaMetaFile_DVD1.csc",
+        reinterpret_cast<const std::uint8_t*>(dataArchive.data()), dataArchive.size());
 
     fs::path previous = fs::current_path();
     fs::current_path(runFolder);

@@ -9,7 +9,8 @@
 
 namespace {
 
-void Seed(const std::filesystem::path& folder, const std::string& name, const builder::Bytes& bytes) {
+void Seed(const std::filesystem::path& folder, const std::string& name,
+          const builder::Bytes& bytes) {
     std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
@@ -31,7 +32,8 @@ int main(int argc, char** argv) {
 
     builder::ArchiveSetBuilder odd;
     std::uint8_t tag = odd.AddTag("..", {"..", "x"});
-    odd.AddTaggedSound({builder::TagRef(tag, 0)}, {{builder::File("..", 3, "dots"), builder::File("../../x", 2, "up")}});
+    odd.AddTaggedSound({builder::TagRef(tag, 0)},
+                       {{builder::File("..", 3, "dots"), builder::File("../../x", 2, "up")}});
     odd.AddTaggedSound({}, {{builder::File("a\\..\\..\\b", 3, "back")}});
     builder::StoredFile lying = builder::File("big", 3, "tiny");
     lying.OggSize = 0xFFFFFFF0;

@@ -84,7 +84,8 @@ TEST(Console, OnAConsoleEachItemReturnsToTheStartOfTheLine) {
     WriteItem(channel, "  [1/2] a long first item");
     WriteItem(channel, "  [2/2] b");
     console::WriteLine(channel);
-    EXPECT_EQ(captured.Shown(), "Read Tags Table...done\r\n  [1/2] a long first item\r  [2/2] b\r\n");
+    EXPECT_EQ(captured.Shown(),
+              "Read Tags Table...done\r\n  [1/2] a long first item\r  [2/2] b\r\n");
 }
 
 TEST(Console, ItemsFasterThanTheRedrawIntervalAreDroppedButTheLastIsShown) {

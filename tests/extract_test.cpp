@@ -28,8 +28,8 @@ struct Scene {
         bytes[1] = "abcdefghijklmnopqrst";
         bytes[2] = "index-bytes";
         for (std::size_t slot = 0; slot < 3; ++slot) {
-            archives[slot] = csc::MemoryArchive(reinterpret_cast<const std::uint8_t*>(bytes[slot].data()),
-                                                bytes[slot].size());
+            archives[slot] = csc::MemoryArchive(
+                reinterpret_cast<const std::uint8_t*>(bytes[slot].data()), bytes[slot].size());
         }
     }
     Tree Written() { return testing_support::Tree(folder.Path()); }
@@ -56,12 +56,13 @@ csc::TSM_SoundInfo Record(std::vector<csc::SM_SoundFileInfo> files) {
 
 TEST(Extract, EachPresentEntryBecomesOneFileInItsArchiveFolder) {
     Scene scene;
-    extract::ExtractSoundInfo(scene.extraction,
-                              Record({Entry("both", Location(0, 2), 5, 3), Entry("wav", Location(1, 4), 2, 0),
-                                      Entry("empty", Location(0, 0), 0, 0), Entry("absent", 0xFFFFFFFF, 4, 4),
-                                      Entry("closed", Location(3, 0), 0, 4), Entry("six", Location(6, 0), 0, 4),
-                                      Entry("seven", Location(7, 0), 0, 4)}),
-                              "Base\\", 0);
+    extract::ExtractSoundInfo(
+        scene.extraction,
+        Record({Entry("both", Location(0, 2), 5, 3), Entry("wav", Location(1, 4), 2, 0),
+                Entry("empty", Location(0, 0), 0, 0), Entry("absent", 0xFFFFFFFF, 4, 4),
+                Entry("closed", Location(3, 0), 0, 4), Entry("six", Location(6, 0), 0, 4),
+                Entry("seven", Location(7, 0), 0, 4)}),
+        "Base\\", 0);
     EXPECT_EQ(scene.Written(), (Tree{{"__A/", ""},
                                      {"__A/Base/", ""},
                                      {"__A/Base/both.ogg", "234"},
@@ -77,25 +78,30 @@ TEST(Extract, EachPresentEntryBecomesOneFileInItsArchiveFolder) {
 
 TEST(Extract, ALaterFileOfTheSamePathReplacesTheEarlierOne) {
     Scene scene;
-    extract::ExtractSoundInfo(scene.extraction,
-                              Record({Entry("same", Location(0, 0), 0, 8), Entry("same", Location(0, 10), 0, 2)}),
-                              "B\\", 0);
+    extract::ExtractSoundInfo(
+        scene.extraction,
+        Record({Entry("same", Location(0, 0), 0, 8), Entry("same", Location(0, 10), 0, 2)}), "B\\",
+        0);
     EXPECT_EQ(scene.Written()["__A/B/same.ogg"], "AB");
 }
 
 TEST(Extract, RawNamesCarryTheNumberAndLieInTheArchiveFolder) {
     Scene scene;
     scene.extraction.RawExtract = true;
-    extract::ExtractSoundInfo(scene.extraction,
-                              Record({Entry("n", Location(1, 0), 3, 0), Entry("e", Location(2, 0), 0, 0)}),
-                              extract::RawBasePath, 12);
-    EXPECT_EQ(scene.Written(), (Tree{{"__B/", ""}, {"__B/000012_n.wav", "abc"}, {"__C/", ""}, {"__C/000012_e", ""}}));
+    extract::ExtractSoundInfo(
+        scene.extraction,
+        Record({Entry("n", Location(1, 0), 3, 0), Entry("e", Location(2, 0), 0, 0)}),
+        extract::RawBasePath, 12);
+    EXPECT_EQ(
+        scene.Written(),
+        (Tree{{"__B/", ""}, {"__B/000012_n.wav", "abc"}, {"__C/", ""}, {"__C/000012_e", ""}}));
 }
 
 TEST(Extract, BytesBeyondTheArchiveEndBecomeASparseZeroTailAndAreCounted) {
     Scene scene;
     std::uint32_t lyingSize = 0xFFFFFFF0; // almost 4 GiB
-    extract::ExtractSoundInfo(scene.extraction, Record({Entry("lie", Location(0, 16), 0, lyingSize)}), "L\\", 0);
+    extract::ExtractSoundInfo(scene.extraction,
+                              Record({Entry("lie", Location(0, 16), 0, lyingSize)}), "L\\", 0);
     std::filesystem::path written = scene.folder.Path() / "__A/L/lie.ogg";
     ASSERT_EQ(std::filesystem::file_size(written), lyingSize);
     struct stat info {};
@@ -108,18 +114,21 @@ TEST(Extract, BytesBeyondTheArchiveEndBecomeASparseZeroTailAndAreCounted) {
     EXPECT_EQ(scene.archives[0].ShortReads, 1u);
     EXPECT_EQ(scene.extraction.UnwrittenFiles, 0u);
 
-    extract::ExtractSoundInfo(scene.extraction, Record({Entry("far", Location(0, 0x1FFFFFFF), 0, 3)}), "L\\", 0);
-    EXPECT_EQ(testing_support::ReadFile(scene.folder.Path() / "__A/L/far.ogg"), std::string(3, '\0'));
+    extract::ExtractSoundInfo(scene.extraction,
+                              Record({Entry("far", Location(0, 0x1FFFFFFF), 0, 3)}), "L\\", 0);
+    EXPECT_EQ(testing_support::ReadFile(scene.folder.Path() / "__A/L/far.ogg"),
+              std::string(3, '\0'));
     EXPECT_EQ(scene.archives[0].ShortReads, 2u);
 }
 
 TEST(Extract, FilesThatCannotBeCreatedAreCountedWithTheFirstPath) {
     Scene scene;
     testing_support::WriteFile(scene.folder.Path() / "__B", "a file where a folder should be");
-    extract::ExtractSoundInfo(scene.extraction,
-                              Record({Entry("x", Location(1, 0), 0, 1), Entry("y", Location(1, 0), 0, 1),
-                                      Entry("", Location(0, 0), 0, 0), Entry("ok", Location(0, 0), 0, 1)}),
-                              "Base\\", 0);
+    extract::ExtractSoundInfo(
+        scene.extraction,
+        Record({Entry("x", Location(1, 0), 0, 1), Entry("y", Location(1, 0), 0, 1),
+                Entry("", Location(0, 0), 0, 0), Entry("ok", Location(0, 0), 0, 1)}),
+        "Base\\", 0);
     EXPECT_EQ(scene.extraction.UnwrittenFiles, 3u) << "an empty name leaves only a folder path";
     EXPECT_EQ(scene.extraction.FirstUnwritten, "__B\\Base\\x.ogg");
     EXPECT_EQ(scene.Written()["__A/Base/ok.ogg"], "0");
@@ -128,7 +137,8 @@ TEST(Extract, FilesThatCannotBeCreatedAreCountedWithTheFirstPath) {
 TEST(Extract, NamesFromTheArchiveStayInsideTheOutputFolder) {
     Scene scene;
     extract::ExtractSoundInfo(scene.extraction,
-                              Record({Entry("..", Location(0, 0), 0, 1), Entry(std::string("z\0z", 3), Location(0, 1), 0, 1)}),
+                              Record({Entry("..", Location(0, 0), 0, 1),
+                                      Entry(std::string("z\0z", 3), Location(0, 1), 0, 1)}),
                               "..\\..\\", 0);
     EXPECT_EQ(scene.Written(), (Tree{{"__A/", ""},
                                      {"__A/__/", ""},

@@ -29,7 +29,8 @@ TEST(IndexTables, TheEmptyIndexGivesThreeDoneLinesAndStopsAtByte18) {
     csc::IndexTables tables;
     csc::Archive archive;
     EXPECT_EQ(ReadTables(bytes, tables, archive),
-              "Read Tags Table...done\r\nRead Tagged Sounds...done\r\nRead Mission Sounds...done\r\n\r\n");
+              "Read Tags Table...done\r\nRead Tagged Sounds...done\r\nRead Mission "
+              "Sounds...done\r\n\r\n");
     EXPECT_EQ(archive.Position, 18u);
     EXPECT_TRUE(tables.Tags.empty());
     EXPECT_TRUE(tables.TaggedSounds.empty());
@@ -103,7 +104,10 @@ TEST(IndexTables, CountsAreReadInFullUpToTheirLargest) {
 
 TEST(IndexTables, ATruncatedOrLyingIndexEndsInEmptyEntriesNotInAnAllocation) {
     // 255 tags announced, the first with a name length of almost 4 GiB, and then nothing.
-    Bytes bytes = Header + "\xFF" + Bytes("\xF0\xFF\xFF\xFF" "ab", 6);
+    Bytes bytes = Header + "\xFF" +
+                  Bytes("\xF0\xFF\xFF\xFF"
+                        "ab",
+                        6);
     csc::IndexTables tables;
     csc::Archive archive;
     std::string shown = ReadTables(bytes, tables, archive);

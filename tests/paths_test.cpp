@@ -30,8 +30,10 @@ TEST(Paths, ForceFoldersMakesEveryLevelButTrailingText) {
     extract::ForceFolders("a\\b//c/d\\name", made);
     extract::ForceFolders("x\\y\\", made);
     auto tree = testing_support::Tree(folder.Path());
-    EXPECT_EQ(tree, (std::map<std::string, std::string>{
-                        {"a/", ""}, {"a/b/", ""}, {"a/b/c/", ""}, {"a/b/c/d/", ""}, {"x/", ""}, {"x/y/", ""}}));
+    EXPECT_EQ(
+        tree,
+        (std::map<std::string, std::string>{
+            {"a/", ""}, {"a/b/", ""}, {"a/b/c/", ""}, {"a/b/c/d/", ""}, {"x/", ""}, {"x/y/", ""}}));
 }
 
 TEST(Paths, TaggedSoundFoldersFollowTheFirstTagReference) {
@@ -76,16 +78,11 @@ TEST(Paths, SafePathDefusesComponentsThatClimbOut) {
         std::string in, out;
     };
     const Case cases[] = {
-        {"a\\..\\b", "a\\__\\b"},
-        {"..\\..\\x", "__\\__\\x"},
-        {"../../x", "__/__/x"},
-        {"a\\.\\b", "a\\.\\b"},
-        {"a\\ . .\\b", "a\\ _ _\\b"},
-        {"a\\...", "a\\___"},
-        {"a\\..b\\c..", "a\\..b\\c.."},
-        {"__SchemaMetaFile.csc\\x", "__SchemaMetaFile.csc\\x"},
-        {std::string("a\0b", 3), "a_b"},
-        {"..", "__"},
+        {"a\\..\\b", "a\\__\\b"},        {"..\\..\\x", "__\\__\\x"},
+        {"../../x", "__/__/x"},          {"a\\.\\b", "a\\.\\b"},
+        {"a\\ . .\\b", "a\\ _ _\\b"},    {"a\\...", "a\\___"},
+        {"a\\..b\\c..", "a\\..b\\c.."},  {"__SchemaMetaFile.csc\\x", "__SchemaMetaFile.csc\\x"},
+        {std::string("a\0b", 3), "a_b"}, {"..", "__"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(extract::SafePath(c.in), c.out) << c.in;

@@ -14,14 +14,19 @@ struct BytesArchive {
     Bytes bytes;
     csc::Archive archive;
     explicit BytesArchive(Bytes content) : bytes(std::move(content)) {
-        archive = csc::MemoryArchive(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        archive =
+            csc::MemoryArchive(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
 };
 
 } // namespace
 
 TEST(Reader, CscStringsKeepEveryByteAndReplaceTheDestination) {
-    BytesArchive source(Bytes("\0\0\0\0" "\3\0\0\0abc" "\2\0\0\0A\0" "\1\0\0\0z", 22));
+    BytesArchive source(Bytes("\0\0\0\0"
+                              "\3\0\0\0abc"
+                              "\2\0\0\0A\0"
+                              "\1\0\0\0z",
+                              22));
     std::string text = "longer text from before";
     csc::ReadCscString(source.archive, text);
     EXPECT_EQ(text, "");
@@ -38,7 +43,10 @@ TEST(Reader, CscStringsKeepEveryByteAndReplaceTheDestination) {
 }
 
 TEST(Reader, IntegersAreLittleEndian) {
-    BytesArchive source(Bytes("\x2C\x01" "\x78\x56\x34\x12" "\xFF", 7));
+    BytesArchive source(Bytes("\x2C\x01"
+                              "\x78\x56\x34\x12"
+                              "\xFF",
+                              7));
     EXPECT_EQ(csc::ReadU16(source.archive), 300);
     EXPECT_EQ(csc::ReadU32(source.archive), 0x12345678u);
     EXPECT_EQ(csc::ReadU8(source.archive), 255);
@@ -74,7 +82,9 @@ TEST(Reader, ReadsPastTheEndGiveZerosStopAtTheEndAndAreCounted) {
 }
 
 TEST(Reader, AStringLengthThatLiesAllocatesOnlyWhatTheArchiveHolds) {
-    BytesArchive source(Bytes("\xF0\xFF\xFF\xFF" "abcdef", 10));
+    BytesArchive source(Bytes("\xF0\xFF\xFF\xFF"
+                              "abcdef",
+                              10));
     std::string text;
     csc::ReadCscString(source.archive, text);
     EXPECT_EQ(text, "abcdef");
@@ -99,7 +109,8 @@ TEST(Reader, TheIndexPositionIsSharedWithFileReadsFromTheIndex) {
     second.Files.resize(2);
     second.Files[1].Name = "two";
     Bytes fileBytes(100000, 'q'); // larger than any read-ahead piece
-    Bytes bytes = builder::EncodeSoundInfo(first) + fileBytes + builder::EncodeSoundInfo(second) + "tail";
+    Bytes bytes =
+        builder::EncodeSoundInfo(first) + fileBytes + builder::EncodeSoundInfo(second) + "tail";
 
     testing_support::TempFolder folder;
     testing_support::WriteFile(folder.Path() / "index", bytes);

@@ -56,7 +56,13 @@ TEST(SoundInfo, RecordSizesFollowFromTheirEntries) {
 
 TEST(SoundInfo, TheFourNumbersOfAnEntryAreLittleEndianInOrder) {
     Bytes bytes(45, '\0');
-    bytes += Bytes("\x01" "\0\0\0\0" "\0\0\0\x40" "\0\0\0\0" "\x10\0\0\0" "\0\0\0\0", 21) +
+    bytes += Bytes("\x01"
+                   "\0\0\0\0"
+                   "\0\0\0\x40"
+                   "\0\0\0\0"
+                   "\x10\0\0\0"
+                   "\0\0\0\0",
+                   21) +
              Bytes(20, '\0');
     csc::Archive archive = Over(bytes);
     csc::TSM_SoundInfo record;

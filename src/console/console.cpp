@@ -42,9 +42,13 @@ void Write(Console& console, std::string_view text) {
     }
 }
 
-void WriteNumber(Console& console, std::int64_t number) { Write(console, std::to_string(number)); }
+void WriteNumber(Console& console, std::int64_t number) {
+    Write(console, std::to_string(number));
+}
 
-void WriteChar(Console& console, char character) { Write(console, std::string_view(&character, 1)); }
+void WriteChar(Console& console, char character) {
+    Write(console, std::string_view(&character, 1));
+}
 
 void WriteLine(Console& console, std::string_view text) {
     Write(console, text);
@@ -66,7 +70,9 @@ void Flush(Console& console) {
     PassOut(console);
 }
 
-bool LineOpen(const Console& console) { return console.LastWritten != '\n'; }
+bool LineOpen(const Console& console) {
+    return console.LastWritten != '\n';
+}
 
 void WriteOutEverything(Console& console) {
     PassOut(console);

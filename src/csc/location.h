@@ -7,8 +7,12 @@
 // the users of 0 and 0xFFFFFFFF test for them before decoding.
 namespace csc {
 
-constexpr std::uint32_t LocationSlot(std::uint32_t location) { return location >> 29; }
+constexpr std::uint32_t LocationSlot(std::uint32_t location) {
+    return location >> 29;
+}
 
-constexpr std::uint32_t LocationOffset(std::uint32_t location) { return location & 0x1FFFFFFF; }
+constexpr std::uint32_t LocationOffset(std::uint32_t location) {
+    return location & 0x1FFFFFFF;
+}
 
 } // namespace csc

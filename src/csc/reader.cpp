@@ -41,7 +41,7 @@ ReadWindow* Continued(Archive& archive, std::uint64_t position) {
 
 ReadWindow& LeastRecentlyUsed(Archive& archive) {
     return archive.Windows[0].LastUse <= archive.Windows[1].LastUse ? archive.Windows[0]
-                                                                     : archive.Windows[1];
+                                                                    : archive.Windows[1];
 }
 
 // Copies up to count bytes from the position on and moves the position behind them.
@@ -64,16 +64,19 @@ std::size_t Fetch(Archive& archive, std::uint8_t* destination, std::size_t count
         if (window == nullptr && archive.ReadAhead && wanted < SequentialFetch) {
             ReadWindow* continued = Continued(archive, archive.Position);
             window = continued != nullptr ? continued : &LeastRecentlyUsed(archive);
-            std::size_t piece = std::max(continued != nullptr ? SequentialFetch : JumpFetch, wanted);
+            std::size_t piece =
+                std::max(continued != nullptr ? SequentialFetch : JumpFetch, wanted);
             piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, Remaining(archive)));
             window->Bytes.resize(piece);
             window->Start = archive.Position;
-            window->Bytes.resize(FetchFromSource(archive, archive.Position, window->Bytes.data(), piece));
+            window->Bytes.resize(
+                FetchFromSource(archive, archive.Position, window->Bytes.data(), piece));
             wanted = std::min(wanted, window->Bytes.size()); // the file may have shrunk since
         }
         if (window != nullptr) {
             window->LastUse = ++archive.WindowUses;
-            std::memcpy(destination, window->Bytes.data() + (archive.Position - window->Start), wanted);
+            std::memcpy(destination, window->Bytes.data() + (archive.Position - window->Start),
+                        wanted);
             delivered = wanted;
         } else {
             delivered = FetchFromSource(archive, archive.Position, destination, wanted);
@@ -110,7 +113,9 @@ void CloseArchive(Archive& archive) {
     archive = Archive{};
 }
 
-void Position(Archive& archive, std::uint64_t offset) { archive.Position = offset; }
+void Position(Archive& archive, std::uint64_t offset) {
+    archive.Position = offset;
+}
 
 std::uint64_t Remaining(const Archive& archive) {
     return archive.Position < archive.Size ? archive.Size - archive.Position : 0;

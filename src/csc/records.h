@@ -19,7 +19,7 @@ struct TSM_Tag {
 // One tag and sub-tag pair of a tagged sound: exactly the 5 bytes of the archive.
 struct TSM_TagRef {
     std::uint8_t TagIndex = 0;
-    std::uint8_t SubTagIndex = 0; // 255: no sub-tag
+    std::uint8_t SubTagIndex = 0;          // 255: no sub-tag
     std::array<std::uint8_t, 3> Unknown{}; // stored, never interpreted
 };
 static_assert(sizeof(TSM_TagRef) == 5, "a tag reference is read as one 5-byte block");
@@ -39,9 +39,9 @@ struct TSM_MissionSound {
 
 // The three tables at the front of the index archive, read once and kept for the whole run.
 struct IndexTables {
-    std::array<std::uint8_t, 13> IndexHeader{}; // stored, never interpreted
-    std::vector<TSM_Tag> Tags;                  // at most 255
-    std::vector<TSM_TaggedSound> TaggedSounds;  // at most 65,535
+    std::array<std::uint8_t, 13> IndexHeader{};  // stored, never interpreted
+    std::vector<TSM_Tag> Tags;                   // at most 255
+    std::vector<TSM_TaggedSound> TaggedSounds;   // at most 65,535
     std::vector<TSM_MissionSound> MissionSounds; // at most 65,535
 };
 

@@ -7,13 +7,15 @@
 namespace extract {
 namespace {
 
-bool IsSeparator(char character) { return character == '/' || character == '\\'; }
+bool IsSeparator(char character) {
+    return character == '/' || character == '\\';
+}
 
 // A component that the file system would read as "the folder above", or that Windows would trim
 // down to one (it drops trailing dots and spaces).
 bool ClimbsOut(std::string::const_iterator begin, std::string::const_iterator end) {
-    bool onlyDotsAndSpaces =
-        std::all_of(begin, end, [](char character) { return character == '.' || character == ' '; });
+    bool onlyDotsAndSpaces = std::all_of(
+        begin, end, [](char character) { return character == '.' || character == ' '; });
     return onlyDotsAndSpaces && std::count(begin, end, '.') >= 2;
 }
 

@@ -49,8 +49,7 @@ struct CursorAnchor {
 void CaptureCursor(FileHandle console, CursorAnchor& anchor);
 // Sends the cursor back to anchor. columnsSinceAnchor is how much text has been shown since the
 // anchor was taken, for consoles that cannot be asked where the cursor is.
-void ReturnCursor(FileHandle console, const CursorAnchor& anchor,
-                  std::uint64_t columnsSinceAnchor);
+void ReturnCursor(FileHandle console, const CursorAnchor& anchor, std::uint64_t columnsSinceAnchor);
 
 // The command line as one string where the system hands it over whole (Windows); empty where the
 // shell has already split it into arguments.

@@ -17,7 +17,9 @@ std::string NativePath(const std::string& path) {
     return native;
 }
 
-int Descriptor(FileHandle file) { return static_cast<int>(file); }
+int Descriptor(FileHandle file) {
+    return static_cast<int>(file);
+}
 
 // read() and write() move at most about 2 GiB per call.
 constexpr std::size_t LargestTransfer = 0x40000000;
@@ -62,8 +64,8 @@ std::size_t Read(FileHandle file, void* destination, std::size_t count) {
     auto* bytes = static_cast<unsigned char*>(destination);
     std::size_t delivered = 0;
     while (delivered < count) {
-        ssize_t got =
-            ::read(Descriptor(file), bytes + delivered, std::min(count - delivered, LargestTransfer));
+        ssize_t got = ::read(Descriptor(file), bytes + delivered,
+                             std::min(count - delivered, LargestTransfer));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -104,11 +106,17 @@ std::uint64_t FileSize(FileHandle file) {
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-bool MakeFolder(const std::string& path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
+bool MakeFolder(const std::string& path) {
+    return ::mkdir(NativePath(path).c_str(), 0777) == 0;
+}
 
-FileHandle StandardOutput() { return STDOUT_FILENO; }
+FileHandle StandardOutput() {
+    return STDOUT_FILENO;
+}
 
-bool IsConsole(FileHandle output) { return ::isatty(Descriptor(output)) == 1; }
+bool IsConsole(FileHandle output) {
+    return ::isatty(Descriptor(output)) == 1;
+}
 
 // A terminal cannot be asked for its cursor without reading its answer from standard input, which
 // the program never reads. The anchor is always taken at the start of a fresh line, so returning
@@ -131,6 +139,8 @@ void ReturnCursor(FileHandle console, const CursorAnchor&, std::uint64_t columns
     Write(console, control.data(), control.size());
 }
 
-std::optional<std::string> WholeCommandLine() { return std::nullopt; }
+std::optional<std::string> WholeCommandLine() {
+    return std::nullopt;
+}
 
 } // namespace platform

@@ -7,7 +7,9 @@
 namespace platform {
 namespace {
 
-HANDLE Native(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+HANDLE Native(FileHandle file) {
+    return reinterpret_cast<HANDLE>(file);
+}
 
 FileHandle Wrap(HANDLE handle) {
     return handle == INVALID_HANDLE_VALUE ? InvalidFile : reinterpret_cast<FileHandle>(handle);
@@ -19,8 +21,8 @@ constexpr std::size_t LargestTransfer = 0x40000000;
 } // namespace
 
 FileHandle OpenForReading(const std::string& path) {
-    return Wrap(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                              nullptr));
+    return Wrap(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr));
 }
 
 FileHandle CreateOrReplace(const std::string& path) {
@@ -47,7 +49,8 @@ std::size_t Read(FileHandle file, void* destination, std::size_t count) {
     auto* bytes = static_cast<unsigned char*>(destination);
     std::size_t delivered = 0;
     while (delivered < count) {
-        DWORD piece = static_cast<DWORD>(count - delivered < LargestTransfer ? count - delivered : LargestTransfer);
+        DWORD piece = static_cast<DWORD>(count - delivered < LargestTransfer ? count - delivered
+                                                                             : LargestTransfer);
         DWORD got = 0;
         if (!::ReadFile(Native(file), bytes + delivered, piece, &got, nullptr) || got == 0) {
             break;
@@ -61,7 +64,8 @@ std::size_t Write(FileHandle file, const void* source, std::size_t count) {
     const auto* bytes = static_cast<const unsigned char*>(source);
     std::size_t written = 0;
     while (written < count) {
-        DWORD piece = static_cast<DWORD>(count - written < LargestTransfer ? count - written : LargestTransfer);
+        DWORD piece = static_cast<DWORD>(count - written < LargestTransfer ? count - written
+                                                                           : LargestTransfer);
         DWORD put = 0;
         if (!::WriteFile(Native(file), bytes + written, piece, &put, nullptr) || put == 0) {
             break;
@@ -78,7 +82,8 @@ bool Extend(FileHandle file, std::uint64_t size) {
     ::DeviceIoControl(Native(file), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
     LARGE_INTEGER end;
     end.QuadPart = static_cast<LONGLONG>(size);
-    return ::SetFilePointerEx(Native(file), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(Native(file));
+    return ::SetFilePointerEx(Native(file), end, nullptr, FILE_BEGIN) &&
+           ::SetEndOfFile(Native(file));
 }
 
 std::uint64_t FileSize(FileHandle file) {
@@ -89,9 +94,13 @@ std::uint64_t FileSize(FileHandle file) {
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-bool MakeFolder(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != 0; }
+bool MakeFolder(const std::string& path) {
+    return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
 
-FileHandle StandardOutput() { return Wrap(::GetStdHandle(STD_OUTPUT_HANDLE)); }
+FileHandle StandardOutput() {
+    return Wrap(::GetStdHandle(STD_OUTPUT_HANDLE));
+}
 
 bool IsConsole(FileHandle output) {
     DWORD mode = 0;

@@ -12,15 +12,24 @@ namespace run {
 // A location word's top three bits pick one of these eight slots. Slots 6 and 7 are never opened.
 // Note the lower-case "f" of the index archive in slot 2.
 inline constexpr std::array<std::string_view, extract::ArchiveSlots> ArchiveFileNames = {
-    "SchemaMetaFile.csc",      "SchemaMetaFile_Memory.csc", "SchemaMetafile_HardDrive.csc",
-    "SchemaMetaFile_DVD1.csc", "SchemaMetaFile_DVD2.csc",   "SchemaMetaFile_DVD3.csc",
-    "UnknownFile1",            "UnknownFile2"};
+    "SchemaMetaFile.csc",
+    "SchemaMetaFile_Memory.csc",
+    "SchemaMetafile_HardDrive.csc",
+    "SchemaMetaFile_DVD1.csc",
+    "SchemaMetaFile_DVD2.csc",
+    "SchemaMetaFile_DVD3.csc",
+    "UnknownFile1",
+    "UnknownFile2"};
 
 inline constexpr std::array<std::string_view, extract::ArchiveSlots> ArchiveFolderNames = {
-    "__SchemaMetaFile.csc\\",      "__SchemaMetaFile_Memory.csc\\",
-    "__SchemaMetafile_HardDrive.csc\\", "__SchemaMetaFile_DVD1.csc\\",
-    "__SchemaMetaFile_DVD2.csc\\", "__SchemaMetaFile_DVD3.csc\\",
-    "__UnknownFile1\\",            "__UnknownFile2\\"};
+    "__SchemaMetaFile.csc\\",
+    "__SchemaMetaFile_Memory.csc\\",
+    "__SchemaMetafile_HardDrive.csc\\",
+    "__SchemaMetaFile_DVD1.csc\\",
+    "__SchemaMetaFile_DVD2.csc\\",
+    "__SchemaMetaFile_DVD3.csc\\",
+    "__UnknownFile1\\",
+    "__UnknownFile2\\"};
 
 // The archive that holds the tables and the sound-info records.
 inline constexpr std::size_t IndexArchive = 2;

@@ -44,7 +44,8 @@ void RunNormalPhases(Run& run, extract::Extraction& extraction) {
         console::Write(console, tag != nullptr ? tag->Name : extract::UnknownTag);
         console::Write(console, "...                         ");
         console::Flush(console);
-        extract::ExtractSoundInfo(extraction, working, extract::TaggedSoundPath(tables, sound, 0), 0);
+        extract::ExtractSoundInfo(extraction, working, extract::TaggedSoundPath(tables, sound, 0),
+                                  0);
     }
     ClosePhase(console);
 

@@ -11,7 +11,8 @@ namespace run {
 namespace {
 
 void WriteBanner(console::Console& console) {
-    console::WriteLine(console, "Corvane 2 CSC Archives Unpacker v1.0 by Kestrin [https://example.org/cscunpack]");
+    console::WriteLine(
+        console, "Corvane 2 CSC Archives Unpacker v1.0 by Kestrin [https://example.org/cscunpack]");
     console::WriteLine(console, "Supported: Corvane - Hollowline & Marrowgate - Duskfall");
     console::WriteLine(console, "Big Thanx to Tamsel from the CSC format notes for CSC spec");
     console::WriteLine(console);
@@ -67,8 +68,9 @@ int RunProgram(Run& run, const std::optional<std::string>& firstArgument) {
     } else {
         run.CurrentStep = Step::IndexTables;
         csc::ReadIndexTables(run.Archives[IndexArchive], console, run.Tables);
-        extract::Extraction extraction{
-            .Archives = run.Archives, .FolderNames = ArchiveFolderNames, .RawExtract = run.RawExtract};
+        extract::Extraction extraction{.Archives = run.Archives,
+                                       .FolderNames = ArchiveFolderNames,
+                                       .RawExtract = run.RawExtract};
         if (run.RawExtract) {
             RunRawPhase(run, extraction);
         } else {

@@ -61,8 +61,10 @@ Outcome RunContained(const builder::ArchiveSet& set, const std::vector<std::stri
 
 void ExpectIndexWarning(const Outcome& outcome) {
     EXPECT_EQ(outcome.Run.ExitCode, 1);
-    EXPECT_NE(outcome.Run.Output.find("Warning: " + IndexName + " ended before "), std::string::npos);
-    EXPECT_TRUE(outcome.Run.Output.ends_with(" reads were complete; missing bytes were taken as zeros\r\n"));
+    EXPECT_NE(outcome.Run.Output.find("Warning: " + IndexName + " ended before "),
+              std::string::npos);
+    EXPECT_TRUE(outcome.Run.Output.ends_with(
+        " reads were complete; missing bytes were taken as zeros\r\n"));
 }
 
 // Offsets into the sample's index, found by encoding its pieces again.
@@ -101,7 +103,8 @@ TEST(Damaged, TruncatedIndexesEndInWarningsNotInCrashes) {
         SCOPED_TRACE(cut.where);
         builder::ArchiveSet set = whole;
         set.Archives[2]->resize(cut.length);
-        for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"-RAWExtract"}}) {
+        for (const std::vector<std::string>& arguments :
+             {std::vector<std::string>{}, {"-RAWExtract"}}) {
             ExpectIndexWarning(RunContained(set, arguments));
         }
     }
@@ -123,7 +126,8 @@ TEST(Damaged, LyingLengthsCountsAndSizesCostNeitherMemoryNorDisk) {
     std::size_t countAt = lyingCount.Archives[2]->find("\xA0\xA1\xA2") + 45;
     (*lyingCount.Archives[2])[countAt] = '\xFF';
     lyingCount.Archives[2]->resize(countAt + 30);
-    for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"-RAWExtract"}}) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{}, {"-RAWExtract"}}) {
         ExpectIndexWarning(RunContained(lyingCount, arguments));
     }
 
@@ -139,9 +143,11 @@ TEST(Damaged, LyingLengthsCountsAndSizesCostNeitherMemoryNorDisk) {
     sizes.AddTaggedSound({}, {{huge, hugeWav, far}});
     Outcome outcome = RunContained(sizes.Build(), {});
     EXPECT_EQ(outcome.Run.ExitCode, 1);
-    EXPECT_TRUE(outcome.Run.Output.ends_with(
-        "Warning: SchemaMetaFile_DVD1.csc ended before 2 reads were complete; missing bytes were taken as zeros\r\n"
-        "Warning: SchemaMetaFile_DVD2.csc ended before 1 reads were complete; missing bytes were taken as zeros\r\n"));
+    EXPECT_TRUE(
+        outcome.Run.Output.ends_with("Warning: SchemaMetaFile_DVD1.csc ended before 2 reads were "
+                                     "complete; missing bytes were taken as zeros\r\n"
+                                     "Warning: SchemaMetaFile_DVD2.csc ended before 1 reads were "
+                                     "complete; missing bytes were taken as zeros\r\n"));
 }
 
 TEST(Damaged, LocationWordsBeyondTheEndReadEmptyRecords) {

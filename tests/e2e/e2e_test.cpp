@@ -30,10 +30,14 @@ struct Scene {
     Tree Written() { return testing_support::Tree(folder.Path()); }
 };
 
-builder::Bytes EmptyIndex() { return builder::Bytes("0123456789abc\0\0\0\0\0", 18); }
+builder::Bytes EmptyIndex() {
+    return builder::Bytes("0123456789abc\0\0\0\0\0", 18);
+}
 
 // The bytes the sample stores for a file, found through the tree the sample itself describes.
-std::string Tone(const Tree& tree, const std::string& path) { return tree.at(path); }
+std::string Tone(const Tree& tree, const std::string& path) {
+    return tree.at(path);
+}
 
 } // namespace
 
@@ -46,13 +50,15 @@ TEST(StartUp, ReportsEachArchiveAndGoesOnWithoutTheOptionalOnes) {
     Scene scene(set);
     auto run = scene.Run();
     EXPECT_EQ(run.ExitCode, 0);
-    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery({true, true, true, true, true, false}) +
+    EXPECT_EQ(run.Output, expected::Banner +
+                              expected::Discovery({true, true, true, true, true, false}) +
                               expected::Tables + expected::NormalPhases({}, {}));
     EXPECT_EQ(scene.Written(), Tree{}) << "empty tables make no folder";
 
     auto raw = scene.Run({"-RAWExtract"});
     EXPECT_EQ(raw.ExitCode, 0);
-    EXPECT_EQ(raw.Output, expected::Banner + expected::Discovery({true, true, true, true, true, false}) +
+    EXPECT_EQ(raw.Output, expected::Banner +
+                              expected::Discovery({true, true, true, true, true, false}) +
                               expected::Tables + expected::RawPhase({}));
 }
 
@@ -64,7 +70,8 @@ TEST(StartUp, WithoutTheIndexArchiveTheRunEndsWithTheErrorLineAndExitCodeZero) {
     Scene scene(set);
     auto run = scene.Run({"-RAWExtract"});
     EXPECT_EQ(run.ExitCode, 0);
-    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery({true, true, false, true, true, true}) +
+    EXPECT_EQ(run.Output, expected::Banner +
+                              expected::Discovery({true, true, false, true, true, true}) +
                               "Error: SchemaMetafile_HardDrive.csc not found\r\n");
     EXPECT_EQ(scene.Written(), Tree{});
 }
@@ -76,8 +83,10 @@ TEST(StartUp, TheIndexIsLookedForUnderItsOneExactName) {
     auto run = scene.Run();
     // Windows file systems, and so Wine's, ignore case: there the upper-case F names the same file.
     bool caseBlind = testing_support::UnderLauncher();
-    EXPECT_EQ(run.Output.find("  SchemaMetafile_HardDrive.csc: ok\r\n") != std::string::npos, caseBlind);
-    EXPECT_EQ(run.Output.ends_with("Error: SchemaMetafile_HardDrive.csc not found\r\n"), !caseBlind);
+    EXPECT_EQ(run.Output.find("  SchemaMetafile_HardDrive.csc: ok\r\n") != std::string::npos,
+              caseBlind);
+    EXPECT_EQ(run.Output.ends_with("Error: SchemaMetafile_HardDrive.csc not found\r\n"),
+              !caseBlind);
 }
 
 TEST(StartUp, OnlyTheExactFirstArgumentSelectsTheRawMode) {
@@ -98,10 +107,11 @@ TEST(Sample, NormalModeWritesTheTaggedAndMissionTrees) {
     Scene scene(builder::SampleSet().Build());
     auto run = scene.Run();
     EXPECT_EQ(run.ExitCode, 0);
-    EXPECT_EQ(run.Output,
-              expected::Banner + expected::Discovery(expected::AllFound) + expected::Tables +
-                  expected::NormalPhases({"XAmbience", "XAmbience", "WWeapons", "VVoice", "VVoice", "XAmbience"},
-                                         {"M01_Harbor", "M02_Tower", "M03_Escape"}));
+    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery(expected::AllFound) +
+                              expected::Tables +
+                              expected::NormalPhases({"XAmbience", "XAmbience", "WWeapons",
+                                                      "VVoice", "VVoice", "XAmbience"},
+                                                     {"M01_Harbor", "M02_Tower", "M03_Escape"}));
     Tree tree = scene.Written();
     std::vector<std::string> paths;
     for (const auto& [path, bytes] : tree) {
@@ -166,35 +176,48 @@ TEST(Sample, RawModeWritesNumberedFilesInTheArchiveFolders) {
         normal = scene.Written();
         std::filesystem::remove_all(scene.folder.Path() / "__SchemaMetaFile.csc");
         for (const char* slot : {"_Memory", "_DVD1", "_DVD2", "_DVD3"}) {
-            std::filesystem::remove_all(scene.folder.Path() / (std::string("__SchemaMetaFile") + slot + ".csc"));
+            std::filesystem::remove_all(scene.folder.Path() /
+                                        (std::string("__SchemaMetaFile") + slot + ".csc"));
         }
         std::filesystem::remove_all(scene.folder.Path() / "__SchemaMetafile_HardDrive.csc");
     }
     auto run = scene.Run({"-RAWExtract"});
     EXPECT_EQ(run.ExitCode, 0);
-    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery(expected::AllFound) + expected::Tables +
-                              expected::RawPhase({1, 1, 2, 1, 1, 2, 2, 2, 1}))
+    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery(expected::AllFound) +
+                              expected::Tables + expected::RawPhase({1, 1, 2, 1, 1, 2, 2, 2, 1}))
         << "no line end follows the last item";
     Tree tree = scene.Written();
     Tree expectedTree = {
         {"__SchemaMetaFile.csc/", ""},
-        {"__SchemaMetaFile.csc/000002_rifle_shot.ogg", normal.at("__SchemaMetaFile.csc/TaggedSounds/Weapons/rifle_shot.ogg")},
+        {"__SchemaMetaFile.csc/000002_rifle_shot.ogg",
+         normal.at("__SchemaMetaFile.csc/TaggedSounds/Weapons/rifle_shot.ogg")},
         {"__SchemaMetaFile_Memory.csc/", ""},
-        {"__SchemaMetaFile_Memory.csc/000002_rifle_echo.wav", normal.at("__SchemaMetaFile_Memory.csc/TaggedSounds/Weapons/rifle_echo.wav")},
+        {"__SchemaMetaFile_Memory.csc/000002_rifle_echo.wav",
+         normal.at("__SchemaMetaFile_Memory.csc/TaggedSounds/Weapons/rifle_echo.wav")},
         {"__SchemaMetafile_HardDrive.csc/", ""},
-        {"__SchemaMetafile_HardDrive.csc/000003_hello.wav", normal.at("__SchemaMetafile_HardDrive.csc/TaggedSounds/Voice.hero/hello.wav")},
+        {"__SchemaMetafile_HardDrive.csc/000003_hello.wav",
+         normal.at("__SchemaMetafile_HardDrive.csc/TaggedSounds/Voice.hero/hello.wav")},
         {"__SchemaMetaFile_DVD1.csc/", ""},
-        {"__SchemaMetaFile_DVD1.csc/000000_wind_loop.ogg", normal.at("__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/wind_loop.ogg")},
-        {"__SchemaMetaFile_DVD1.csc/000005_rain_soft.ogg", normal.at("__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.rain/rain_soft.ogg")},
-        {"__SchemaMetaFile_DVD1.csc/000005_rain_hard.wav", normal.at("__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.rain/rain_hard.wav")},
-        {"__SchemaMetaFile_DVD1.csc/000006_briefing.ogg", normal.at("__SchemaMetaFile_DVD1.csc/MissionSounds/M01_Harbor/briefing.ogg")},
-        {"__SchemaMetaFile_DVD1.csc/000007_wind_gust.ogg", normal.at("__SchemaMetaFile_DVD1.csc/MissionSounds/M02_Tower/wind_gust.ogg")},
+        {"__SchemaMetaFile_DVD1.csc/000000_wind_loop.ogg",
+         normal.at("__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/wind_loop.ogg")},
+        {"__SchemaMetaFile_DVD1.csc/000005_rain_soft.ogg",
+         normal.at("__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.rain/rain_soft.ogg")},
+        {"__SchemaMetaFile_DVD1.csc/000005_rain_hard.wav",
+         normal.at("__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.rain/rain_hard.wav")},
+        {"__SchemaMetaFile_DVD1.csc/000006_briefing.ogg",
+         normal.at("__SchemaMetaFile_DVD1.csc/MissionSounds/M01_Harbor/briefing.ogg")},
+        {"__SchemaMetaFile_DVD1.csc/000007_wind_gust.ogg",
+         normal.at("__SchemaMetaFile_DVD1.csc/MissionSounds/M02_Tower/wind_gust.ogg")},
         {"__SchemaMetaFile_DVD2.csc/", ""},
-        {"__SchemaMetaFile_DVD2.csc/000001_birds.wav", normal.at("__SchemaMetaFile_DVD2.csc/TaggedSounds/Ambience/birds.wav")},
-        {"__SchemaMetaFile_DVD2.csc/000004_mumble.ogg", normal.at("__SchemaMetaFile_DVD2.csc/TaggedSounds/Voice.UnkSubTag/mumble.ogg")},
+        {"__SchemaMetaFile_DVD2.csc/000001_birds.wav",
+         normal.at("__SchemaMetaFile_DVD2.csc/TaggedSounds/Ambience/birds.wav")},
+        {"__SchemaMetaFile_DVD2.csc/000004_mumble.ogg",
+         normal.at("__SchemaMetaFile_DVD2.csc/TaggedSounds/Voice.UnkSubTag/mumble.ogg")},
         {"__SchemaMetaFile_DVD3.csc/", ""},
-        {"__SchemaMetaFile_DVD3.csc/000006_alarm.wav", normal.at("__SchemaMetaFile_DVD3.csc/MissionSounds/M01_Harbor/alarm.wav")},
-        {"__SchemaMetaFile_DVD3.csc/000008_finale.ogg", normal.at("__SchemaMetaFile_DVD3.csc/MissionSounds/M03_Escape/finale.ogg")},
+        {"__SchemaMetaFile_DVD3.csc/000006_alarm.wav",
+         normal.at("__SchemaMetaFile_DVD3.csc/MissionSounds/M01_Harbor/alarm.wav")},
+        {"__SchemaMetaFile_DVD3.csc/000008_finale.ogg",
+         normal.at("__SchemaMetaFile_DVD3.csc/MissionSounds/M03_Escape/finale.ogg")},
     };
     EXPECT_EQ(tree, expectedTree);
 }
@@ -212,16 +235,18 @@ TEST(Extraction, RecordsOutOfOrderAndMissingArchivesAreHandledPerEntry) {
     Scene scene(archives);
     auto run = scene.Run();
     EXPECT_EQ(run.ExitCode, 0);
-    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery({false, false, true, true, false, false}) +
-                              expected::Tables + expected::NormalPhases({"TDoors", "TDoors"}, {"M1"}));
-    EXPECT_EQ(scene.Written(), (Tree{{"__SchemaMetaFile_DVD1.csc/", ""},
-                                     {"__SchemaMetaFile_DVD1.csc/TaggedSounds/", ""},
-                                     {"__SchemaMetaFile_DVD1.csc/TaggedSounds/Doors.open/", ""},
-                                     {"__SchemaMetaFile_DVD1.csc/TaggedSounds/Doors.open/creak.ogg", "CREAK2"},
-                                     {"__SchemaMetafile_HardDrive.csc/", ""},
-                                     {"__SchemaMetafile_HardDrive.csc/MissionSounds/", ""},
-                                     {"__SchemaMetafile_HardDrive.csc/MissionSounds/M1/", ""},
-                                     {"__SchemaMetafile_HardDrive.csc/MissionSounds/M1/x.wav", "in-index"}}));
+    EXPECT_EQ(run.Output,
+              expected::Banner + expected::Discovery({false, false, true, true, false, false}) +
+                  expected::Tables + expected::NormalPhases({"TDoors", "TDoors"}, {"M1"}));
+    EXPECT_EQ(scene.Written(),
+              (Tree{{"__SchemaMetaFile_DVD1.csc/", ""},
+                    {"__SchemaMetaFile_DVD1.csc/TaggedSounds/", ""},
+                    {"__SchemaMetaFile_DVD1.csc/TaggedSounds/Doors.open/", ""},
+                    {"__SchemaMetaFile_DVD1.csc/TaggedSounds/Doors.open/creak.ogg", "CREAK2"},
+                    {"__SchemaMetafile_HardDrive.csc/", ""},
+                    {"__SchemaMetafile_HardDrive.csc/MissionSounds/", ""},
+                    {"__SchemaMetafile_HardDrive.csc/MissionSounds/M1/", ""},
+                    {"__SchemaMetafile_HardDrive.csc/MissionSounds/M1/x.wav", "in-index"}}));
 }
 
 TEST(Mends, ATaggedSoundWithoutAUsableTagKeepsItsFilesUnderUnkTag) {
@@ -232,7 +257,8 @@ TEST(Mends, ATaggedSoundWithoutAUsableTagKeepsItsFilesUnderUnkTag) {
     Scene scene(set.Build());
     auto run = scene.Run();
     EXPECT_EQ(run.ExitCode, 0);
-    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery({false, false, true, true, false, false}) +
+    EXPECT_EQ(run.Output, expected::Banner +
+                              expected::Discovery({false, false, true, true, false, false}) +
                               expected::Tables + expected::NormalPhases({"UnkTag", "UnkTag"}, {}));
     EXPECT_EQ(scene.Written()["__SchemaMetaFile_DVD1.csc/TaggedSounds/UnkTag/orphan.ogg"], "O");
     EXPECT_EQ(scene.Written()["__SchemaMetaFile_DVD1.csc/TaggedSounds/UnkTag/stray.ogg"], "S");
@@ -248,7 +274,8 @@ TEST(Mends, TheRawTotalIsAPlainSumBeyond65535) {
     Scene scene(set.Build());
     auto run = scene.Run({"-RAWExtract"});
     EXPECT_EQ(run.ExitCode, 0);
-    EXPECT_TRUE(run.Output.ends_with("  Sound 65537 of 65537: 1 files...")) << run.Output.substr(run.Output.size() - 80);
+    EXPECT_TRUE(run.Output.ends_with("  Sound 65537 of 65537: 1 files..."))
+        << run.Output.substr(run.Output.size() - 80);
     EXPECT_EQ(scene.Written()["__SchemaMetaFile_DVD1.csc/065536_last.ogg"], "LAST");
 }
 
@@ -261,7 +288,8 @@ TEST(Mends, NamesCannotLeadOutOfTheArchiveFolders) {
     Scene scene(set.Build());
     auto run = scene.Run();
     EXPECT_EQ(run.ExitCode, 1) << "../../escape names a folder that was never made";
-    EXPECT_TRUE(run.Output.find(expected::MissionItem(2, 2, std::string("M\0", 2))) != std::string::npos)
+    EXPECT_TRUE(run.Output.find(expected::MissionItem(2, 2, std::string("M\0", 2))) !=
+                std::string::npos)
         << "the console shows names byte for byte";
     Tree tree = scene.Written();
     for (const auto& [path, bytes] : tree) {
@@ -284,7 +312,8 @@ TEST(Mends, UnwritableOutputIsReportedAndEndsWithExitCodeOne) {
     testing_support::WriteFile(scene.folder.Path() / "__SchemaMetaFile_DVD1.csc", "in the way");
     auto run = scene.Run();
     EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery({false, false, true, true, true, false}) +
+    EXPECT_EQ(run.Output, expected::Banner +
+                              expected::Discovery({false, false, true, true, true, false}) +
                               expected::Tables + expected::NormalPhases({"UnkTag"}, {}) +
                               "Warning: 2 output files could not be written, the first: "
                               "__SchemaMetaFile_DVD1.csc\\TaggedSounds\\UnkTag\\a.ogg\r\n");
@@ -313,13 +342,14 @@ TEST(FatalError, ExhaustedMemoryEndsWithRuntimeError203) {
     auto run = RunTool(scene.folder.Path(), {}, 96ull << 20);
     EXPECT_EQ(run.ExitCode, 203);
     EXPECT_EQ(run.Errors, "");
-    EXPECT_EQ(run.Output, expected::Banner + expected::Discovery({false, false, true, true, true, false}) +
-                              expected::Tables +
-                              "Phase 1 of 2: Extracting tagged sounds...\r\n" +
-                              expected::TaggedItem(1, 1, "UnkTag") +
-                              "\r\n\r\nPhase 2 of 2: Extracting mission sounds...\r\n" +
-                              expected::MissionItem(1, 2, "Big") + "Runtime error 203 at 00000500\r\n");
+    EXPECT_EQ(run.Output,
+              expected::Banner + expected::Discovery({false, false, true, true, true, false}) +
+                  expected::Tables + "Phase 1 of 2: Extracting tagged sounds...\r\n" +
+                  expected::TaggedItem(1, 1, "UnkTag") +
+                  "\r\n\r\nPhase 2 of 2: Extracting mission sounds...\r\n" +
+                  expected::MissionItem(1, 2, "Big") + "Runtime error 203 at 00000500\r\n");
     Tree tree = scene.Written();
     EXPECT_EQ(tree["__SchemaMetaFile_DVD1.csc/TaggedSounds/UnkTag/small.ogg"], "first");
-    EXPECT_EQ(tree.count("__SchemaMetaFile_DVD2.csc/"), 0u) << "the failing file's folders are not made";
+    EXPECT_EQ(tree.count("__SchemaMetaFile_DVD2.csc/"), 0u)
+        << "the failing file's folders are not made";
 }

@@ -14,12 +14,13 @@ inline const std::string Banner =
     "\r\n";
 
 inline std::string Discovery(const std::array<bool, 6>& found) {
-    static const char* const names[] = {"SchemaMetaFile.csc",      "SchemaMetaFile_Memory.csc",
+    static const char* const names[] = {"SchemaMetaFile.csc",           "SchemaMetaFile_Memory.csc",
                                         "SchemaMetafile_HardDrive.csc", "SchemaMetaFile_DVD1.csc",
-                                        "SchemaMetaFile_DVD2.csc", "SchemaMetaFile_DVD3.csc"};
+                                        "SchemaMetaFile_DVD2.csc",      "SchemaMetaFile_DVD3.csc"};
     std::string text = "Searching CSC Archives...\r\n";
     for (std::size_t slot = 0; slot < 6; ++slot) {
-        text += std::string("  ") + names[slot] + ": " + (found[slot] ? "ok" : "not found") + "\r\n";
+        text +=
+            std::string("  ") + names[slot] + ": " + (found[slot] ? "ok" : "not found") + "\r\n";
     }
     return text + "\r\n";
 }
@@ -53,10 +54,11 @@ inline std::string NormalPhases(const std::vector<std::string>& tags,
 
 // The RAW mode after the tables, given each record's file count.
 inline std::string RawPhase(const std::vector<int>& fileCounts) {
-    std::string text = "Read Sounds Info...done\r\n\r\nSpecial Phase: Extracting all sounds (RAW Extract)...\r\n";
+    std::string text =
+        "Read Sounds Info...done\r\n\r\nSpecial Phase: Extracting all sounds (RAW Extract)...\r\n";
     for (std::size_t i = 0; i < fileCounts.size(); ++i) {
-        text += "  Sound " + std::to_string(i + 1) + " of " + std::to_string(fileCounts.size()) + ": " +
-                std::to_string(fileCounts[i]) + " files...";
+        text += "  Sound " + std::to_string(i + 1) + " of " + std::to_string(fileCounts.size()) +
+                ": " + std::to_string(fileCounts[i]) + " files...";
     }
     return text;
 }

@@ -5,7 +5,9 @@
 
 namespace builder {
 
-void PutU8(Bytes& out, std::uint8_t value) { out.push_back(static_cast<char>(value)); }
+void PutU8(Bytes& out, std::uint8_t value) {
+    out.push_back(static_cast<char>(value));
+}
 
 void PutU16(Bytes& out, std::uint16_t value) {
     PutU8(out, static_cast<std::uint8_t>(value));
@@ -102,10 +104,14 @@ StoredFile File(std::string name, std::uint32_t slot, Bytes content, bool wav) {
 }
 
 std::string ArchiveFileName(std::size_t slot) {
-    static const char* const names[] = {
-        "SchemaMetaFile.csc",      "SchemaMetaFile_Memory.csc", "SchemaMetafile_HardDrive.csc",
-        "SchemaMetaFile_DVD1.csc", "SchemaMetaFile_DVD2.csc",   "SchemaMetaFile_DVD3.csc",
-        "UnknownFile1",            "UnknownFile2"};
+    static const char* const names[] = {"SchemaMetaFile.csc",
+                                        "SchemaMetaFile_Memory.csc",
+                                        "SchemaMetafile_HardDrive.csc",
+                                        "SchemaMetaFile_DVD1.csc",
+                                        "SchemaMetaFile_DVD2.csc",
+                                        "SchemaMetaFile_DVD3.csc",
+                                        "UnknownFile1",
+                                        "UnknownFile2"};
     return names[slot];
 }
 
@@ -116,7 +122,8 @@ void WriteArchiveSet(const ArchiveSet& set, const std::filesystem::path& folder)
             continue;
         }
         std::ofstream out(folder / ArchiveFileName(slot), std::ios::binary | std::ios::trunc);
-        out.write(set.Archives[slot]->data(), static_cast<std::streamsize>(set.Archives[slot]->size()));
+        out.write(set.Archives[slot]->data(),
+                  static_cast<std::streamsize>(set.Archives[slot]->size()));
         if (!out) {
             throw std::runtime_error("cannot write " + ArchiveFileName(slot));
         }
@@ -145,7 +152,9 @@ void ArchiveSetBuilder::AddMissionSound(std::string name, Sound sound) {
     missionSounds_.push_back(std::move(sound));
 }
 
-void ArchiveSetBuilder::AddEmptyArchive(std::uint32_t slot) { wanted_[slot] = true; }
+void ArchiveSetBuilder::AddEmptyArchive(std::uint32_t slot) {
+    wanted_[slot] = true;
+}
 
 ArchiveSet ArchiveSetBuilder::Build() const {
     ArchiveSet set;
@@ -201,10 +210,12 @@ ArchiveSet ArchiveSetBuilder::Build() const {
             const StoredFile& stored = sounds[i].Files[f];
             std::uint32_t location;
             if (stored.Slot == 2) {
-                location = Location(2, static_cast<std::uint32_t>(indexDataStart + indexData.size()));
+                location =
+                    Location(2, static_cast<std::uint32_t>(indexDataStart + indexData.size()));
                 indexData += stored.Content;
             } else {
-                location = Location(stored.Slot, static_cast<std::uint32_t>(data[stored.Slot].size()));
+                location =
+                    Location(stored.Slot, static_cast<std::uint32_t>(data[stored.Slot].size()));
                 data[stored.Slot] += stored.Content;
                 if (stored.Slot < 6) {
                     set.Archives[stored.Slot] = Bytes();

@@ -24,7 +24,8 @@ Bytes Tone(double frequency, double seconds) {
     PutU32(wav, samples * 2);
     for (std::uint32_t i = 0; i < samples; ++i) {
         double fade = std::min(1.0, std::min(i, samples - i) / 400.0);
-        auto value = static_cast<std::int16_t>(12000 * fade * std::sin(2 * M_PI * frequency * i / rate));
+        auto value =
+            static_cast<std::int16_t>(12000 * fade * std::sin(2 * M_PI * frequency * i / rate));
         PutU16(wav, static_cast<std::uint16_t>(value));
     }
     return wav;
@@ -41,7 +42,6 @@ StoredFile Stored(std::string name, std::uint32_t slot, double frequency, bool w
 
 } // namespace
 
-
 ArchiveSetBuilder SampleSet() {
     ArchiveSetBuilder set;
     std::uint8_t ambience = set.AddTag("XAmbience", {"wind", "rain"});
@@ -49,16 +49,19 @@ ArchiveSetBuilder SampleSet() {
     std::uint8_t voice = set.AddTag("VVoice", {"hero"});
 
     set.AddTaggedSound({TagRef(ambience, 0)}, {{Stored("wind_loop", 3, 220, false)}});
-    set.AddTaggedSound({TagRef(ambience, 255), TagRef(voice, 0)}, {{Stored("birds", 4, 880, true)}});
+    set.AddTaggedSound({TagRef(ambience, 255), TagRef(voice, 0)},
+                       {{Stored("birds", 4, 880, true)}});
     set.AddTaggedSound({TagRef(weapons, 255)},
                        {{Stored("rifle_shot", 0, 330, false), Stored("rifle_echo", 1, 165, true)}});
     set.AddTaggedSound({TagRef(voice, 0)}, {{Stored("hello", 2, 440, true)}});
     set.AddTaggedSound({TagRef(voice, 7)}, {{Stored("mumble", 4, 300, false)}});
-    set.AddTaggedSound({TagRef(ambience, 1)}, {{Stored("rain_soft", 3, 500, false), Stored("rain_hard", 3, 520, true)}});
+    set.AddTaggedSound({TagRef(ambience, 1)},
+                       {{Stored("rain_soft", 3, 500, false), Stored("rain_hard", 3, 520, true)}});
 
     StoredFile missing = Stored("cut_line", 3, 0, false);
     missing.DataLocation = csc::AbsentFile;
-    set.AddMissionSound("M01_Harbor", {{Stored("briefing", 3, 392, false), Stored("alarm", 5, 660, true)}});
+    set.AddMissionSound("M01_Harbor",
+                        {{Stored("briefing", 3, 392, false), Stored("alarm", 5, 660, true)}});
     set.AddMissionSound("M02_Tower", {{Stored("wind_gust", 3, 247, false), missing}});
     set.AddMissionSound("M03_Escape", {{Stored("finale", 5, 523, false)}});
 

@@ -37,7 +37,9 @@ InFolder::InFolder(const std::filesystem::path& folder)
     std::filesystem::current_path(folder);
 }
 
-InFolder::~InFolder() { std::filesystem::current_path(previous_); }
+InFolder::~InFolder() {
+    std::filesystem::current_path(previous_);
+}
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
