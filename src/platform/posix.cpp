@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -111,6 +112,9 @@ bool MakeFolder(const std::string& path) {
 }
 
 FileHandle StandardOutput() {
+    // A pipe whose reader has gone makes writes fail, as they do on Windows, instead of ending the
+    // run before its files are out.
+    ::signal(SIGPIPE, SIG_IGN);
     return STDOUT_FILENO;
 }
 

@@ -222,6 +222,12 @@ TEST(Sample, RawModeWritesNumberedFilesInTheArchiveFolders) {
     EXPECT_EQ(tree, expectedTree);
 }
 
+TEST(Extraction, AReaderThatGoesAwayDoesNotStopTheRun) {
+    Scene scene(builder::SampleSet().Build());
+    EXPECT_EQ(testing_support::RunToolIntoBrokenPipe(scene.folder.Path()), 0);
+    EXPECT_EQ(scene.Written().size(), 36u) << "every folder and file of the sample";
+}
+
 TEST(Extraction, RecordsOutOfOrderAndMissingArchivesAreHandledPerEntry) {
     builder::ArchiveSetBuilder set;
     std::uint8_t tag = set.AddTag("TDoors", {"open"});

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -71,19 +72,63 @@ bool UnderLauncher() {
     return launcher != nullptr && *launcher != '\0';
 }
 
-ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
-                unsigned long long addressSpaceLimit) {
+namespace {
+
+std::vector<std::string> Command(const std::vector<std::string>& arguments) {
     const char* executable = std::getenv("CSCUNPACK_EXE");
     if (executable == nullptr) {
         throw std::runtime_error("CSCUNPACK_EXE names no executable");
     }
-    std::string program = std::filesystem::absolute(executable).string();
     std::vector<std::string> command;
     if (UnderLauncher()) {
         command.push_back(std::getenv("CSCUNPACK_LAUNCHER"));
     }
-    command.push_back(program);
+    command.push_back(std::filesystem::absolute(executable).string());
     command.insert(command.end(), arguments.begin(), arguments.end());
+    return command;
+}
+
+[[noreturn]] void Exec(std::vector<std::string> command) {
+    std::vector<char*> argv;
+    for (std::string& part : command) {
+        argv.push_back(part.data());
+    }
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+int ExitCode(pid_t child) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+int RunToolIntoBrokenPipe(const std::filesystem::path& folder) {
+    std::vector<std::string> command = Command({});
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        throw std::runtime_error("no pipe");
+    }
+    ::close(ends[0]);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(ends[1], 1);
+        if (::chdir(folder.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::signal(SIGPIPE, SIG_DFL);
+        Exec(command);
+    }
+    ::close(ends[1]);
+    return ExitCode(child);
+}
+
+ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+                unsigned long long addressSpaceLimit) {
+    std::vector<std::string> command = Command(arguments);
 
     TempFolder captures;
     std::filesystem::path outPath = captures.Path() / "stdout";
@@ -105,18 +150,10 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
             };
             ::setrlimit(RLIMIT_AS, &limit);
         }
-        std::vector<char*> argv;
-        for (std::string& part : command) {
-            argv.push_back(part.data());
-        }
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        Exec(command);
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
     ToolRun result;
-    result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.ExitCode = ExitCode(child);
     result.Output = ReadFile(outPath);
     result.Errors = ReadFile(errPath);
     return result;

@@ -50,6 +50,8 @@ struct ToolRun {
 // starts it (an emulator). addressSpaceLimit, when not 0, caps the child's address space.
 ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                 unsigned long long addressSpaceLimit = 0);
+// Runs it with standard output into a pipe that nobody reads any more; returns the exit code.
+int RunToolIntoBrokenPipe(const std::filesystem::path& folder);
 
 // Whether the executable runs under a launcher (another operating system's build).
 bool UnderLauncher();
