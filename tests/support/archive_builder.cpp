@@ -1,5 +1,7 @@
 #include "archive_builder.h"
 
+#include "run/archives.h"
+
 #include <fstream>
 #include <stdexcept>
 
@@ -103,17 +105,7 @@ StoredFile File(std::string name, std::uint32_t slot, Bytes content, bool wav) {
     return file;
 }
 
-std::string ArchiveFileName(std::size_t slot) {
-    static const char* const names[] = {"SchemaMetaFile.csc",
-                                        "SchemaMetaFile_Memory.csc",
-                                        "SchemaMetafile_HardDrive.csc",
-                                        "SchemaMetaFile_DVD1.csc",
-                                        "SchemaMetaFile_DVD2.csc",
-                                        "SchemaMetaFile_DVD3.csc",
-                                        "UnknownFile1",
-                                        "UnknownFile2"};
-    return names[slot];
-}
+std::string ArchiveFileName(std::size_t slot) { return std::string(run::ArchiveFileNames[slot]); }
 
 void WriteArchiveSet(const ArchiveSet& set, const std::filesystem::path& folder) {
     std::filesystem::create_directories(folder);
