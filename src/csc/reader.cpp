@@ -11,12 +11,8 @@ namespace {
 constexpr std::size_t JumpFetch = 4 * 1024;
 constexpr std::size_t SequentialFetch = 64 * 1024;
 
-std::size_t FetchFromSource(Archive& archive, std::uint64_t offset, std::uint8_t* destination,
-                            std::size_t count) {
-    if (archive.Memory != nullptr) {
-        std::memcpy(destination, archive.Memory + offset, count);
-        return count;
-    }
+std::size_t ReadFromFile(Archive& archive, std::uint64_t offset, std::uint8_t* destination,
+                         std::size_t count) {
     archive.SystemReads++;
     if (!platform::SetPosition(archive.Handle, offset)) {
         return 0;
@@ -70,7 +66,7 @@ std::size_t Fetch(Archive& archive, std::uint8_t* destination, std::size_t count
             window->Bytes.resize(piece);
             window->Start = archive.Position;
             window->Bytes.resize(
-                FetchFromSource(archive, archive.Position, window->Bytes.data(), piece));
+                ReadFromFile(archive, archive.Position, window->Bytes.data(), piece));
             wanted = std::min(wanted, window->Bytes.size()); // the file may have shrunk since
         }
         if (window != nullptr) {
@@ -79,7 +75,7 @@ std::size_t Fetch(Archive& archive, std::uint8_t* destination, std::size_t count
                         wanted);
             delivered = wanted;
         } else {
-            delivered = FetchFromSource(archive, archive.Position, destination, wanted);
+            delivered = ReadFromFile(archive, archive.Position, destination, wanted);
         }
     }
     archive.Position += delivered;
