@@ -36,6 +36,18 @@ TEST(Paths, ForceFoldersMakesEveryLevelButTrailingText) {
             {"a/", ""}, {"a/b/", ""}, {"a/b/c/", ""}, {"a/b/c/d/", ""}, {"x/", ""}, {"x/y/", ""}}));
 }
 
+TEST(Paths, AFolderThatCouldNotBeMadeIsTriedAgainLater) {
+    testing_support::TempFolder folder;
+    testing_support::InFolder inside(folder.Path());
+    extract::FolderMemory made;
+    testing_support::WriteFile(folder.Path() / "a", "in the way");
+    extract::ForceFolders("a\\b\\name", made);
+    EXPECT_FALSE(std::filesystem::is_directory(folder.Path() / "a"));
+    std::filesystem::remove(folder.Path() / "a");
+    extract::ForceFolders("a\\b\\name", made);
+    EXPECT_TRUE(std::filesystem::is_directory(folder.Path() / "a" / "b"));
+}
+
 TEST(Paths, TaggedSoundFoldersFollowTheFirstTagReference) {
     csc::IndexTables tables;
     auto addTag = [&](std::string name, std::vector<std::string> subTags) {
@@ -85,6 +97,33 @@ TEST(Paths, SafePathDefusesComponentsThatClimbOut) {
         {std::string("a\0b", 3), "a_b"}, {"..", "__"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(extract::SafePath(c.in), c.out) << c.in;
+        EXPECT_EQ(extract::SafePath(c.in, platform::NameRules::Posix), c.out) << c.in;
     }
+}
+
+TEST(Paths, WindowsRulesDefuseNamesWin32WouldReadOtherwise) {
+    struct Case {
+        std::string in, out;
+    };
+    const Case cases[] = {
+        {"a:b\\c<>\"|?*", "a_b\\c______"},
+        {"tab\there\x01", "tab_here_"},
+        {"name.\\dir \\x", "name_\\dir_\\x"},
+        {"a\\.\\..\\b", "a\\.\\__\\b"},
+        {"CON\\x", "_CON\\x"},
+        {"con.txt", "_con.txt"},
+        {"Nul .ogg", "_Nul .ogg"},
+        {"lpt9.wav", "_lpt9.wav"},
+        {"COM\xB9", "_COM\xB9"},
+        {"conin$", "_conin$"},
+        {"COM0", "COM0"},
+        {"CONSOLE", "CONSOLE"},
+        {"LPT10.wav", "LPT10.wav"},
+        {"xCON", "xCON"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(extract::SafePath(c.in, platform::NameRules::Windows), c.out) << c.in;
+    }
+    // Posix rules leave all of these as they stand.
+    EXPECT_EQ(extract::SafePath("CON\\a:b.", platform::NameRules::Posix), "CON\\a:b.");
 }

@@ -116,7 +116,7 @@ TEST(Reader, TheIndexPositionIsSharedWithFileReadsFromTheIndex) {
     testing_support::WriteFile(folder.Path() / "index", bytes);
     csc::Archive index = csc::OpenArchive((folder.Path() / "index").string());
     ASSERT_TRUE(csc::IsOpen(index));
-    EXPECT_EQ(index.Size, bytes.size());
+    EXPECT_EQ(index.Source.Size, bytes.size());
 
     csc::TSM_SoundInfo record;
     csc::ReadSoundInfo(index, 0, record);
@@ -137,6 +137,6 @@ TEST(Reader, TheIndexPositionIsSharedWithFileReadsFromTheIndex) {
     csc::ReadBlock(index, tail.data(), 4);
     EXPECT_EQ(tail, "tail");
     EXPECT_EQ(index.ShortReads, 0u);
-    EXPECT_LT(index.SystemReads, 6u) << "reads are served from larger pieces";
+    EXPECT_LT(index.Source.SystemReads, 6u) << "reads are served from larger pieces";
     csc::CloseArchive(index);
 }

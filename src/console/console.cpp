@@ -50,6 +50,20 @@ void WriteChar(Console& console, char character) {
     Write(console, std::string_view(&character, 1));
 }
 
+void WriteName(Console& console, std::string_view name) {
+    if (!console.IsConsole) {
+        Write(console, name);
+        return;
+    }
+    std::string shown(name);
+    for (char& character : shown) {
+        if (static_cast<unsigned char>(character) < 32 || character == 127) {
+            character = '?';
+        }
+    }
+    Write(console, shown);
+}
+
 void WriteLine(Console& console, std::string_view text) {
     Write(console, text);
     Write(console, LineEnd);

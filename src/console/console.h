@@ -46,6 +46,10 @@ Console OpenStandardOutput();
 void Write(Console& console, std::string_view text);
 void WriteNumber(Console& console, std::int64_t number);
 void WriteChar(Console& console, char character);
+// Writes a name taken from an archive. On a console every control byte (below 32, and 127) shows
+// as "?", as ls does, so that no name can move the cursor, clear the screen or retitle the window;
+// into a file or a pipe the name goes byte for byte.
+void WriteName(Console& console, std::string_view name);
 // Appends the line end and flushes; on its own it makes an empty line.
 void WriteLine(Console& console, std::string_view text = {});
 void Flush(Console& console);

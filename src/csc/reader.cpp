@@ -11,15 +11,6 @@ namespace {
 constexpr std::size_t JumpFetch = 4 * 1024;
 constexpr std::size_t SequentialFetch = 64 * 1024;
 
-std::size_t ReadFromFile(Archive& archive, std::uint64_t offset, std::uint8_t* destination,
-                         std::size_t count) {
-    archive.SystemReads++;
-    if (!platform::SetPosition(archive.Handle, offset)) {
-        return 0;
-    }
-    return platform::Read(archive.Handle, destination, count);
-}
-
 bool Holds(const ReadWindow& window, std::uint64_t position, std::size_t count) {
     return position >= window.Start && position + count <= window.Start + window.Bytes.size();
 }
@@ -46,37 +37,29 @@ std::size_t Fetch(Archive& archive, std::uint8_t* destination, std::size_t count
     if (wanted == 0) {
         return 0;
     }
+    ReadWindow* window = nullptr;
+    for (ReadWindow& candidate : archive.Windows) {
+        if (Holds(candidate, archive.Position, wanted)) {
+            window = &candidate;
+        }
+    }
+    if (window == nullptr && archive.ReadAhead && wanted < SequentialFetch) {
+        ReadWindow* continued = Continued(archive, archive.Position);
+        window = continued != nullptr ? continued : &LeastRecentlyUsed(archive);
+        std::size_t piece = std::max(continued != nullptr ? SequentialFetch : JumpFetch, wanted);
+        piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, Remaining(archive)));
+        window->Bytes.resize(piece);
+        window->Start = archive.Position;
+        window->Bytes.resize(ReadAt(archive.Source, archive.Position, window->Bytes.data(), piece));
+        wanted = std::min(wanted, window->Bytes.size()); // the file may have shrunk since
+    }
     std::size_t delivered;
-    if (archive.Memory != nullptr) {
-        std::memcpy(destination, archive.Memory + archive.Position, wanted);
+    if (window != nullptr) {
+        window->LastUse = ++archive.WindowUses;
+        std::memcpy(destination, window->Bytes.data() + (archive.Position - window->Start), wanted);
         delivered = wanted;
     } else {
-        ReadWindow* window = nullptr;
-        for (ReadWindow& candidate : archive.Windows) {
-            if (Holds(candidate, archive.Position, wanted)) {
-                window = &candidate;
-            }
-        }
-        if (window == nullptr && archive.ReadAhead && wanted < SequentialFetch) {
-            ReadWindow* continued = Continued(archive, archive.Position);
-            window = continued != nullptr ? continued : &LeastRecentlyUsed(archive);
-            std::size_t piece =
-                std::max(continued != nullptr ? SequentialFetch : JumpFetch, wanted);
-            piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, Remaining(archive)));
-            window->Bytes.resize(piece);
-            window->Start = archive.Position;
-            window->Bytes.resize(
-                ReadFromFile(archive, archive.Position, window->Bytes.data(), piece));
-            wanted = std::min(wanted, window->Bytes.size()); // the file may have shrunk since
-        }
-        if (window != nullptr) {
-            window->LastUse = ++archive.WindowUses;
-            std::memcpy(destination, window->Bytes.data() + (archive.Position - window->Start),
-                        wanted);
-            delivered = wanted;
-        } else {
-            delivered = ReadFromFile(archive, archive.Position, destination, wanted);
-        }
+        delivered = ReadAt(archive.Source, archive.Position, destination, wanted);
     }
     archive.Position += delivered;
     return delivered;
@@ -86,26 +69,22 @@ std::size_t Fetch(Archive& archive, std::uint8_t* destination, std::size_t count
 
 Archive OpenArchive(const std::string& fileName) {
     Archive archive;
-    archive.Handle = platform::OpenForReading(fileName);
-    if (archive.Handle != platform::InvalidFile) {
-        archive.Size = platform::FileSize(archive.Handle);
-    }
+    archive.Source = FileSource(fileName);
     return archive;
 }
 
 Archive MemoryArchive(const std::uint8_t* bytes, std::size_t size) {
     Archive archive;
-    archive.Memory = bytes;
-    archive.Size = bytes == nullptr ? 0 : size;
+    archive.Source = MemorySource(bytes, size);
     return archive;
 }
 
 bool IsOpen(const Archive& archive) {
-    return archive.Handle != platform::InvalidFile || archive.Memory != nullptr;
+    return IsOpen(archive.Source);
 }
 
 void CloseArchive(Archive& archive) {
-    platform::Close(archive.Handle);
+    Close(archive.Source);
     archive = Archive{};
 }
 
@@ -114,7 +93,8 @@ void Position(Archive& archive, std::uint64_t offset) {
 }
 
 std::uint64_t Remaining(const Archive& archive) {
-    return archive.Position < archive.Size ? archive.Size - archive.Position : 0;
+    std::uint64_t size = archive.Source.Size;
+    return archive.Position < size ? size - archive.Position : 0;
 }
 
 void ReadBlock(Archive& archive, void* destination, std::size_t count) {

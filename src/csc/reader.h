@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "csc/byte_source.h"
 
 #include <array>
 #include <cstddef>
@@ -9,7 +9,7 @@
 #include <vector>
 
 // The archive reader: fixed-width little-endian integers, raw blocks and CSC strings, read from an
-// archive file (or, for tests and fuzzing, from bytes in memory).
+// archive's byte source.
 //
 // Every archive has one logical position. After each read it stands exactly behind the last byte
 // consumed, positioning is absolute from the start, and the position is shared by everything that
@@ -28,9 +28,7 @@ struct ReadWindow {
 };
 
 struct Archive {
-    platform::FileHandle Handle = platform::InvalidFile;
-    const std::uint8_t* Memory = nullptr; // an archive held in memory instead of a file
-    std::uint64_t Size = 0;
+    ByteSource Source;
     std::uint64_t Position = 0;
 
     bool ReadAhead = true; // off: every read goes to the system on its own, for comparison
@@ -39,11 +37,11 @@ struct Archive {
     std::array<ReadWindow, 2> Windows;
     std::uint64_t WindowUses = 0;
 
-    std::uint64_t ShortReads = 0;  // reads that ran past the end
-    std::uint64_t SystemReads = 0; // reads the system was asked for
+    std::uint64_t ShortReads = 0; // reads that ran past the end
 };
 
-// Opens an existing archive file; the result is not open when the file cannot be opened.
+// Opens an existing archive file; the result is not open when there is no regular file of that
+// name.
 Archive OpenArchive(const std::string& fileName);
 // An archive over bytes that the caller keeps alive.
 Archive MemoryArchive(const std::uint8_t* bytes, std::size_t size);

@@ -9,25 +9,38 @@
 namespace extract {
 namespace {
 
-void NoteUnwritten(Extraction& extraction, const std::string& path) {
+void NoteUnwritten(Extraction& extraction, const std::string& path, platform::ErrorCode reason) {
     if (extraction.UnwrittenFiles++ == 0) {
         extraction.FirstUnwritten = path;
+        extraction.FirstUnwrittenReason = reason;
     }
 }
 
-// Writes the file whole. Bytes that the archive could not deliver become a zero tail made by
-// extending the file, so that a size field that lies costs neither memory nor disk.
+// Writes the file whole, or leaves nothing under its name: a file whose write, extension or close
+// fails is removed again, so every output file that exists is complete. Bytes that the archive
+// could not deliver become a zero tail made by extending the file, so that a size field that lies
+// costs neither memory nor disk. On failure, reason tells why.
 bool WriteOutputFile(const std::string& path, const std::uint8_t* bytes, std::size_t delivered,
-                     std::uint64_t size) {
-    platform::FileHandle output = platform::CreateOrReplace(path);
+                     std::uint64_t size, platform::ErrorCode& reason) {
+    platform::FileHandle output = platform::CreateReplacing(path);
     if (output == platform::InvalidFile) {
+        reason = platform::LastError();
         return false;
     }
     bool complete = platform::Write(output, bytes, delivered) == delivered;
     if (complete && size > delivered) {
         complete = platform::Extend(output, size);
     }
-    platform::Close(output);
+    if (!complete) {
+        reason = platform::LastError();
+    }
+    if (!platform::Close(output) && complete) {
+        complete = false;
+        reason = platform::LastError();
+    }
+    if (!complete) {
+        platform::RemoveFile(path);
+    }
     return complete;
 }
 
@@ -61,19 +74,15 @@ void ExtractFile(Extraction& extraction, const csc::SM_SoundFileInfo& file,
     auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(csc::Deliverable(archive, size));
     std::size_t delivered = csc::ReadAvailable(archive, bytes.get(), size);
 
-    // Consecutive files mostly share their folder.
-    if (folder != extraction.LastFolder) {
-        ForceFolders(folder, extraction.Folders);
-        extraction.LastFolder = folder;
-    }
-    // A number in front cannot turn a name into one that climbs out, so it goes on afterwards.
-    std::string path = folder;
+    ForceFolders(folder, extraction.Folders);
+    // The number goes on first, so that the whole name is made safe: "000000_.." climbs nowhere.
     if (extraction.RawExtract) {
-        path += PadZeros(number, 6) + "_";
+        name = PadZeros(number, 6) + "_" + name;
     }
-    path += SafePath(std::move(name));
-    if (!WriteOutputFile(path, bytes.get(), delivered, size)) {
-        NoteUnwritten(extraction, path);
+    std::string path = folder + SafePath(name, extraction.NameRules);
+    platform::ErrorCode reason = platform::NoError;
+    if (!WriteOutputFile(path, bytes.get(), delivered, size, reason)) {
+        NoteUnwritten(extraction, path, reason);
     }
 }
 
@@ -81,7 +90,7 @@ void ExtractFile(Extraction& extraction, const csc::SM_SoundFileInfo& file,
 
 void ExtractSoundInfo(Extraction& extraction, const csc::TSM_SoundInfo& record,
                       const std::string& basePath, std::int32_t number) {
-    std::string safeBase = SafePath(basePath);
+    std::string safeBase = SafePath(basePath, extraction.NameRules);
     for (const csc::SM_SoundFileInfo& file : record.Files) {
         ExtractFile(extraction, file, safeBase, number);
     }

@@ -18,11 +18,12 @@ struct Extraction {
     std::array<csc::Archive, ArchiveSlots>& Archives;
     const std::array<std::string_view, ArchiveSlots>& FolderNames;
     bool RawExtract = false;
+    platform::NameRules NameRules = platform::NativeNameRules;
     FolderMemory Folders{};
-    std::string LastFolder{};
 
     std::uint64_t UnwrittenFiles = 0; // output files not created or not written in full
     std::string FirstUnwritten{};
+    platform::ErrorCode FirstUnwrittenReason = platform::NoError;
 };
 
 // Copies every present file of record out of its archive into the output tree, below the folder

@@ -14,26 +14,46 @@ namespace platform {
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle InvalidFile = -1;
 
-// Opens an existing file for reading only, letting others read it too; never creates one.
-FileHandle OpenForReading(const std::string& path);
-// Creates a file for writing, replacing any file of that path; others may read it meanwhile.
-FileHandle CreateOrReplace(const std::string& path);
-void Close(FileHandle file);
+// The system's code for why an operation failed (errno, or GetLastError() on Windows); 0 is none.
+using ErrorCode = std::uint32_t;
+inline constexpr ErrorCode NoError = 0;
+// The code of the last operation of this thread that failed.
+ErrorCode LastError();
 
-// Sets the position to offset bytes from the start of the file.
-bool SetPosition(FileHandle file, std::uint64_t offset);
-// Reads up to count bytes at the position; returns how many arrived (fewer only at the end or on
-// failure).
-std::size_t Read(FileHandle file, void* destination, std::size_t count);
-// Writes count bytes at the position; returns how many were written.
+// The rules a file system puts on names differ: Windows sends some names to devices and refuses
+// bytes that POSIX keeps.
+enum class NameRules { Posix, Windows };
+#if defined(_WIN32)
+inline constexpr NameRules NativeNameRules = NameRules::Windows;
+#else
+inline constexpr NameRules NativeNameRules = NameRules::Posix;
+#endif
+
+// Opens an existing regular file for reading only, letting others read it too; never creates one
+// and never waits. Anything else of that name (a folder, a pipe, a device) counts as absent.
+FileHandle OpenForReading(const std::string& path);
+// Reads up to count bytes from offset on, without moving any shared position; returns how many
+// arrived (fewer only at the end or on failure).
+std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* destination, std::size_t count);
+// The size of an open file in bytes, or 0 when it cannot be told.
+std::uint64_t FileSize(FileHandle file);
+
+// Creates a new file for writing in place of whatever stands at path: an old file, a link or a
+// pipe there is replaced, never written through, and the new file is created exclusively, so
+// nothing can slip in between. A folder at path is left alone and the creation fails. Others may
+// read the new file meanwhile.
+FileHandle CreateReplacing(const std::string& path);
+// Writes count bytes at the file's position; returns how many were written.
 std::size_t Write(FileHandle file, const void* source, std::size_t count);
 // Makes the file size bytes long; a tail beyond what was written reads as zeros and, where the
 // file system allows, takes no disk space.
 bool Extend(FileHandle file, std::uint64_t size);
-// The size of an open file in bytes, or 0 when it cannot be told.
-std::uint64_t FileSize(FileHandle file);
+// Closes the handle; false when the system reports that what was written did not arrive.
+bool Close(FileHandle file);
+bool RemoveFile(const std::string& path);
 
-// Makes one folder level; the path may end with a separator.
+// Makes one folder level; the path may end with a separator. True when a folder stands there
+// afterwards, made now or before.
 bool MakeFolder(const std::string& path);
 
 FileHandle StandardOutput();

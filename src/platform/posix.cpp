@@ -27,46 +27,32 @@ constexpr std::size_t LargestTransfer = 0x40000000;
 
 } // namespace
 
+ErrorCode LastError() {
+    return static_cast<ErrorCode>(errno);
+}
+
 FileHandle OpenForReading(const std::string& path) {
-    int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that never comes.
+    int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         return InvalidFile;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
+        errno = ENOENT;
         return InvalidFile;
     }
     return fd;
 }
 
-FileHandle CreateOrReplace(const std::string& path) {
-    std::string native = NativePath(path);
-    // Most output files are new: asking for a new file first spares the file system a search for
-    // an old one to truncate; a file from an earlier run is replaced on the second try.
-    int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) {
-        fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    }
-    return fd < 0 ? InvalidFile : fd;
-}
-
-void Close(FileHandle file) {
-    if (file != InvalidFile) {
-        ::close(Descriptor(file));
-    }
-}
-
-bool SetPosition(FileHandle file, std::uint64_t offset) {
-    return ::lseek(Descriptor(file), static_cast<off_t>(offset), SEEK_SET) >= 0;
-}
-
-std::size_t Read(FileHandle file, void* destination, std::size_t count) {
+std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* destination, std::size_t count) {
     auto* bytes = static_cast<unsigned char*>(destination);
     std::size_t delivered = 0;
     while (delivered < count) {
-        ssize_t got = ::read(Descriptor(file), bytes + delivered,
-                             std::min(count - delivered, LargestTransfer));
+        ssize_t got = ::pread(Descriptor(file), bytes + delivered,
+                              std::min(count - delivered, LargestTransfer),
+                              static_cast<off_t>(offset + delivered));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -76,6 +62,36 @@ std::size_t Read(FileHandle file, void* destination, std::size_t count) {
         delivered += static_cast<std::size_t>(got);
     }
     return delivered;
+}
+
+std::uint64_t FileSize(FileHandle file) {
+    struct stat info {};
+    if (::fstat(Descriptor(file), &info) != 0 || info.st_size < 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+FileHandle CreateReplacing(const std::string& path) {
+    std::string native = NativePath(path);
+    // O_EXCL fails on anything at the path, a symbolic link included, so the file opened is always
+    // one made here. What stands in the way is unlinked: the name goes, a link's target and the
+    // other names of a hard link keep their data. A few tries, in case something slips back in.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        int fd = ::open(native.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            return fd;
+        }
+        if (errno != EEXIST) {
+            return InvalidFile;
+        }
+        if (::unlink(native.c_str()) != 0 && errno != ENOENT) {
+            return InvalidFile; // a folder, or a name that may not be removed
+        }
+    }
+    errno = EEXIST;
+    return InvalidFile;
 }
 
 std::size_t Write(FileHandle file, const void* source, std::size_t count) {
@@ -99,16 +115,31 @@ bool Extend(FileHandle file, std::uint64_t size) {
     return ::ftruncate(Descriptor(file), static_cast<off_t>(size)) == 0;
 }
 
-std::uint64_t FileSize(FileHandle file) {
-    struct stat info {};
-    if (::fstat(Descriptor(file), &info) != 0 || info.st_size < 0) {
-        return 0;
+bool Close(FileHandle file) {
+    if (file == InvalidFile) {
+        return true;
     }
-    return static_cast<std::uint64_t>(info.st_size);
+    // Network file systems and quotas report failed writes only here. After EINTR the descriptor
+    // is gone on Linux and must not be closed again.
+    return ::close(Descriptor(file)) == 0 || errno == EINTR;
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::unlink(NativePath(path).c_str()) == 0;
 }
 
 bool MakeFolder(const std::string& path) {
-    return ::mkdir(NativePath(path).c_str(), 0777) == 0;
+    std::string native = NativePath(path);
+    if (::mkdir(native.c_str(), 0777) == 0) {
+        return true;
+    }
+    int reason = errno;
+    struct stat info {};
+    if (reason == EEXIST && ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        return true;
+    }
+    errno = reason;
+    return false;
 }
 
 FileHandle StandardOutput() {

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <string>
+
 namespace platform {
 namespace {
 
@@ -20,44 +22,88 @@ constexpr std::size_t LargestTransfer = 0x40000000;
 
 } // namespace
 
+ErrorCode LastError() {
+    return static_cast<ErrorCode>(::GetLastError());
+}
+
 FileHandle OpenForReading(const std::string& path) {
-    return Wrap(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr));
-}
-
-FileHandle CreateOrReplace(const std::string& path) {
-    return Wrap(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-void Close(FileHandle file) {
-    if (file != InvalidFile) {
-        ::CloseHandle(Native(file));
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    if (file != INVALID_HANDLE_VALUE && ::GetFileType(file) != FILE_TYPE_DISK) {
+        // A device or a pipe of that name is no archive.
+        ::CloseHandle(file);
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return InvalidFile;
     }
+    return Wrap(file);
 }
 
-bool SetPosition(FileHandle file, std::uint64_t offset) {
-    // Location offsets fit in 29 bits and need no high part; only a reader far into a large
-    // archive passes one.
-    LONG high = static_cast<LONG>(offset >> 32);
-    DWORD low = ::SetFilePointer(Native(file), static_cast<LONG>(offset & 0xFFFFFFFF),
-                                 offset >> 31 ? &high : nullptr, FILE_BEGIN);
-    return low != INVALID_SET_FILE_POINTER || ::GetLastError() == NO_ERROR;
-}
-
-std::size_t Read(FileHandle file, void* destination, std::size_t count) {
+std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* destination, std::size_t count) {
     auto* bytes = static_cast<unsigned char*>(destination);
     std::size_t delivered = 0;
     while (delivered < count) {
         DWORD piece = static_cast<DWORD>(count - delivered < LargestTransfer ? count - delivered
                                                                              : LargestTransfer);
+        // On a handle opened for synchronous reading, an OVERLAPPED offset makes a positional read.
+        OVERLAPPED at{};
+        std::uint64_t from = offset + delivered;
+        at.Offset = static_cast<DWORD>(from & 0xFFFFFFFF);
+        at.OffsetHigh = static_cast<DWORD>(from >> 32);
         DWORD got = 0;
-        if (!::ReadFile(Native(file), bytes + delivered, piece, &got, nullptr) || got == 0) {
+        if (!::ReadFile(Native(file), bytes + delivered, piece, &got, &at) || got == 0) {
             break;
         }
         delivered += got;
     }
     return delivered;
+}
+
+std::uint64_t FileSize(FileHandle file) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(Native(file), &size) || size.QuadPart < 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+FileHandle CreateReplacing(const std::string& path) {
+    // CREATE_NEW fails on anything at the path, and with FILE_FLAG_OPEN_REPARSE_POINT a symbolic
+    // link there is not followed either: in the common case, nothing stands there and this is the
+    // one open.
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE ||
+        (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)) {
+        return Wrap(file);
+    }
+    // Something stands there. Deleting it by name is not safe everywhere (Wine deletes the target
+    // of a POSIX symbolic link), so a new file is made beside it, under a name taken exclusively,
+    // and renamed over it: a rename replaces the name itself, whatever it is, and refuses a
+    // folder. The beside names are never deleted by name, so a link there cannot do harm.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string beside = path + ".cscunpack-" + std::to_string(attempt);
+        file = ::CreateFileA(beside.c_str(), GENERIC_WRITE | DELETE,
+                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            if (::GetLastError() == ERROR_FILE_EXISTS || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+                continue;
+            }
+            return InvalidFile;
+        }
+        if (::MoveFileExA(beside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            return Wrap(file);
+        }
+        // The handle still names the file made just now, so it can go without a name lookup.
+        DWORD reason = ::GetLastError();
+        FILE_DISPOSITION_INFO dispose{TRUE};
+        ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose);
+        ::CloseHandle(file);
+        ::SetLastError(reason);
+        return InvalidFile;
+    }
+    ::SetLastError(ERROR_FILE_EXISTS);
+    return InvalidFile;
 }
 
 std::size_t Write(FileHandle file, const void* source, std::size_t count) {
@@ -86,16 +132,26 @@ bool Extend(FileHandle file, std::uint64_t size) {
            ::SetEndOfFile(Native(file));
 }
 
-std::uint64_t FileSize(FileHandle file) {
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(Native(file), &size) || size.QuadPart < 0) {
-        return 0;
-    }
-    return static_cast<std::uint64_t>(size.QuadPart);
+bool Close(FileHandle file) {
+    return file == InvalidFile || ::CloseHandle(Native(file)) != 0;
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::DeleteFileA(path.c_str()) != 0;
 }
 
 bool MakeFolder(const std::string& path) {
-    return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+    if (::CreateDirectoryA(path.c_str(), nullptr)) {
+        return true;
+    }
+    DWORD reason = ::GetLastError();
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (reason == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return true;
+    }
+    ::SetLastError(reason);
+    return false;
 }
 
 FileHandle StandardOutput() {

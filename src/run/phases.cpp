@@ -41,7 +41,7 @@ void RunNormalPhases(Run& run, extract::Extraction& extraction) {
         console::Flush(console);
         csc::ReadSoundInfo(index, sound.InfoLocation, working);
         const csc::TSM_Tag* tag = extract::FirstTag(tables, sound);
-        console::Write(console, tag != nullptr ? tag->Name : extract::UnknownTag);
+        console::WriteName(console, tag != nullptr ? tag->Name : extract::UnknownTag);
         console::Write(console, "...                         ");
         console::Flush(console);
         extract::ExtractSoundInfo(extraction, working, extract::TaggedSoundPath(tables, sound, 0),
@@ -55,7 +55,7 @@ void RunNormalPhases(Run& run, extract::Extraction& extraction) {
     for (std::size_t i = 0; i < tables.MissionSounds.size(); ++i) {
         const csc::TSM_MissionSound& sound = tables.MissionSounds[i];
         WriteItemNumber(console, i, tables.MissionSounds.size());
-        console::Write(console, sound.Name);
+        console::WriteName(console, sound.Name);
         console::Write(console, "...             ");
         console::Flush(console);
         csc::ReadSoundInfo(index, sound.InfoLocation, working);

@@ -5,7 +5,6 @@
 #include "run/phases.h"
 
 #include <cstdio>
-#include <string>
 
 namespace run {
 namespace {
@@ -36,7 +35,8 @@ int ReportTrouble(Run& run, const extract::Extraction& extraction) {
         console::Write(console, "Warning: ");
         console::WriteNumber(console, static_cast<std::int64_t>(extraction.UnwrittenFiles));
         console::Write(console, " output files could not be written, the first: ");
-        console::WriteLine(console, extraction.FirstUnwritten);
+        console::WriteName(console, extraction.FirstUnwritten);
+        console::WriteLine(console);
     }
     for (std::size_t slot = 0; slot < run.Archives.size(); ++slot) {
         if (run.Archives[slot].ShortReads == 0) {
@@ -85,11 +85,13 @@ int RunProgram(Run& run, const std::optional<std::string>& firstArgument) {
 
 int EndWithOutOfMemory(Run& run) {
     console::WriteOutEverything(run.Console);
+    // Memory has run out: the line is made on the stack.
     char line[64];
-    std::snprintf(line, sizeof line, "Runtime error %3d at %08X\r\n", ExitOutOfMemory,
-                  static_cast<unsigned>(run.CurrentStep));
-    std::string text = line;
-    platform::Write(run.Console.Out, text.data(), text.size());
+    int length = std::snprintf(line, sizeof line, "Runtime error %3d at %08X\r\n", ExitOutOfMemory,
+                               static_cast<unsigned>(run.CurrentStep));
+    if (length > 0) {
+        platform::Write(run.Console.Out, line, static_cast<std::size_t>(length));
+    }
     return ExitOutOfMemory;
 }
 

@@ -35,7 +35,8 @@ Outcome RunContained(const builder::ArchiveSet& set, const std::vector<std::stri
     limitable = false;
 #endif
     Outcome outcome;
-    outcome.Run = testing_support::RunTool(folder, arguments, limitable ? 1ull << 30 : 0);
+    outcome.Run =
+        testing_support::RunTool(folder, arguments, {.AddressSpace = limitable ? 1ull << 30 : 0});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_TRUE(outcome.Run.ExitCode == 0 || outcome.Run.ExitCode == 1) << outcome.Run.ExitCode;
     EXPECT_EQ(outcome.Run.Errors, "");
@@ -162,4 +163,22 @@ TEST(Damaged, LocationWordsBeyondTheEndReadEmptyRecords) {
     Outcome outcome = RunContained(archives, {});
     ExpectIndexWarning(outcome);
     EXPECT_NE(outcome.Run.Output.find(expected::MissionItem(1, 1, "Lost")), std::string::npos);
+}
+
+TEST(Damaged, NamesOfAMebibyteCostLittleTimeAndMemory) {
+    for (const std::string& name : {std::string(1 << 20, '/'), [] {
+                                        std::string levels;
+                                        for (int i = 0; i < (1 << 19); ++i) {
+                                            levels += "a/";
+                                        }
+                                        return levels;
+                                    }()}) {
+        builder::ArchiveSetBuilder set;
+        set.AddMissionSound(name, {{File("f", 3, "F")}});
+        Outcome outcome = RunContained(set.Build(), {});
+        EXPECT_EQ(outcome.Run.ExitCode, 1) << "the path is too long for any file system";
+        if (!testing_support::UnderLauncher()) {
+            EXPECT_LT(outcome.Run.PeakResidentKiB, 64 << 10);
+        }
+    }
 }

@@ -345,7 +345,7 @@ TEST(FatalError, ExhaustedMemoryEndsWithRuntimeError203) {
     set.AddMissionSound("Big", {{File("huge", 4, std::string(200u << 20, 'h'))}});
     set.AddMissionSound("Never", {{File("after", 3, "late")}});
     Scene scene(set.Build());
-    auto run = RunTool(scene.folder.Path(), {}, 96ull << 20);
+    auto run = RunTool(scene.folder.Path(), {}, {.AddressSpace = 96ull << 20});
     EXPECT_EQ(run.ExitCode, 203);
     EXPECT_EQ(run.Errors, "");
     EXPECT_EQ(run.Output,

@@ -1,9 +1,11 @@
 #include "test_support.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <pty.h>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -88,7 +90,12 @@ std::vector<std::string> Command(const std::vector<std::string>& arguments) {
     return command;
 }
 
+// A run that hangs (on a pipe it took for an archive, say) ends with SIGALRM instead of holding
+// up the suite; the alarm survives the exec.
+constexpr unsigned kSecondsARunMayTake = 120;
+
 [[noreturn]] void Exec(std::vector<std::string> command) {
+    ::alarm(kSecondsARunMayTake);
     std::vector<char*> argv;
     for (std::string& part : command) {
         argv.push_back(part.data());
@@ -98,10 +105,23 @@ std::vector<std::string> Command(const std::vector<std::string>& arguments) {
     ::_exit(127);
 }
 
-int ExitCode(pid_t child) {
+int ExitCode(pid_t child, long* peakResidentKiB = nullptr) {
     int status = 0;
-    ::waitpid(child, &status, 0);
+    struct rusage usage {};
+    ::wait4(child, &status, 0, &usage);
+    if (peakResidentKiB != nullptr) {
+        *peakResidentKiB = usage.ru_maxrss;
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void SetLimit(int resource, unsigned long long value) {
+    if (value != 0) {
+        struct rlimit limit {
+            value, value
+        };
+        ::setrlimit(resource, &limit);
+    }
 }
 
 } // namespace
@@ -127,7 +147,7 @@ int RunToolIntoBrokenPipe(const std::filesystem::path& folder) {
 }
 
 ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
-                unsigned long long addressSpaceLimit) {
+                Limits limits) {
     std::vector<std::string> command = Command(arguments);
 
     TempFolder captures;
@@ -144,18 +164,48 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
-        if (addressSpaceLimit != 0) {
-            struct rlimit limit {
-                addressSpaceLimit, addressSpaceLimit
-            };
-            ::setrlimit(RLIMIT_AS, &limit);
+        SetLimit(RLIMIT_AS, limits.AddressSpace);
+        SetLimit(RLIMIT_FSIZE, limits.FileSize);
+        if (limits.FileSize != 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
         }
         Exec(command);
     }
     ToolRun result;
-    result.ExitCode = ExitCode(child);
+    result.ExitCode = ExitCode(child, &result.PeakResidentKiB);
     result.Output = ReadFile(outPath);
     result.Errors = ReadFile(errPath);
+    return result;
+}
+
+ToolRun RunToolOnTerminal(const std::filesystem::path& folder,
+                          const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = Command(arguments);
+    int terminal = -1;
+    pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child < 0) {
+        throw std::runtime_error("no pseudo-terminal");
+    }
+    if (child == 0) {
+        if (::chdir(folder.c_str()) != 0) {
+            ::_exit(126);
+        }
+        Exec(command);
+    }
+    ToolRun result;
+    char buffer[4096];
+    while (true) {
+        ssize_t got = ::read(terminal, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break; // EIO once the child has gone and the terminal is closed
+        }
+        result.Output.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(terminal);
+    result.ExitCode = ExitCode(child, &result.PeakResidentKiB);
     return result;
 }
 

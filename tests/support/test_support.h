@@ -41,15 +41,26 @@ std::map<std::string, std::string> Tree(const std::filesystem::path& folder);
 
 struct ToolRun {
     int ExitCode = -1;
-    std::string Output; // everything written to standard output
-    std::string Errors; // everything written to standard error
+    std::string Output;       // everything written to standard output
+    std::string Errors;       // everything written to standard error
+    long PeakResidentKiB = 0; // of the child process
+};
+
+// Limits put on the child; 0 leaves a limit as it is.
+struct Limits {
+    unsigned long long AddressSpace = 0;
+    unsigned long long FileSize = 0; // writes beyond it fail with EFBIG (SIGXFSZ is ignored)
 };
 
 // Runs the cscunpack executable in folder with standard output and standard error going to
 // files. The executable is CSCUNPACK_EXE, and CSCUNPACK_LAUNCHER, when set, is the program that
-// starts it (an emulator). addressSpaceLimit, when not 0, caps the child's address space.
+// starts it (an emulator).
 ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
-                unsigned long long addressSpaceLimit = 0);
+                Limits limits = {});
+// Runs it with standard output and standard error on a pseudo-terminal; Output is everything the
+// terminal received.
+ToolRun RunToolOnTerminal(const std::filesystem::path& folder,
+                          const std::vector<std::string>& arguments);
 // Runs it with standard output into a pipe that nobody reads any more; returns the exit code.
 int RunToolIntoBrokenPipe(const std::filesystem::path& folder);
 

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Where an archive's bytes come from: an open file, or a block of memory that the caller keeps
+// alive (tests and fuzzing). A source knows its size and answers reads at any offset; it keeps no
+// position of its own.
+namespace csc {
+
+struct ByteSource {
+    platform::FileHandle File = platform::InvalidFile;
+    const std::uint8_t* Memory = nullptr;
+    std::uint64_t Size = 0;
+    std::uint64_t SystemReads = 0; // reads the system was asked for
+};
+
+// A source over the regular file of that name; not open when there is none.
+ByteSource FileSource(const std::string& path);
+ByteSource MemorySource(const std::uint8_t* bytes, std::size_t size);
+bool IsOpen(const ByteSource& source);
+void Close(ByteSource& source);
+
+// Copies up to count bytes from offset on into destination; returns how many arrived, fewer only
+// at the end of the source (or where the file fails or has shrunk).
+std::size_t ReadAt(ByteSource& source, std::uint64_t offset, void* destination, std::size_t count);
+
+} // namespace csc
