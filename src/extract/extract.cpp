@@ -83,6 +83,8 @@ void ExtractFile(Extraction& extraction, const csc::SM_SoundFileInfo& file,
     platform::ErrorCode reason = platform::NoError;
     if (!WriteOutputFile(path, bytes.get(), delivered, size, reason)) {
         NoteUnwritten(extraction, path, reason);
+    } else if (delivered < size && extraction.ZeroFilledFiles++ == 0) {
+        extraction.FirstZeroFilled = path;
     }
 }
 

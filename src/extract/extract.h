@@ -24,6 +24,8 @@ struct Extraction {
     std::uint64_t UnwrittenFiles = 0; // output files not created or not written in full
     std::string FirstUnwritten{};
     platform::ErrorCode FirstUnwrittenReason = platform::NoError;
+    std::uint64_t ZeroFilledFiles = 0; // written, with a zero tail where their archive ended early
+    std::string FirstZeroFilled{};
 };
 
 // Copies every present file of record out of its archive into the output tree, below the folder

@@ -19,6 +19,18 @@ using ErrorCode = std::uint32_t;
 inline constexpr ErrorCode NoError = 0;
 // The code of the last operation of this thread that failed.
 ErrorCode LastError();
+// The system's own words for code, without a closing period or line end ("No space left on
+// device").
+std::string DescribeError(ErrorCode code);
+
+// A path in the program's own form, written the way this platform shows paths to its users: "/"
+// separates folders on POSIX, "\" on Windows.
+std::string ShownPath(const std::string& path);
+
+// The name of a regular file in the current folder that differs from name in ASCII case only; the
+// first such name byte for byte when there are several. Nothing where the file system ignores
+// case anyway (Windows), or when there is none.
+std::optional<std::string> FindIgnoringCase(const std::string& name);
 
 // The rules a file system puts on names differ: Windows sends some names to devices and refuses
 // bytes that POSIX keeps.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -29,6 +31,43 @@ constexpr std::size_t LargestTransfer = 0x40000000;
 
 ErrorCode LastError() {
     return static_cast<ErrorCode>(errno);
+}
+
+std::string DescribeError(ErrorCode code) {
+    return std::strerror(static_cast<int>(code));
+}
+
+std::string ShownPath(const std::string& path) {
+    // Empty names between separators make no folder, so one separator shows where the file went.
+    std::string shown;
+    for (char character : NativePath(path)) {
+        if (character != '/' || shown.empty() || shown.back() != '/') {
+            shown += character;
+        }
+    }
+    return shown;
+}
+
+std::optional<std::string> FindIgnoringCase(const std::string& name) {
+    DIR* folder = ::opendir(".");
+    if (folder == nullptr) {
+        return std::nullopt;
+    }
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    std::optional<std::string> found;
+    while (const struct dirent* entry = ::readdir(folder)) {
+        std::string candidate = entry->d_name;
+        struct stat info {};
+        if (candidate.size() != name.size() || (found && candidate >= *found) ||
+            !std::equal(candidate.begin(), candidate.end(), name.begin(),
+                        [&](char a, char b) { return lower(a) == lower(b); }) ||
+            ::stat(candidate.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            continue;
+        }
+        found = candidate;
+    }
+    ::closedir(folder);
+    return found;
 }
 
 FileHandle OpenForReading(const std::string& path) {

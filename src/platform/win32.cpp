@@ -26,6 +26,39 @@ ErrorCode LastError() {
     return static_cast<ErrorCode>(::GetLastError());
 }
 
+std::string DescribeError(ErrorCode code) {
+    char text[512];
+    DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                         MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, sizeof text, nullptr);
+    if (length == 0) {
+        length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, text, sizeof text, nullptr);
+    }
+    std::string description(text, length);
+    while (!description.empty() && (description.back() == '\r' || description.back() == '\n' ||
+                                    description.back() == '.' || description.back() == ' ')) {
+        description.pop_back();
+    }
+    return description.empty() ? "error " + std::to_string(code) : description;
+}
+
+std::string ShownPath(const std::string& path) {
+    // Empty names between separators make no folder, so one separator shows where the file went.
+    std::string shown;
+    for (char character : path) {
+        bool separates = character == '/' || character == '\\';
+        if (!separates || shown.empty() || shown.back() != '\\') {
+            shown += separates ? '\\' : character;
+        }
+    }
+    return shown;
+}
+
+std::optional<std::string> FindIgnoringCase(const std::string&) {
+    return std::nullopt; // Windows file systems find a name in any case by themselves
+}
+
 FileHandle OpenForReading(const std::string& path) {
     HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 0, nullptr);

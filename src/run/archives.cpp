@@ -1,5 +1,6 @@
 #include "run/archives.h"
 
+#include <optional>
 #include <string>
 
 namespace run {
@@ -11,7 +12,15 @@ void DiscoverArchives(console::Console& console, ArchiveHandles& archives) {
         console::Write(console, ArchiveFileNames[slot]);
         console::Write(console, ": ");
         console::Flush(console);
-        archives[slot] = csc::OpenArchive(std::string(ArchiveFileNames[slot]));
+        std::string name(ArchiveFileNames[slot]);
+        archives[slot] = csc::OpenArchive(name);
+        if (!csc::IsOpen(archives[slot])) {
+            // Copies from a disc or another system often change the case of a name; the console
+            // and the output folder keep the table's name.
+            if (std::optional<std::string> other = platform::FindIgnoringCase(name)) {
+                archives[slot] = csc::OpenArchive(*other);
+            }
+        }
         console::WriteLine(console, csc::IsOpen(archives[slot]) ? "ok" : "not found");
     }
     console::WriteLine(console);

@@ -38,7 +38,7 @@ inline constexpr std::size_t DiscoveredSlots = 6;
 using ArchiveHandles = std::array<csc::Archive, extract::ArchiveSlots>;
 
 // Opens the archives of slots 0 to 5 from the current folder, reporting each as "ok" or
-// "not found".
+// "not found". Where an exact name is absent, a file whose name differs in case only is taken.
 void DiscoverArchives(console::Console& console, ArchiveHandles& archives);
 void CloseArchives(ArchiveHandles& archives);
 

@@ -33,8 +33,26 @@ std::optional<std::string> NextArgument(std::string_view line, std::size_t& posi
 
 } // namespace
 
+Request ChooseRequest(const std::optional<std::string>& firstArgument) {
+    if (!firstArgument) {
+        return Request::Extract;
+    }
+    if (*firstArgument == RawExtractOption) {
+        return Request::RawExtract;
+    }
+    if (*firstArgument == VersionOption) {
+        return Request::Version;
+    }
+    for (std::string_view help : HelpOptions) {
+        if (*firstArgument == help) {
+            return Request::Help;
+        }
+    }
+    return Request::Extract;
+}
+
 bool IsRawExtract(const std::optional<std::string>& firstArgument) {
-    return firstArgument.has_value() && *firstArgument == RawExtractOption;
+    return ChooseRequest(firstArgument) == Request::RawExtract;
 }
 
 std::optional<std::string> FirstArgument(std::string_view commandLine) {

@@ -7,8 +7,15 @@
 namespace run {
 
 inline constexpr std::string_view RawExtractOption = "-RAWExtract";
+inline constexpr std::string_view HelpOptions[] = {"-h", "--help", "-?", "/?"};
+inline constexpr std::string_view VersionOption = "--version";
 
-// Whether the first argument asks for the RAW mode: an exact, case-sensitive match only.
+// What the first argument asks for. Each option is an exact, case-sensitive match; anything else,
+// or nothing, asks for the normal mode.
+enum class Request { Extract, RawExtract, Help, Version };
+Request ChooseRequest(const std::optional<std::string>& firstArgument);
+
+// Whether the first argument asks for the RAW mode.
 bool IsRawExtract(const std::optional<std::string>& firstArgument);
 
 // The first argument of a whole command line, as Windows hands it over: blanks and control

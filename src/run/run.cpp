@@ -10,18 +10,53 @@ namespace run {
 namespace {
 
 void WriteBanner(console::Console& console) {
-    console::WriteLine(
-        console, "Corvane 2 CSC Archives Unpacker v1.0 by Kestrin [https://example.org/cscunpack]");
+    console::WriteLine(console, "Corvane 2 CSC Archives Unpacker v" CSCUNPACK_VERSION
+                                " by Kestrin [https://example.org/cscunpack]");
     console::WriteLine(console, "Supported: Corvane - Hollowline & Marrowgate - Duskfall");
     console::WriteLine(console, "Big Thanx to Tamsel from the CSC format notes for CSC spec");
     console::WriteLine(console);
+}
+
+void WriteHelp(console::Console& console) {
+    const std::string_view lines[] = {
+        "Usage: cscunpack [-RAWExtract]",
+        "",
+        "Unpacks the sound files (OGG and WAV) stored in the CSC archives of Corvane 2, byte for",
+        "byte. Run it in the folder that holds the archives: SchemaMetafile_HardDrive.csc (the "
+        "index,",
+        "required) and SchemaMetaFile.csc, SchemaMetaFile_Memory.csc, SchemaMetaFile_DVD1.csc to",
+        "SchemaMetaFile_DVD3.csc (each optional). The files go to a folder beside each archive:",
+        "",
+        "  cscunpack              follows the index's tag and mission tables:",
+        "                           __<archive>/TaggedSounds/<tag>[.<sub-tag>]/<file>",
+        "                           __<archive>/MissionSounds/<mission>/<file>",
+        "  cscunpack -RAWExtract  reads the sound records back to back into numbered files:",
+        "                           __<archive>/<number>_<file>",
+        "  cscunpack --help       shows this text (also -h, -? and /?)",
+        "  cscunpack --version    shows the version",
+        "",
+        "Existing files of the same names are replaced.",
+        "",
+        "Exit codes: 0 every file written; 1 written, with warnings; 2 index archive not found;",
+        "203 memory ran out.",
+    };
+    for (std::string_view line : lines) {
+        // The tree in the platform's own separators; "/?" stays as it is.
+        bool tree = line.find("__<") != std::string_view::npos;
+        console::WriteLine(console, tree ? platform::ShownPath(std::string(line)) : line);
+    }
+}
+
+void WriteFileCount(console::Console& console, std::uint64_t count) {
+    console::WriteNumber(console, static_cast<std::int64_t>(count));
+    console::Write(console, count == 1 ? " output file" : " output files");
 }
 
 // A run that met damaged archives or could not write its files says so, and does not end as if
 // all had gone well.
 int ReportTrouble(Run& run, const extract::Extraction& extraction) {
     console::Console& console = run.Console;
-    bool trouble = extraction.UnwrittenFiles > 0;
+    bool trouble = extraction.UnwrittenFiles > 0 || extraction.ZeroFilledFiles > 0;
     for (const csc::Archive& archive : run.Archives) {
         trouble = trouble || archive.ShortReads > 0;
     }
@@ -33,9 +68,19 @@ int ReportTrouble(Run& run, const extract::Extraction& extraction) {
     }
     if (extraction.UnwrittenFiles > 0) {
         console::Write(console, "Warning: ");
-        console::WriteNumber(console, static_cast<std::int64_t>(extraction.UnwrittenFiles));
-        console::Write(console, " output files could not be written, the first: ");
-        console::WriteName(console, extraction.FirstUnwritten);
+        WriteFileCount(console, extraction.UnwrittenFiles);
+        console::Write(console, " could not be written, the first: ");
+        console::WriteName(console, platform::ShownPath(extraction.FirstUnwritten));
+        console::Write(console, " (");
+        console::Write(console, platform::DescribeError(extraction.FirstUnwrittenReason));
+        console::WriteLine(console, ")");
+    }
+    if (extraction.ZeroFilledFiles > 0) {
+        console::Write(console, "Warning: ");
+        WriteFileCount(console, extraction.ZeroFilledFiles);
+        console::Write(console, extraction.ZeroFilledFiles == 1 ? " was" : " were");
+        console::Write(console, " completed with zeros, the first: ");
+        console::WriteName(console, platform::ShownPath(extraction.FirstZeroFilled));
         console::WriteLine(console);
     }
     for (std::size_t slot = 0; slot < run.Archives.size(); ++slot) {
@@ -56,15 +101,27 @@ int ReportTrouble(Run& run, const extract::Extraction& extraction) {
 int RunProgram(Run& run, const std::optional<std::string>& firstArgument) {
     console::Console& console = run.Console;
     run.CurrentStep = Step::StartUp;
+    Request request = ChooseRequest(firstArgument);
+    if (request == Request::Help || request == Request::Version) {
+        if (request == Request::Help) {
+            WriteHelp(console);
+        } else {
+            console::WriteLine(console, "cscunpack " CSCUNPACK_VERSION);
+        }
+        console::WriteOutEverything(console);
+        return ExitClean;
+    }
     WriteBanner(console);
-    run.RawExtract = IsRawExtract(firstArgument);
+    run.RawExtract = request == Request::RawExtract;
     DiscoverArchives(console, run.Archives);
 
     int exitCode = ExitClean;
     if (!csc::IsOpen(run.Archives[IndexArchive])) {
+        // Nothing was unpacked: a script that goes on after a success must not go on.
         console::Write(console, "Error: ");
         console::Write(console, ArchiveFileNames[IndexArchive]);
         console::WriteLine(console, " not found");
+        exitCode = ExitIndexNotFound;
     } else {
         run.CurrentStep = Step::IndexTables;
         csc::ReadIndexTables(run.Archives[IndexArchive], console, run.Tables);

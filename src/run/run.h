@@ -22,6 +22,7 @@ enum class Step : std::uint32_t {
 
 inline constexpr int ExitClean = 0;
 inline constexpr int ExitWithWarnings = 1;
+inline constexpr int ExitIndexNotFound = 2;
 inline constexpr int ExitOutOfMemory = 203;
 
 // The state of one run, from the banner to the closing of the archives.

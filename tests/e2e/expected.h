@@ -1,5 +1,7 @@
 #pragma once
 
+#include "test_support.h"
+
 #include <array>
 #include <string>
 #include <vector>
@@ -61,6 +63,39 @@ inline std::string RawPhase(const std::vector<int>& fileCounts) {
                 ": " + std::to_string(fileCounts[i]) + " files...";
     }
     return text;
+}
+
+// A path of the program's form ("\\" or "/" between folders) as the tool shows it: in the
+// platform's separators, one between two folders.
+inline std::string Shown(const std::string& path) {
+    char separator = testing_support::UnderLauncher() ? '\\' : '/';
+    std::string shown;
+    for (char c : path) {
+        bool separates = c == '\\' || c == '/';
+        if (!separates || shown.empty() || shown.back() != separator) {
+            shown += separates ? separator : c;
+        }
+    }
+    return shown;
+}
+
+// The warning line on output files that could not be written, up to the system's reason.
+inline std::string Unwritten(std::size_t count, const std::string& path) {
+    return "Warning: " + std::to_string(count) + (count == 1 ? " output file" : " output files") +
+           " could not be written, the first: " + Shown(path) + " (";
+}
+
+// Whether output ends with that line. The reason is the system's own words, so it is checked
+// only where the system is this one.
+inline bool EndsWithUnwritten(const std::string& output, std::size_t count, const std::string& path,
+                              const std::string& reason) {
+    std::size_t start = output.rfind("Warning: ");
+    if (start == std::string::npos || !output.ends_with(")\r\n")) {
+        return false;
+    }
+    std::string line = output.substr(start);
+    return line.starts_with(Unwritten(count, path)) &&
+           (testing_support::UnderLauncher() || line.ends_with(" (" + reason + ")\r\n"));
 }
 
 inline const std::array<bool, 6> AllFound = {true, true, true, true, true, true};
