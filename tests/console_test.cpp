@@ -75,7 +75,7 @@ TEST(Console, RedirectedProgressItemsRunTogetherWithoutControlBytes) {
 TEST(Console, OnAConsoleEachItemReturnsToTheStartOfTheLine) {
     CapturedConsole captured(true);
     console::Console& channel = captured.channel;
-    channel.RedrawInterval = std::chrono::steady_clock::duration::zero();
+    channel.Progress.RedrawInterval = std::chrono::steady_clock::duration::zero();
     console::Write(channel, "Read Tags Table...");
     console::Flush(channel);
     EXPECT_EQ(captured.Shown(), "Read Tags Table...") << "a console sees pending text at once";
@@ -85,19 +85,28 @@ TEST(Console, OnAConsoleEachItemReturnsToTheStartOfTheLine) {
     WriteItem(channel, "  [2/2] b");
     console::WriteLine(channel);
     EXPECT_EQ(captured.Shown(),
-              "Read Tags Table...done\r\n  [1/2] a long first item\r  [2/2] b\r\n");
+              "Read Tags Table...done\r\n  [1/2] a long first item\r\x1b[K  [2/2] b\r\n");
 }
 
 TEST(Console, ItemsFasterThanTheRedrawIntervalAreDroppedButTheLastIsShown) {
     CapturedConsole captured(true);
     console::Console& channel = captured.channel;
-    channel.RedrawInterval = std::chrono::hours(1);
+    channel.Progress.RedrawInterval = std::chrono::hours(1);
     console::CaptureAnchor(channel);
     WriteItem(channel, "one");
     WriteItem(channel, "two");
     WriteItem(channel, "three");
-    EXPECT_EQ(captured.Shown(), "one\r") << "two came too soon and three is still held back";
+    EXPECT_EQ(captured.Shown(), "one\r\x1b[K") << "two came too soon and three is still held back";
     console::WriteOutEverything(channel);
-    EXPECT_EQ(captured.Shown(), "one\rthree");
+    EXPECT_EQ(captured.Shown(), "one\r\x1b[Kthree");
     EXPECT_TRUE(console::LineOpen(channel));
+}
+
+TEST(Console, UTF8ContinuationBytesTakeNoColumn) {
+    EXPECT_EQ(console::Columns("plain"), 5u);
+    EXPECT_EQ(console::Columns("Ma\xC3\x9F"
+                               "st\xC3\xA4"
+                               "be"),
+              8u);                                                   // "Maßstäbe"
+    EXPECT_EQ(console::Columns("\xE6\xB5\xB7\xF0\x9F\x8E\xB5"), 2u); // three and four bytes
 }

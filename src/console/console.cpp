@@ -8,11 +8,7 @@ void PassOut(Console& console) {
         return;
     }
     platform::Write(console.Out, console.Buffer.data(), console.Buffer.size());
-    if (console.InItem) {
-        console.ColumnsSinceAnchor += console.Buffer.size();
-        console.ItemShown = true;
-        console.LastDrawn = std::chrono::steady_clock::now();
-    }
+    NoteShown(console.Progress, console.Buffer);
     console.Buffer.clear();
 }
 
@@ -70,18 +66,13 @@ void WriteLine(Console& console, std::string_view text) {
     if (console.IsConsole) {
         PassOut(console);
     }
-    console.InItem = false;
+    console.Progress.InItem = false;
 }
 
 void Flush(Console& console) {
-    if (!console.IsConsole) {
-        return;
+    if (console.IsConsole && !HoldsBack(console.Progress)) {
+        PassOut(console);
     }
-    if (console.InItem && !console.ItemShown &&
-        std::chrono::steady_clock::now() < console.LastDrawn + console.RedrawInterval) {
-        return;
-    }
-    PassOut(console);
 }
 
 bool LineOpen(const Console& console) {
@@ -90,35 +81,43 @@ bool LineOpen(const Console& console) {
 
 void WriteOutEverything(Console& console) {
     PassOut(console);
-    console.InItem = false;
+    console.Progress.InItem = false;
+}
+
+void EndOpenLine(Console& console) {
+    if (console.IsConsole && LineOpen(console)) {
+        WriteLine(console);
+    }
 }
 
 void CaptureAnchor(Console& console) {
     if (!console.IsConsole) {
         return;
     }
+    ProgressLine& line = console.Progress;
     PassOut(console);
-    console.InItem = false;
-    console.ColumnsSinceAnchor = 0;
-    platform::CaptureCursor(console.Out, console.ProgressAnchor);
+    line.InItem = false;
+    line.ColumnsSinceAnchor = 0;
+    platform::CaptureCursor(console.Out, line.Anchor);
 }
 
 void ReturnToAnchor(Console& console) {
     if (!console.IsConsole) {
         return;
     }
-    if (console.InItem && !console.ItemShown) {
+    ProgressLine& line = console.Progress;
+    if (line.InItem && !line.ItemShown) {
         // Kept back and now replaced: it would only have flickered by.
         console.Buffer.clear();
     }
-    console.InItem = false;
+    line.InItem = false;
     PassOut(console);
-    if (console.ColumnsSinceAnchor > 0) {
-        platform::ReturnCursor(console.Out, console.ProgressAnchor, console.ColumnsSinceAnchor);
+    if (line.ColumnsSinceAnchor > 0) {
+        platform::ReturnCursor(console.Out, line.Anchor, line.ColumnsSinceAnchor);
     }
-    console.ColumnsSinceAnchor = 0;
-    console.InItem = true;
-    console.ItemShown = false;
+    line.ColumnsSinceAnchor = 0;
+    line.InItem = true;
+    line.ItemShown = false;
 }
 
 } // namespace console

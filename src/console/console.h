@@ -1,5 +1,6 @@
 #pragma once
 
+#include "console/progress.h"
 #include "platform/platform.h"
 
 #include <chrono>
@@ -8,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-// The buffered text channel to standard output and the progress anchor behind the in-place
-// progress line. It knows nothing of archives: callers hand it finished text and numbers.
+// The buffered text channel to standard output. It knows nothing of archives: callers hand it
+// finished text and numbers.
 namespace console {
 
 inline constexpr std::string_view LineEnd = "\r\n";
@@ -27,17 +28,8 @@ struct Console {
     bool IsConsole = false;
     std::size_t Capacity = ConsoleCapacity;
     std::string Buffer;
-    platform::CursorAnchor ProgressAnchor;
     char LastWritten = '\n';
-
-    // Progress items can come far faster than a console can draw them. An item that starts within
-    // RedrawInterval of the last drawn one is kept back, and dropped when the next item replaces it
-    // unseen; what is on screen at the end, and every byte of redirected output, stay the same.
-    std::chrono::steady_clock::duration RedrawInterval = std::chrono::milliseconds(40);
-    std::chrono::steady_clock::time_point LastDrawn = std::chrono::steady_clock::time_point::min();
-    bool InItem = false;
-    bool ItemShown = false;
-    std::uint64_t ColumnsSinceAnchor = 0;
+    ProgressLine Progress; // the in-place line, on a console only
 };
 
 // The channel to the process's standard output.
@@ -58,6 +50,11 @@ bool LineOpen(const Console& console);
 // Passes every buffered byte out, whatever the output is; for the end of the run.
 void WriteOutEverything(Console& console);
 
+// On a console: ends a line left open, so that what follows the run starts on a line of its own.
+void EndOpenLine(Console& console);
+
+// The progress line, on a console only: CaptureAnchor marks where it starts; ReturnToAnchor begins
+// the next item there, clearing what the last one left.
 void CaptureAnchor(Console& console);
 void ReturnToAnchor(Console& console);
 

@@ -79,8 +79,8 @@ struct CursorAnchor {
 };
 // Stores the console's cursor position in anchor; leaves it unchanged where it cannot be asked.
 void CaptureCursor(FileHandle console, CursorAnchor& anchor);
-// Sends the cursor back to anchor. columnsSinceAnchor is how much text has been shown since the
-// anchor was taken, for consoles that cannot be asked where the cursor is.
+// Sends the cursor back to anchor and clears the columnsSinceAnchor columns of text shown since
+// the anchor was taken, so that a shorter text written there next leaves nothing of the old one.
 void ReturnCursor(FileHandle console, const CursorAnchor& anchor, std::uint64_t columnsSinceAnchor);
 
 // The command line as one string where the system hands it over whole (Windows); empty where the

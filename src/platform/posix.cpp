@@ -206,9 +206,13 @@ void ReturnCursor(FileHandle console, const CursorAnchor&, std::uint64_t columns
         // fills a row has not moved to the next one.
         rows = (columnsSinceAnchor - 1) / size.ws_col;
     }
+    // Back to the start, up the rows the text wrapped onto, and clear: the rest of the line, or
+    // everything below when the text took several rows.
     std::string control = "\r";
     if (rows > 0) {
-        control += "\x1b[" + std::to_string(rows) + "A";
+        control += "\x1b[" + std::to_string(rows) + "A\x1b[J";
+    } else {
+        control += "\x1b[K";
     }
     Write(console, control.data(), control.size());
 }

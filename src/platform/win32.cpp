@@ -204,10 +204,17 @@ void CaptureCursor(FileHandle console, CursorAnchor& anchor) {
     }
 }
 
-void ReturnCursor(FileHandle console, const CursorAnchor& anchor, std::uint64_t) {
+void ReturnCursor(FileHandle console, const CursorAnchor& anchor,
+                  std::uint64_t columnsSinceAnchor) {
     COORD position;
     position.X = static_cast<SHORT>(anchor.Column);
     position.Y = static_cast<SHORT>(anchor.Row);
+    // Spaces over the old text; the cursor stays where it was until it is sent to the anchor.
+    DWORD cleared = 0;
+    ::FillConsoleOutputCharacterA(
+        Native(console), ' ',
+        static_cast<DWORD>(columnsSinceAnchor < 0xFFFFFFFF ? columnsSinceAnchor : 0xFFFFFFFF),
+        position, &cleared);
     ::SetConsoleCursorPosition(Native(console), position);
 }
 

@@ -136,6 +136,7 @@ int RunProgram(Run& run, const std::optional<std::string>& firstArgument) {
         exitCode = ReportTrouble(run, extraction);
     }
     CloseArchives(run.Archives);
+    console::EndOpenLine(console); // the RAW mode's last item, so that no prompt lands on it
     console::WriteOutEverything(console);
     return exitCode;
 }

@@ -137,9 +137,13 @@ TEST(Sample, NormalModeWritesTheTaggedAndMissionTrees) {
     std::vector<std::string> paths;
     for (const auto& [path, bytes] : tree) {
         paths.push_back(path);
-        if (!path.ends_with("/")) {
+        if (path.ends_with(".wav")) {
             EXPECT_EQ(bytes.substr(0, 4), "RIFF") << path;
             EXPECT_EQ(bytes.size(), 4044u) << path;
+        } else if (path.ends_with(".ogg")) {
+            // An Ogg page, whose first packet is a Vorbis identification header.
+            EXPECT_EQ(bytes.substr(0, 5), std::string("OggS\0", 5)) << path;
+            EXPECT_EQ(bytes.substr(28, 7), "\x01vorbis") << path;
         }
     }
     EXPECT_EQ(paths, (std::vector<std::string>{
@@ -383,4 +387,27 @@ TEST(FatalError, ExhaustedMemoryEndsWithRuntimeError203) {
     EXPECT_EQ(tree["__SchemaMetaFile_DVD1.csc/TaggedSounds/UnkTag/small.ogg"], "first");
     EXPECT_EQ(tree.count("__SchemaMetaFile_DVD2.csc/"), 0u)
         << "the failing file's folders are not made";
+}
+
+TEST(Terminal, EachItemClearsTheLastAndTheRunEndsOnAFreshLine) {
+    if (testing_support::UnderLauncher()) {
+        GTEST_SKIP() << "Wine draws on a pseudo-terminal with its own control sequences";
+    }
+    builder::ArchiveSetBuilder set;
+    // Ten two-byte characters: 34 columns but 44 bytes, more than the terminal's 40. The first item
+    // is always drawn, so its return is always seen.
+    std::string wide;
+    for (int i = 0; i < 10; ++i) {
+        wide += "\xC3\xA4";
+    }
+    set.AddMissionSound(wide, {{File("a", 3, "A")}});
+    set.AddMissionSound("b", {{File("b", 3, "B")}});
+    Scene scene(set.Build());
+    auto normal = testing_support::RunToolOnTerminal(scene.folder.Path(), {}, 40);
+    EXPECT_EQ(normal.ExitCode, 0);
+    EXPECT_NE(normal.Output.find(wide + "...             \r\x1b[K  [2/2] b..."), std::string::npos)
+        << "back to the start of the same row, clearing the longer item's tail";
+    auto raw = testing_support::RunToolOnTerminal(scene.folder.Path(), {"-RAWExtract"}, 40);
+    // The terminal turns each line feed into a carriage return and a line feed.
+    EXPECT_TRUE(raw.Output.ends_with("files...\r\r\n")) << raw.Output;
 }

@@ -105,7 +105,9 @@ StoredFile File(std::string name, std::uint32_t slot, Bytes content, bool wav) {
     return file;
 }
 
-std::string ArchiveFileName(std::size_t slot) { return std::string(run::ArchiveFileNames[slot]); }
+std::string ArchiveFileName(std::size_t slot) {
+    return std::string(run::ArchiveFileNames[slot]);
+}
 
 void WriteArchiveSet(const ArchiveSet& set, const std::filesystem::path& folder) {
     std::filesystem::create_directories(folder);

@@ -179,10 +179,13 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
 }
 
 ToolRun RunToolOnTerminal(const std::filesystem::path& folder,
-                          const std::vector<std::string>& arguments) {
+                          const std::vector<std::string>& arguments, unsigned short columns) {
     std::vector<std::string> command = Command(arguments);
     int terminal = -1;
-    pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    struct winsize size {};
+    size.ws_row = 24;
+    size.ws_col = columns;
+    pid_t child = ::forkpty(&terminal, nullptr, nullptr, &size);
     if (child < 0) {
         throw std::runtime_error("no pseudo-terminal");
     }

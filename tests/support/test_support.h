@@ -57,10 +57,10 @@ struct Limits {
 // starts it (an emulator).
 ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                 Limits limits = {});
-// Runs it with standard output and standard error on a pseudo-terminal; Output is everything the
-// terminal received.
+// Runs it with standard output and standard error on a pseudo-terminal of the given width (0: the
+// terminal tells none); Output is everything the terminal received.
 ToolRun RunToolOnTerminal(const std::filesystem::path& folder,
-                          const std::vector<std::string>& arguments);
+                          const std::vector<std::string>& arguments, unsigned short columns = 0);
 // Runs it with standard output into a pipe that nobody reads any more; returns the exit code.
 int RunToolIntoBrokenPipe(const std::filesystem::path& folder);
 
