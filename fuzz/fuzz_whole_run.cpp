@@ -1,6 +1,7 @@
 // A whole run on a fuzzed index archive beside a small data archive, in a scratch folder: tables,
 // records, paths and extraction, in the mode that the input's last byte picks. Afterwards nothing
-// may lie outside the archive output folders.
+// may lie outside the archive output folders. The run is made twice, writing files one at a time
+// and with a pool of writers, and both must give the same exit code, console text and tree.
 
 #include "csc/reader.h"
 #include "run/run.h"
@@ -8,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <string>
 #include <unistd.h>
 
@@ -26,14 +29,30 @@ void Put(const fs::path& path, const std::uint8_t* data, std::size_t size) {
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 }
 
+std::string Head(const fs::path& path) {
+    // Lying size fields make sparse files of up to 4 GiB; their start and size tell them apart.
+    std::string bytes(4096, '\0');
+    std::ifstream in(path, std::ios::binary);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
+}
+
+// Every path below folder, with the size and start of each file.
+std::map<std::string, std::string> Tree(const fs::path& folder) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        std::string& seen = tree[fs::relative(entry.path(), folder).string()];
+        if (entry.is_regular_file()) {
+            seen = std::to_string(entry.file_size()) + ":" + Head(entry.path());
+        }
+    }
+    return tree;
+}
+
 // Only the archives and the "__" folders may stand in the run's folder, nothing beside it, and
 // nothing below it may be a link that leads elsewhere.
 void RequireContained(const fs::path& runFolder) {
-    for (const auto& entry : fs::directory_iterator(Root())) {
-        if (entry.path() != runFolder) {
-            std::abort();
-        }
-    }
     for (const auto& entry : fs::directory_iterator(runFolder)) {
         std::string name = entry.path().filename().string();
         bool archive = name.ends_with(".csc") && entry.is_regular_file();
@@ -48,28 +67,58 @@ void RequireContained(const fs::path& runFolder) {
     }
 }
 
-} // namespace
+struct Outcome {
+    int ExitCode = 0;
+    std::string Console;
+    std::map<std::string, std::string> Tree;
+};
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fs::path runFolder = Root() / "run";
-    fs::remove_all(Root());
+Outcome RunIn(const fs::path& runFolder, unsigned writers, const std::uint8_t* data,
+              std::size_t size) {
     fs::create_directories(runFolder);
     Put(runFolder / "SchemaMetafile_HardDrive.csc", data, size);
     static const std::string dataArchive(4096, 'd');
     Put(runFolder / "SchemaMetaFile_DVD1.csc",
         reinterpret_cast<const std::uint8_t*>(dataArchive.data()), dataArchive.size());
 
+    fs::path console = Root() / (runFolder.filename().string() + ".console");
     fs::path previous = fs::current_path();
     fs::current_path(runFolder);
-    run::Run state; // no output handle: the console text goes nowhere
+    run::Run state;
+    state.WriterThreads = writers;
+    state.Console.Out = platform::CreateReplacing(console.string());
     std::optional<std::string> option;
     if (size > 0 && data[size - 1] & 1) {
         option = "-RAWExtract";
     }
-    run::RunProgram(state, option);
+    Outcome outcome;
+    outcome.ExitCode = run::RunProgram(state, option);
+    platform::Close(state.Console.Out);
     fs::current_path(previous);
 
     RequireContained(runFolder);
+    std::ifstream in(console, std::ios::binary);
+    outcome.Console.assign(std::istreambuf_iterator<char>(in), {});
+    outcome.Tree = Tree(runFolder);
+    return outcome;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fs::remove_all(Root());
+    Outcome one = RunIn(Root() / "one", 0, data, size);
+    Outcome pool = RunIn(Root() / "pool", 4, data, size);
+    // Nothing beside the run folders and their console captures.
+    for (const auto& entry : fs::directory_iterator(Root())) {
+        std::string name = entry.path().filename().string();
+        if (name != "one" && name != "pool" && name != "one.console" && name != "pool.console") {
+            std::abort();
+        }
+    }
+    if (pool.ExitCode != one.ExitCode || pool.Console != one.Console || pool.Tree != one.Tree) {
+        std::abort();
+    }
     fs::remove_all(Root());
     return 0;
 }

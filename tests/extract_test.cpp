@@ -70,6 +70,7 @@ TEST(Extract, EachPresentEntryBecomesOneFileInItsArchiveFolder) {
                                      {"__B/", ""},
                                      {"__B/Base/", ""},
                                      {"__B/Base/wav.wav", "ef"}}));
+    extract::FinishWriting(scene.extraction);
     EXPECT_EQ(scene.extraction.UnwrittenFiles, 0u);
 
     extract::ExtractSoundInfo(scene.extraction, Record({}), "Other\\", 0);
@@ -112,6 +113,7 @@ TEST(Extract, BytesBeyondTheArchiveEndBecomeASparseZeroTailAndAreCounted) {
     in.read(head.data(), 8);
     EXPECT_EQ(head, std::string("GHIJ\0\0\0\0", 8));
     EXPECT_EQ(scene.archives[0].ShortReads, 1u);
+    extract::FinishWriting(scene.extraction);
     EXPECT_EQ(scene.extraction.UnwrittenFiles, 0u);
 
     extract::ExtractSoundInfo(scene.extraction,
@@ -129,6 +131,7 @@ TEST(Extract, FilesThatCannotBeCreatedAreCountedWithTheFirstPath) {
         Record({Entry("x", Location(1, 0), 0, 1), Entry("y", Location(1, 0), 0, 1),
                 Entry("", Location(0, 0), 0, 0), Entry("ok", Location(0, 0), 0, 1)}),
         "Base\\", 0);
+    extract::FinishWriting(scene.extraction);
     EXPECT_EQ(scene.extraction.UnwrittenFiles, 3u) << "an empty name leaves only a folder path";
     EXPECT_EQ(scene.extraction.FirstUnwritten, "__B\\Base\\x.ogg");
     EXPECT_EQ(scene.Written()["__A/Base/ok.ogg"], "0");

@@ -3,9 +3,11 @@
 #include "csc/reader.h"
 #include "csc/records.h"
 #include "extract/paths.h"
+#include "extract/writer.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -20,6 +22,8 @@ struct Extraction {
     bool RawExtract = false;
     platform::NameRules NameRules = platform::NativeNameRules;
     FolderMemory Folders{};
+    unsigned WriterThreads = 0; // 0: files are written on the calling thread
+    std::unique_ptr<OutputWriter> Writer{};
 
     std::uint64_t UnwrittenFiles = 0; // output files not created or not written in full
     std::string FirstUnwritten{};
@@ -27,6 +31,10 @@ struct Extraction {
     std::uint64_t ZeroFilledFiles = 0; // written, with a zero tail where their archive ended early
     std::string FirstZeroFilled{};
 };
+
+// Waits until every file handed over is written and fills in the counts above; before it, they
+// are not complete.
+void FinishWriting(Extraction& extraction);
 
 // Copies every present file of record out of its archive into the output tree, below the folder
 // of its archive and basePath. number prefixes the file names in the RAW mode. Entries that are

@@ -60,7 +60,8 @@ std::int32_t NextSeparator(std::int32_t start, const std::string& path) {
     return -1;
 }
 
-void ForceFolders(const std::string& path, FolderMemory& memory) {
+void ForceFolders(const std::string& path, FolderMemory& memory,
+                  const std::function<void(std::string_view)>& beforeMaking) {
     std::uint32_t parent = 0;
     std::size_t begin = 0;
     for (std::size_t end = 0; end < path.size(); ++end) {
@@ -76,6 +77,9 @@ void ForceFolders(const std::string& path, FolderMemory& memory) {
             if (known != memory.Known.end()) {
                 parent = known->second;
             } else {
+                if (beforeMaking) {
+                    beforeMaking(std::string_view(path).substr(0, end + 1));
+                }
                 if (!platform::MakeFolder(path.substr(0, end + 1))) {
                     return;
                 }

@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -33,7 +34,9 @@ struct FolderMemory {
 // Text after the last separator is not a folder. A folder is remembered once it exists, so a
 // creation that failed is tried again for a later path; within one path, a level that cannot be
 // made ends the walk, since no level below it could be made either.
-void ForceFolders(const std::string& path, FolderMemory& memory);
+// beforeMaking, when given, hears of each folder path just before it is made.
+void ForceFolders(const std::string& path, FolderMemory& memory,
+                  const std::function<void(std::string_view)>& beforeMaking = {});
 
 // The decimal text of number, filled with "0" in front up to width; never shortened.
 std::string PadZeros(std::int32_t number, std::int32_t width);

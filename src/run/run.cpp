@@ -127,12 +127,15 @@ int RunProgram(Run& run, const std::optional<std::string>& firstArgument) {
         csc::ReadIndexTables(run.Archives[IndexArchive], console, run.Tables);
         extract::Extraction extraction{.Archives = run.Archives,
                                        .FolderNames = ArchiveFolderNames,
-                                       .RawExtract = run.RawExtract};
+                                       .RawExtract = run.RawExtract,
+                                       .WriterThreads = run.WriterThreads};
         if (run.RawExtract) {
             RunRawPhase(run, extraction);
         } else {
             RunNormalPhases(run, extraction);
         }
+        // Every file is out before the warnings are counted and the exit code is decided.
+        extract::FinishWriting(extraction);
         exitCode = ReportTrouble(run, extraction);
     }
     CloseArchives(run.Archives);

@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "csc/records.h"
+#include "extract/writer.h"
 #include "run/archives.h"
 
 #include <cstdint>
@@ -32,6 +33,7 @@ struct Run {
     ArchiveHandles Archives;
     csc::IndexTables Tables;
     Step CurrentStep = Step::StartUp;
+    unsigned WriterThreads = extract::DefaultWriterThreads();
 };
 
 // One whole run in the current folder: banner, discovery, tables, the phases of the chosen mode,

@@ -30,10 +30,8 @@ Outcome RunContained(const builder::ArchiveSet& set, const std::vector<std::stri
     std::filesystem::path folder = outer.Path() / "archives";
     builder::WriteArchiveSet(set, folder);
     auto start = std::chrono::steady_clock::now();
-    bool limitable = !testing_support::UnderLauncher();
-#if defined(__SANITIZE_ADDRESS__)
-    limitable = false;
-#endif
+    bool limitable =
+        !testing_support::UnderLauncher() && !testing_support::UnderMemoryHungrySanitizer;
     Outcome outcome;
     outcome.Run =
         testing_support::RunTool(folder, arguments, {.AddressSpace = limitable ? 1ull << 30 : 0});
@@ -169,15 +167,6 @@ TEST(Damaged, LocationWordsBeyondTheEndReadEmptyRecords) {
     EXPECT_NE(outcome.Run.Output.find(expected::MissionItem(1, 1, "Lost")), std::string::npos);
 }
 
-// AddressSanitizer's shadow memory and quarantine add tens of MiB that the tool does not use.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool UnderAddressSanitizer = true;
-#elif defined(__has_feature)
-constexpr bool UnderAddressSanitizer = __has_feature(address_sanitizer);
-#else
-constexpr bool UnderAddressSanitizer = false;
-#endif
-
 TEST(Damaged, NamesOfAMebibyteCostLittleTimeAndMemory) {
     for (const std::string& name : {std::string(1 << 20, '/'), [] {
                                         std::string levels;
@@ -190,7 +179,7 @@ TEST(Damaged, NamesOfAMebibyteCostLittleTimeAndMemory) {
         set.AddMissionSound(name, {{File("f", 3, "F")}});
         Outcome outcome = RunContained(set.Build(), {});
         EXPECT_EQ(outcome.Run.ExitCode, 1) << "the path is too long for any file system";
-        if (!testing_support::UnderLauncher() && !UnderAddressSanitizer) {
+        if (!testing_support::UnderLauncher() && !testing_support::UnderMemoryHungrySanitizer) {
             EXPECT_LT(outcome.Run.PeakResidentKiB, 64 << 10);
         }
     }

@@ -67,4 +67,15 @@ int RunToolIntoBrokenPipe(const std::filesystem::path& folder);
 // Whether the executable runs under a launcher (another operating system's build).
 bool UnderLauncher();
 
+// AddressSanitizer and ThreadSanitizer reserve terabytes of address space and add shadow memory:
+// a limit on the address space, or a bound on peak memory, would measure them, not the tool.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool UnderMemoryHungrySanitizer = true;
+#elif defined(__has_feature)
+inline constexpr bool UnderMemoryHungrySanitizer =
+    __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+inline constexpr bool UnderMemoryHungrySanitizer = false;
+#endif
+
 } // namespace testing_support
