@@ -3,19 +3,32 @@
 //   bench-make-set small FOLDER   65,535 tagged and 65,535 mission sounds of about 2 KiB each
 //   bench-make-set large FOLDER   400 sounds of 1 MiB each
 //   bench-make-set verify RUN_FOLDER MANIFEST
+//   bench-make-set floor RUN_FOLDER MANIFEST   writes the manifest's tree from memory, nothing else
+//   bench-make-set tool RUN_FOLDER WRITERS     runs the tool in RUN_FOLDER with that many writers
+//
+// The floor makes the folders and then writes every file, of its size, with as many threads as
+// the tool has writers: what is left of a run when the archives cost nothing.
 //
 // Making a set also writes FOLDER/manifest.tsv: every file the tool is to write, with its size and
 // a checksum of its bytes. verify compares a run's tree with it, so that a fast wrong answer
 // cannot pass.
 
 #include "archive_builder.h"
+#include "extract/writer.h"
+#include "run/run.h"
 
+#include <atomic>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -139,6 +152,56 @@ int Verify(const fs::path& runFolder, const fs::path& manifestPath) {
     return 0;
 }
 
+int Floor(const fs::path& runFolder, const fs::path& manifestPath) {
+    std::vector<std::pair<std::string, std::size_t>> files;
+    std::ifstream manifest(manifestPath);
+    std::string line;
+    std::size_t largest = 0;
+    while (std::getline(manifest, line)) {
+        std::size_t tab = line.find('\t');
+        std::size_t size = std::stoull(line.substr(tab + 1));
+        files.emplace_back((runFolder / line.substr(0, tab)).string(), size);
+        largest = std::max(largest, size);
+    }
+    std::set<fs::path> folders;
+    for (const auto& [path, size] : files) {
+        if (folders.insert(fs::path(path).parent_path()).second) {
+            fs::create_directories(fs::path(path).parent_path());
+        }
+    }
+    const std::string bytes(largest, 'f');
+    std::atomic<std::size_t> next = 0;
+    std::atomic<bool> failed = false;
+    auto writeFiles = [&] {
+        for (std::size_t i = next++; i < files.size(); i = next++) {
+            int fd = ::open(files[i].first.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0 || ::write(fd, bytes.data(), files[i].second) !=
+                              static_cast<ssize_t>(files[i].second)) {
+                failed = true;
+            }
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < std::max(1u, extract::DefaultWriterThreads()); ++i) {
+        threads.emplace_back(writeFiles);
+    }
+    writeFiles();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    return failed ? 1 : 0;
+}
+
+int Tool(const fs::path& runFolder, unsigned writers) {
+    fs::current_path(runFolder);
+    run::Run state; // no output handle: the console text goes nowhere
+    state.WriterThreads = writers;
+    return run::RunProgram(state, std::nullopt);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -149,6 +212,13 @@ int main(int argc, char** argv) {
     if (argc == 4 && mode == "verify") {
         return Verify(argv[2], argv[3]);
     }
-    std::fprintf(stderr, "usage: bench-make-set small|large FOLDER | verify RUN_FOLDER MANIFEST\n");
+    if (argc == 4 && mode == "floor") {
+        return Floor(argv[2], argv[3]);
+    }
+    if (argc == 4 && mode == "tool") {
+        return Tool(argv[2], static_cast<unsigned>(std::stoul(argv[3])));
+    }
+    std::fprintf(stderr, "usage: bench-make-set small|large FOLDER | verify RUN_FOLDER MANIFEST | "
+                         "floor RUN_FOLDER MANIFEST | tool RUN_FOLDER WRITERS\n");
     return 2;
 }

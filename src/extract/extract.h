@@ -1,5 +1,6 @@
 #pragma once
 
+#include "csc/location.h"
 #include "csc/reader.h"
 #include "csc/records.h"
 #include "extract/paths.h"
@@ -13,12 +14,10 @@
 
 namespace extract {
 
-inline constexpr std::size_t ArchiveSlots = 8;
-
 // What extraction needs of the run, and what it has to tell at the end of it.
 struct Extraction {
-    std::array<csc::Archive, ArchiveSlots>& Archives;
-    const std::array<std::string_view, ArchiveSlots>& FolderNames;
+    std::array<csc::Archive, csc::ArchiveSlots>& Archives;
+    const std::array<std::string_view, csc::ArchiveSlots>& FolderNames;
     bool RawExtract = false;
     platform::NameRules NameRules = platform::NativeNameRules;
     FolderMemory Folders{};

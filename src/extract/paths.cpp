@@ -99,21 +99,27 @@ std::string PadZeros(std::int32_t number, std::int32_t width) {
     return text;
 }
 
-const csc::TSM_Tag* FirstTag(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound) {
-    if (sound.TagRefs.empty() || sound.TagRefs[0].TagIndex >= tables.Tags.size()) {
+const csc::TSM_Tag* ReferencedTag(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,
+                                  std::size_t k) {
+    if (k >= sound.TagRefs.size() || sound.TagRefs[k].TagIndex >= tables.Tags.size()) {
         return nullptr;
     }
-    return &tables.Tags[sound.TagRefs[0].TagIndex];
+    return &tables.Tags[sound.TagRefs[k].TagIndex];
+}
+
+const csc::TSM_Tag* FirstTag(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound) {
+    return ReferencedTag(tables, sound, 0);
 }
 
 std::string TaggedSoundPath(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,
                             std::size_t k) {
     // A sound without a usable tag reference still has files worth keeping.
-    if (k >= sound.TagRefs.size() || sound.TagRefs[k].TagIndex >= tables.Tags.size()) {
+    const csc::TSM_Tag* named = ReferencedTag(tables, sound, k);
+    if (named == nullptr) {
         return "TaggedSounds\\" + UnknownTag + "\\";
     }
     const csc::TSM_TagRef& reference = sound.TagRefs[k];
-    const csc::TSM_Tag& tag = tables.Tags[reference.TagIndex];
+    const csc::TSM_Tag& tag = *named;
     std::string path = "TaggedSounds\\";
     if (!tag.Name.empty()) {
         path.append(tag.Name, 1);

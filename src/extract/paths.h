@@ -41,8 +41,12 @@ void ForceFolders(const std::string& path, FolderMemory& memory,
 // The decimal text of number, filled with "0" in front up to width; never shortened.
 std::string PadZeros(std::int32_t number, std::int32_t width);
 
-// The tag that names a tagged sound's folder: the one its first tag reference names, or none when
-// the sound has no reference or the reference names no tag.
+// The tag that a sound's tag reference k names, or none when the sound has no such reference or
+// the reference names no tag; such a sound is shown and filed under UnknownTag. The one place
+// that decides whether a tag is known.
+const csc::TSM_Tag* ReferencedTag(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,
+                                  std::size_t k);
+// The tag that names a tagged sound's folder and its progress item: its first reference's.
 const csc::TSM_Tag* FirstTag(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound);
 
 // "TaggedSounds\" + the tag's name less its first character + the sub-tag part + "\", from the

@@ -39,7 +39,8 @@ struct WriteReport {
 };
 
 inline constexpr unsigned MostWriterThreads = 8;
-inline constexpr std::uint64_t DefaultBytesInFlight = std::uint64_t{32} << 20;
+// Within the 32 MiB that a run may hold beyond its largest file, with room for the rest of it.
+inline constexpr std::uint64_t DefaultBytesInFlight = std::uint64_t{16} << 20;
 
 // As many writers as the machine has hardware threads, at most MostWriterThreads; 0 (every file
 // written by the caller's own thread) on a machine with one.

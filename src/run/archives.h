@@ -11,7 +11,7 @@ namespace run {
 
 // A location word's top three bits pick one of these eight slots. Slots 6 and 7 are never opened.
 // Note the lower-case "f" of the index archive in slot 2.
-inline constexpr std::array<std::string_view, extract::ArchiveSlots> ArchiveFileNames = {
+inline constexpr std::array<std::string_view, csc::ArchiveSlots> ArchiveFileNames = {
     "SchemaMetaFile.csc",
     "SchemaMetaFile_Memory.csc",
     "SchemaMetafile_HardDrive.csc",
@@ -21,7 +21,7 @@ inline constexpr std::array<std::string_view, extract::ArchiveSlots> ArchiveFile
     "UnknownFile1",
     "UnknownFile2"};
 
-inline constexpr std::array<std::string_view, extract::ArchiveSlots> ArchiveFolderNames = {
+inline constexpr std::array<std::string_view, csc::ArchiveSlots> ArchiveFolderNames = {
     "__SchemaMetaFile.csc\\",
     "__SchemaMetaFile_Memory.csc\\",
     "__SchemaMetafile_HardDrive.csc\\",
@@ -35,7 +35,7 @@ inline constexpr std::array<std::string_view, extract::ArchiveSlots> ArchiveFold
 inline constexpr std::size_t IndexArchive = 2;
 inline constexpr std::size_t DiscoveredSlots = 6;
 
-using ArchiveHandles = std::array<csc::Archive, extract::ArchiveSlots>;
+using ArchiveHandles = std::array<csc::Archive, csc::ArchiveSlots>;
 
 // Opens the archives of slots 0 to 5 from the current folder, reporting each as "ok" or
 // "not found". Where an exact name is absent, a file whose name differs in case only is taken.
