@@ -71,7 +71,7 @@ TEST(Extract, EachPresentEntryBecomesOneFileInItsArchiveFolder) {
                                      {"__B/Base/", ""},
                                      {"__B/Base/wav.wav", "ef"}}));
     extract::FinishWriting(scene.extraction);
-    EXPECT_EQ(scene.extraction.UnwrittenFiles, 0u);
+    EXPECT_EQ(scene.extraction.Written.UnwrittenFiles, 0u);
 
     extract::ExtractSoundInfo(scene.extraction, Record({}), "Other\\", 0);
     EXPECT_EQ(scene.Written().size(), 7u) << "a record without entries makes nothing";
@@ -114,7 +114,7 @@ TEST(Extract, BytesBeyondTheArchiveEndBecomeASparseZeroTailAndAreCounted) {
     EXPECT_EQ(head, std::string("GHIJ\0\0\0\0", 8));
     EXPECT_EQ(scene.archives[0].ShortReads, 1u);
     extract::FinishWriting(scene.extraction);
-    EXPECT_EQ(scene.extraction.UnwrittenFiles, 0u);
+    EXPECT_EQ(scene.extraction.Written.UnwrittenFiles, 0u);
 
     extract::ExtractSoundInfo(scene.extraction,
                               Record({Entry("far", Location(0, 0x1FFFFFFF), 0, 3)}), "L\\", 0);
@@ -132,8 +132,9 @@ TEST(Extract, FilesThatCannotBeCreatedAreCountedWithTheFirstPath) {
                 Entry("", Location(0, 0), 0, 0), Entry("ok", Location(0, 0), 0, 1)}),
         "Base\\", 0);
     extract::FinishWriting(scene.extraction);
-    EXPECT_EQ(scene.extraction.UnwrittenFiles, 3u) << "an empty name leaves only a folder path";
-    EXPECT_EQ(scene.extraction.FirstUnwritten, "__B\\Base\\x.ogg");
+    EXPECT_EQ(scene.extraction.Written.UnwrittenFiles, 3u)
+        << "an empty name leaves only a folder path";
+    EXPECT_EQ(scene.extraction.Written.FirstUnwritten, "__B\\Base\\x.ogg");
     EXPECT_EQ(scene.Written()["__A/Base/ok.ogg"], "0");
 }
 

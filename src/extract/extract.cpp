@@ -64,12 +64,7 @@ void FinishWriting(Extraction& extraction) {
     if (!extraction.Writer) {
         return;
     }
-    WriteReport report = extraction.Writer->Finish();
-    extraction.UnwrittenFiles = report.UnwrittenFiles;
-    extraction.FirstUnwritten = report.FirstUnwritten;
-    extraction.FirstUnwrittenReason = report.FirstUnwrittenReason;
-    extraction.ZeroFilledFiles = report.ZeroFilledFiles;
-    extraction.FirstZeroFilled = report.FirstZeroFilled;
+    extraction.Written = extraction.Writer->Finish();
 }
 
 void ExtractSoundInfo(Extraction& extraction, const csc::TSM_SoundInfo& record,

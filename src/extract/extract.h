@@ -24,15 +24,10 @@ struct Extraction {
     unsigned WriterThreads = 0; // 0: files are written on the calling thread
     std::unique_ptr<OutputWriter> Writer{};
 
-    std::uint64_t UnwrittenFiles = 0; // output files not created or not written in full
-    std::string FirstUnwritten{};
-    platform::ErrorCode FirstUnwrittenReason = platform::NoError;
-    std::uint64_t ZeroFilledFiles = 0; // written, with a zero tail where their archive ended early
-    std::string FirstZeroFilled{};
+    WriteReport Written{}; // complete once FinishWriting has run
 };
 
-// Waits until every file handed over is written and fills in the counts above; before it, they
-// are not complete.
+// Waits until every file handed over is written and fills in Written.
 void FinishWriting(Extraction& extraction);
 
 // Copies every present file of record out of its archive into the output tree, below the folder

@@ -56,7 +56,7 @@ void WriteFileCount(console::Console& console, std::uint64_t count) {
 // all had gone well.
 int ReportTrouble(Run& run, const extract::Extraction& extraction) {
     console::Console& console = run.Console;
-    bool trouble = extraction.UnwrittenFiles > 0 || extraction.ZeroFilledFiles > 0;
+    bool trouble = extraction.Written.UnwrittenFiles > 0 || extraction.Written.ZeroFilledFiles > 0;
     for (const csc::Archive& archive : run.Archives) {
         trouble = trouble || archive.ShortReads > 0;
     }
@@ -66,21 +66,21 @@ int ReportTrouble(Run& run, const extract::Extraction& extraction) {
     if (console::LineOpen(console)) {
         console::WriteLine(console);
     }
-    if (extraction.UnwrittenFiles > 0) {
+    if (extraction.Written.UnwrittenFiles > 0) {
         console::Write(console, "Warning: ");
-        WriteFileCount(console, extraction.UnwrittenFiles);
+        WriteFileCount(console, extraction.Written.UnwrittenFiles);
         console::Write(console, " could not be written, the first: ");
-        console::WriteName(console, platform::ShownPath(extraction.FirstUnwritten));
+        console::WriteName(console, platform::ShownPath(extraction.Written.FirstUnwritten));
         console::Write(console, " (");
-        console::Write(console, platform::DescribeError(extraction.FirstUnwrittenReason));
+        console::Write(console, platform::DescribeError(extraction.Written.FirstUnwrittenReason));
         console::WriteLine(console, ")");
     }
-    if (extraction.ZeroFilledFiles > 0) {
+    if (extraction.Written.ZeroFilledFiles > 0) {
         console::Write(console, "Warning: ");
-        WriteFileCount(console, extraction.ZeroFilledFiles);
-        console::Write(console, extraction.ZeroFilledFiles == 1 ? " was" : " were");
+        WriteFileCount(console, extraction.Written.ZeroFilledFiles);
+        console::Write(console, extraction.Written.ZeroFilledFiles == 1 ? " was" : " were");
         console::Write(console, " completed with zeros, the first: ");
-        console::WriteName(console, platform::ShownPath(extraction.FirstZeroFilled));
+        console::WriteName(console, platform::ShownPath(extraction.Written.FirstZeroFilled));
         console::WriteLine(console);
     }
     for (std::size_t slot = 0; slot < run.Archives.size(); ++slot) {
