@@ -1,6 +1,7 @@
 #include "extract/writer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <limits>
@@ -14,26 +15,42 @@
 namespace extract {
 
 struct WriterState {
-    platform::NameRules Rules = platform::NativeNameRules;
-    std::uint64_t BytesAllowed = DefaultBytesInFlight;
-
-    std::mutex Lock;
-    std::condition_variable WorkArrived; // to the writers
-    std::condition_variable WorkDone;    // to the thread that hands files over
     struct Pending {
         std::uint64_t Order = 0;
-        std::string Key;
+        std::uint64_t Key = 0;
         FileJob Job;
     };
+    struct Outcome {
+        bool Written = false;
+        platform::ErrorCode Reason = platform::NoError;
+        bool OutOfMemory = false;
+    };
+
+    platform::NameRules Rules = platform::NativeNameRules;
+    std::uint64_t BytesAllowed = DefaultBytesInFlight;
+    std::vector<std::thread> Writers;
+
+    // The caller's own, never touched by a writer. Files are handed to the writers a few at a
+    // time, so that the lock is taken once for several files.
+    std::vector<Pending> Outbox;
+    std::uint64_t OutboxBytes = 0;
+    std::uint64_t Handed = 0;
+    std::uint64_t BytesCharged = 0;
+
+    // Shared, under Lock.
+    std::mutex Lock;
+    std::condition_variable WorkArrived; // to the writers
+    std::condition_variable WorkDone;    // to the caller
     std::deque<Pending> Queue;
     // Buffers written out, handed back so that the thread that made them frees them: a buffer
     // unmapped on another thread costs every core a flush of its address cache.
     std::vector<std::unique_ptr<std::uint8_t[]>> Spent;
     unsigned IdleWriters = 0;
     bool CallerWaiting = false;
-    std::unordered_map<std::string, unsigned> PathsInFlight; // by PathKey, queued or being written
-    std::uint64_t BytesInFlight = 0;
-    std::uint64_t Handed = 0;
+    // Files queued or being written, by path key.
+    std::unordered_map<std::uint64_t, unsigned> PathsInFlight;
+    // Changed under Lock, read by the caller without it as well.
+    std::atomic<std::uint64_t> BytesReleased = 0;
     std::uint64_t Finished = 0;
     bool Stopping = false;
     bool OutOfMemory = false; // a writer could not allocate: the run ends as if the caller had not
@@ -41,22 +58,31 @@ struct WriterState {
     WriteReport Report;
     std::uint64_t FirstUnwrittenOrder = std::numeric_limits<std::uint64_t>::max();
     std::uint64_t FirstZeroFilledOrder = std::numeric_limits<std::uint64_t>::max();
-
-    std::vector<std::thread> Writers;
 };
 
 namespace {
+
+using Pending = WriterState::Pending;
+using Outcome = WriterState::Outcome;
+
+// Files are taken and handed over a few at a time, so that the lock and the wake-ups cost little
+// per file.
+constexpr std::size_t FilesAtOnce = 16;
+constexpr std::uint64_t BytesAtOnce = 64u << 10;
 
 bool IsSeparator(char character) {
     return character == '\\' || character == '/';
 }
 
-// The file a path names, as one string: both separators alike, doubled ones and "." components
-// gone, no trailing separator, and on Windows, whose file systems ignore case, ASCII letters in
-// lower case. Two paths of one key name the same file.
-std::string PathKey(std::string_view path, platform::NameRules rules) {
-    std::string key;
-    key.reserve(path.size());
+// The file a path names, as a number: both separators alike, doubled ones and "." components
+// ignored, and on Windows, whose file systems ignore case, ASCII letters in lower case. Paths that
+// name the same file get the same key. Two other paths may share a key too, rarely; that costs a
+// wait, never a wrong result.
+std::uint64_t PathKey(std::string_view path, platform::NameRules rules) {
+    std::uint64_t key = 14695981039346656037u; // FNV-1a
+    auto add = [&key](char character) {
+        key = (key ^ static_cast<unsigned char>(character)) * 1099511628211u;
+    };
     std::size_t begin = 0;
     for (std::size_t end = 0; end <= path.size(); ++end) {
         if (end < path.size() && !IsSeparator(path[end])) {
@@ -64,14 +90,12 @@ std::string PathKey(std::string_view path, platform::NameRules rules) {
         }
         std::string_view component = path.substr(begin, end - begin);
         if (!component.empty() && component != ".") {
-            if (!key.empty()) {
-                key += '/';
-            }
+            add('/');
             for (char character : component) {
                 if (rules == platform::NameRules::Windows && character >= 'A' && character <= 'Z') {
                     character = static_cast<char>(character - 'A' + 'a');
                 }
-                key += character;
+                add(character);
             }
         }
         begin = end + 1;
@@ -79,53 +103,56 @@ std::string PathKey(std::string_view path, platform::NameRules rules) {
     return key;
 }
 
-void Record(WriterState& state, std::uint64_t order, const FileJob& job, bool written,
-            platform::ErrorCode reason) {
-    WriteReport& report = state.Report;
-    if (!written) {
-        ++report.UnwrittenFiles;
-        if (order < state.FirstUnwrittenOrder) {
-            state.FirstUnwrittenOrder = order;
-            report.FirstUnwritten = job.Path;
-            report.FirstUnwrittenReason = reason;
-        }
-    } else if (job.Delivered < job.Size) {
-        ++report.ZeroFilledFiles;
-        if (order < state.FirstZeroFilledOrder) {
-            state.FirstZeroFilledOrder = order;
-            report.FirstZeroFilled = job.Path;
-        }
-    }
-}
-
 // The bytes a file holds in memory until its buffer is freed: the buffer and the bookkeeping.
 std::uint64_t Charge(const FileJob& job) {
     return job.Delivered + 256 + job.Path.size();
 }
 
-void WriteOne(WriterState& state, WriterState::Pending& pending,
-              std::unique_lock<std::mutex>& held) {
-    held.unlock();
-    bool written = false;
-    bool outOfMemory = false;
-    platform::ErrorCode reason = platform::NoError;
+std::uint64_t BytesInFlight(const WriterState& state) {
+    return state.BytesCharged - state.BytesReleased.load(std::memory_order_acquire);
+}
+
+bool RoomFor(const WriterState& state, std::uint64_t size) {
+    std::uint64_t inFlight = BytesInFlight(state);
+    return inFlight == 0 || inFlight + size <= state.BytesAllowed;
+}
+
+Outcome Write(const FileJob& job) {
+    Outcome outcome;
     try {
-        const FileJob& job = pending.Job;
-        written = WriteOutputFile(job.Path, job.Bytes.get(), job.Delivered, job.Size, reason);
+        outcome.Written = WriteOutputFile(job, outcome.Reason);
     } catch (const std::bad_alloc&) {
-        outOfMemory = true;
+        outcome.OutOfMemory = true;
     }
-    held.lock();
-    state.OutOfMemory = state.OutOfMemory || outOfMemory;
-    if (!outOfMemory) {
-        Record(state, pending.Order, pending.Job, written, reason);
+    return outcome;
+}
+
+// Books a file as finished, under the lock (or with no writer left to share it).
+void Settle(WriterState& state, Pending& pending, const Outcome& outcome) {
+    const FileJob& job = pending.Job;
+    WriteReport& report = state.Report;
+    if (outcome.OutOfMemory) {
+        state.OutOfMemory = true;
+    } else if (!outcome.Written) {
+        ++report.UnwrittenFiles;
+        if (pending.Order < state.FirstUnwrittenOrder) {
+            state.FirstUnwrittenOrder = pending.Order;
+            report.FirstUnwritten = job.Path;
+            report.FirstUnwrittenReason = outcome.Reason;
+        }
+    } else if (job.Delivered < job.Size) {
+        ++report.ZeroFilledFiles;
+        if (pending.Order < state.FirstZeroFilledOrder) {
+            state.FirstZeroFilledOrder = pending.Order;
+            report.FirstZeroFilled = job.Path;
+        }
     }
-    state.Spent.push_back(std::move(pending.Job.Bytes));
-    state.BytesInFlight -= Charge(pending.Job);
+    state.BytesReleased.fetch_add(Charge(job), std::memory_order_release);
     auto path = state.PathsInFlight.find(pending.Key);
-    if (--path->second == 0) {
+    if (path != state.PathsInFlight.end() && --path->second == 0) {
         state.PathsInFlight.erase(path);
     }
+    state.Spent.push_back(std::move(pending.Job.Bytes));
     ++state.Finished;
 }
 
@@ -141,11 +168,15 @@ void FreeSpent(WriterState& state, std::unique_lock<std::mutex>& held) {
     held.lock();
 }
 
-// Waits on the caller's side until done holds, freeing spent buffers meanwhile.
+// Waits on the caller's side until done holds, freeing spent buffers meanwhile and making sure
+// that queued files have a writer awake to take them.
 template <typename Done>
 void CallerWait(WriterState& state, std::unique_lock<std::mutex>& held, Done done) {
     FreeSpent(state, held);
     while (!done()) {
+        if (!state.Queue.empty() && state.IdleWriters > 0) {
+            state.WorkArrived.notify_all();
+        }
         state.CallerWaiting = true;
         state.WorkDone.wait(held);
         state.CallerWaiting = false;
@@ -153,17 +184,40 @@ void CallerWait(WriterState& state, std::unique_lock<std::mutex>& held, Done don
     }
 }
 
-// A large file is written by the thread that read it, while its bytes are still in that core's
-// cache: handing it to another core costs more than the other core saves. Measured on 1 MiB files,
-// a writer thread took twice as long as the reading thread itself.
-constexpr std::size_t WrittenInPlaceFrom = 256u << 10;
-
-// Files are taken a few at a time, so that the lock and the wake-ups cost little per file.
-constexpr std::size_t FilesTakenAtOnce = 16;
+// Queues the files of the outbox for the writers, each once no earlier file of its path is still
+// to be written, so that the later one is what remains.
+void HandOver(WriterState& state) {
+    if (state.Outbox.empty()) {
+        return;
+    }
+    std::unique_lock<std::mutex> held(state.Lock);
+    std::size_t queued = 0;
+    try {
+        for (Pending& pending : state.Outbox) {
+            CallerWait(state, held, [&] { return state.PathsInFlight.count(pending.Key) == 0; });
+            ++state.PathsInFlight[pending.Key];
+            state.Queue.push_back(std::move(pending));
+            ++queued;
+        }
+    } catch (...) {
+        state.Outbox.erase(state.Outbox.begin(), state.Outbox.begin() + queued);
+        throw;
+    }
+    state.Outbox.clear();
+    state.OutboxBytes = 0;
+    bool wake = state.IdleWriters > 0;
+    held.unlock();
+    if (wake) {
+        state.WorkArrived.notify_all();
+    }
+}
 
 void WriterLoop(WriterState& state) {
+    std::vector<Pending> taken;
+    std::vector<Outcome> outcomes;
+    taken.reserve(FilesAtOnce);
+    outcomes.reserve(FilesAtOnce);
     std::unique_lock<std::mutex> held(state.Lock);
-    std::vector<WriterState::Pending> taken;
     while (true) {
         ++state.IdleWriters;
         state.WorkArrived.wait(held, [&] { return !state.Queue.empty() || state.Stopping; });
@@ -172,15 +226,21 @@ void WriterLoop(WriterState& state) {
             return;
         }
         std::uint64_t bytes = 0;
-        while (!state.Queue.empty() && taken.size() < FilesTakenAtOnce && bytes < (64u << 10)) {
+        while (!state.Queue.empty() && taken.size() < FilesAtOnce && bytes < BytesAtOnce) {
             bytes += state.Queue.front().Job.Delivered;
             taken.push_back(std::move(state.Queue.front()));
             state.Queue.pop_front();
         }
-        for (WriterState::Pending& pending : taken) {
-            WriteOne(state, pending, held);
+        held.unlock();
+        for (const Pending& pending : taken) {
+            outcomes.push_back(Write(pending.Job));
+        }
+        held.lock();
+        for (std::size_t i = 0; i < taken.size(); ++i) {
+            Settle(state, taken[i], outcomes[i]);
         }
         taken.clear();
+        outcomes.clear();
         if (state.CallerWaiting) {
             state.WorkDone.notify_all();
         }
@@ -201,6 +261,7 @@ OutputWriter::OutputWriter(unsigned threads, platform::NameRules rules, std::uin
     : state_(std::make_unique<WriterState>()) {
     state_->Rules = rules;
     state_->BytesAllowed = bytesInFlight;
+    state_->Outbox.reserve(FilesAtOnce);
     for (unsigned i = 0; i < threads; ++i) {
         try {
             state_->Writers.emplace_back(WriterLoop, std::ref(*state_));
@@ -211,64 +272,76 @@ OutputWriter::OutputWriter(unsigned threads, platform::NameRules rules, std::uin
 }
 
 OutputWriter::~OutputWriter() {
+    WriterState& state = *state_;
     {
-        std::lock_guard<std::mutex> held(state_->Lock);
-        state_->Stopping = true;
+        std::lock_guard<std::mutex> held(state.Lock);
+        state.Stopping = true;
     }
-    state_->WorkArrived.notify_all();
-    for (std::thread& writer : state_->Writers) {
-        writer.join();
+    state.WorkArrived.notify_all();
+    for (std::thread& writer : state.Writers) {
+        writer.join(); // each writes what is queued before it stops
+    }
+    // Only when a run ends early (out of memory) are files still waiting here. They are the last
+    // handed over, and no writer is left, so they are written here in order.
+    for (Pending& pending : state.Outbox) {
+        Write(pending.Job);
     }
 }
 
 void OutputWriter::WaitForRoom(std::uint64_t size) {
     WriterState& state = *state_;
+    if (RoomFor(state, size)) {
+        return;
+    }
+    HandOver(state);
     std::unique_lock<std::mutex> held(state.Lock);
-    CallerWait(state, held, [&] {
-        return state.BytesInFlight == 0 || state.BytesInFlight + size <= state.BytesAllowed;
-    });
+    CallerWait(state, held, [&] { return RoomFor(state, size); });
 }
 
 void OutputWriter::WaitForPath(std::string_view path) {
     WriterState& state = *state_;
-    std::string key = PathKey(path, state.Rules);
+    std::uint64_t key = PathKey(path, state.Rules);
+    HandOver(state);
     std::unique_lock<std::mutex> held(state.Lock);
     CallerWait(state, held, [&] { return state.PathsInFlight.count(key) == 0; });
 }
 
 void OutputWriter::Submit(FileJob job) {
     WriterState& state = *state_;
-    WriterState::Pending pending{.Order = 0, .Key = PathKey(job.Path, state.Rules), .Job = {}};
-    std::unique_lock<std::mutex> held(state.Lock);
-    // The earlier file of the same path is written first, so this one replaces it.
-    CallerWait(state, held, [&] { return state.PathsInFlight.count(pending.Key) == 0; });
-    pending.Order = state.Handed++;
-    state.BytesInFlight += Charge(job);
-    ++state.PathsInFlight[pending.Key];
-    bool large = job.Delivered >= WrittenInPlaceFrom;
+    Pending pending{.Order = state.Handed, .Key = PathKey(job.Path, state.Rules), .Job = {}};
+    std::uint64_t charge = Charge(job);
     pending.Job = std::move(job);
-    if (state.Writers.empty() || large) {
-        WriteOne(state, pending, held);
+    if (state.Writers.empty()) {
+        Outcome outcome = Write(pending.Job);
+        ++state.Handed;
+        state.BytesCharged += charge;
+        std::unique_lock<std::mutex> held(state.Lock);
+        Settle(state, pending, outcome);
         FreeSpent(state, held);
         if (state.OutOfMemory) {
             throw std::bad_alloc(); // one at a time, the run ends at this file
         }
         return;
     }
-    state.Queue.push_back(std::move(pending));
-    bool wake = state.IdleWriters > 0;
-    held.unlock();
-    if (wake) {
-        state.WorkArrived.notify_one();
+    bool samePathWaiting =
+        std::any_of(state.Outbox.begin(), state.Outbox.end(),
+                    [&](const Pending& other) { return other.Key == pending.Key; });
+    if (samePathWaiting) {
+        HandOver(state);
+    }
+    state.Outbox.push_back(std::move(pending));
+    ++state.Handed;
+    state.BytesCharged += charge;
+    state.OutboxBytes += charge;
+    if (state.Outbox.size() >= FilesAtOnce || state.OutboxBytes >= BytesAtOnce) {
+        HandOver(state);
     }
 }
 
 WriteReport OutputWriter::Finish() {
     WriterState& state = *state_;
+    HandOver(state);
     std::unique_lock<std::mutex> held(state.Lock);
-    if (state.IdleWriters > 0) {
-        state.WorkArrived.notify_all();
-    }
     CallerWait(state, held, [&] { return state.Finished == state.Handed; });
     if (state.OutOfMemory) {
         throw std::bad_alloc();
@@ -276,16 +349,15 @@ WriteReport OutputWriter::Finish() {
     return state.Report;
 }
 
-bool WriteOutputFile(const std::string& path, const std::uint8_t* bytes, std::size_t delivered,
-                     std::uint64_t size, platform::ErrorCode& reason) {
-    platform::FileHandle output = platform::CreateReplacing(path);
+bool WriteOutputFile(const FileJob& job, platform::ErrorCode& reason) {
+    platform::FileHandle output = platform::CreateReplacing(job.Path);
     if (output == platform::InvalidFile) {
         reason = platform::LastError();
         return false;
     }
-    bool complete = platform::Write(output, bytes, delivered) == delivered;
-    if (complete && size > delivered) {
-        complete = platform::Extend(output, size);
+    bool complete = platform::Write(output, job.Bytes.get(), job.Delivered) == job.Delivered;
+    if (complete && job.Size > job.Delivered) {
+        complete = platform::Extend(output, job.Size);
     }
     if (!complete) {
         reason = platform::LastError();
@@ -295,7 +367,7 @@ bool WriteOutputFile(const std::string& path, const std::uint8_t* bytes, std::si
         reason = platform::LastError();
     }
     if (!complete) {
-        platform::RemoveFile(path);
+        platform::RemoveFile(job.Path);
     }
     return complete;
 }

@@ -76,7 +76,6 @@ class OutputWriter {
 // fails is removed again, so every output file that exists is complete. Bytes that the archive
 // could not deliver become a zero tail made by extending the file, so that a size field that lies
 // costs neither memory nor disk. On failure, reason tells why.
-bool WriteOutputFile(const std::string& path, const std::uint8_t* bytes, std::size_t delivered,
-                     std::uint64_t size, platform::ErrorCode& reason);
+bool WriteOutputFile(const FileJob& job, platform::ErrorCode& reason);
 
 } // namespace extract
