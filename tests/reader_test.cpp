@@ -129,6 +129,10 @@ TEST(Reader, TheIndexPositionIsSharedWithFileReadsFromTheIndex) {
         EXPECT_EQ(csc::ReadAvailable(index, got.data(), size), size);
         EXPECT_EQ(got, fileBytes.substr(0, size));
     }
+    // A file left in the archive for another thread to copy moves the position just the same.
+    csc::Position(index, fileStart);
+    EXPECT_EQ(csc::ClaimAvailable(index, fileBytes.size()), fileBytes.size());
+    EXPECT_EQ(index.Position, fileStart + fileBytes.size());
     csc::ReadSoundInfo(index, 0, record);
     ASSERT_EQ(record.FileCount, 2);
     EXPECT_EQ(record.Files[1].Name, "two");
@@ -139,4 +143,41 @@ TEST(Reader, TheIndexPositionIsSharedWithFileReadsFromTheIndex) {
     EXPECT_EQ(index.ShortReads, 0u);
     EXPECT_LT(index.Source.SystemReads, 6u) << "reads are served from larger pieces";
     csc::CloseArchive(index);
+}
+
+// A file's bytes go from the archive to the output inside the system where it can, through the
+// spare buffer where it cannot, and from memory as they stand; the source's end ends the copy.
+TEST(Reader, CopyAtMovesTheBytesAndTellsAnEndFromAFailedWrite) {
+    Bytes bytes(200000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 + i / 251);
+    }
+    testing_support::TempFolder folder;
+    testing_support::WriteFile(folder.Path() / "archive", bytes);
+    csc::ByteSource file = csc::FileSource((folder.Path() / "archive").string());
+    csc::ByteSource memory =
+        csc::MemorySource(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    const struct Case {
+        std::uint64_t offset;
+        std::size_t count;
+        std::size_t copied;
+    } cases[] = {{0, 200000, 200000}, {123457, 100000, 76543}, {200000, 5, 0}, {300000, 5, 0}};
+    for (csc::ByteSource* source : {&file, &memory}) {
+        for (const Case& c : cases) {
+            std::string out = (folder.Path() / "out").string();
+            platform::FileHandle output = platform::CreateReplacing(out);
+            std::vector<std::uint8_t> spare(c.count);
+            csc::CopyResult result = csc::CopyAt(*source, c.offset, c.count, output, spare.data());
+            platform::Close(output);
+            EXPECT_EQ(result.Copied, c.copied) << c.offset;
+            EXPECT_FALSE(result.WriteFailed);
+            EXPECT_EQ(testing_support::ReadFile(out),
+                      bytes.substr(std::min<std::uint64_t>(c.offset, bytes.size()), c.copied));
+        }
+        platform::FileHandle readOnly = platform::OpenForReading((folder.Path() / "out").string());
+        std::vector<std::uint8_t> spare(10);
+        EXPECT_TRUE(csc::CopyAt(*source, 0, 10, readOnly, spare.data()).WriteFailed);
+        platform::Close(readOnly);
+    }
+    csc::Close(file);
 }

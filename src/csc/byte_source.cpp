@@ -30,10 +30,18 @@ void Close(ByteSource& source) {
     source = ByteSource{};
 }
 
+namespace {
+
+std::size_t AvailableInMemory(const ByteSource& source, std::uint64_t offset, std::size_t count) {
+    return static_cast<std::size_t>(
+        offset < source.Size ? std::min<std::uint64_t>(count, source.Size - offset) : 0);
+}
+
+} // namespace
+
 std::size_t ReadAt(ByteSource& source, std::uint64_t offset, void* destination, std::size_t count) {
     if (source.Memory != nullptr) {
-        std::size_t available = static_cast<std::size_t>(
-            offset < source.Size ? std::min<std::uint64_t>(count, source.Size - offset) : 0);
+        std::size_t available = AvailableInMemory(source, offset, count);
         if (available > 0) {
             std::memcpy(destination, source.Memory + offset, available);
         }
@@ -41,6 +49,24 @@ std::size_t ReadAt(ByteSource& source, std::uint64_t offset, void* destination, 
     }
     source.SystemReads++;
     return platform::ReadAt(source.File, offset, destination, count);
+}
+
+CopyResult CopyAt(const ByteSource& source, std::uint64_t offset, std::size_t count,
+                  platform::FileHandle output, std::uint8_t* spare) {
+    CopyResult result;
+    const std::uint8_t* bytes = spare;
+    std::size_t left = 0;
+    if (source.Memory != nullptr) {
+        left = AvailableInMemory(source, offset, count);
+        bytes = left > 0 ? source.Memory + offset : nullptr;
+    } else {
+        result.Copied = platform::CopyRange(source.File, offset, output, count);
+        left = platform::ReadAt(source.File, offset + result.Copied, spare, count - result.Copied);
+    }
+    std::size_t written = platform::Write(output, bytes, left);
+    result.Copied += written;
+    result.WriteFailed = written < left;
+    return result;
 }
 
 } // namespace csc

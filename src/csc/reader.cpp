@@ -148,4 +148,13 @@ std::size_t ReadAvailable(Archive& archive, void* destination, std::uint64_t cou
     return delivered;
 }
 
+std::size_t ClaimAvailable(Archive& archive, std::uint64_t count) {
+    std::size_t claimed = Deliverable(archive, count);
+    archive.Position += claimed;
+    if (claimed < count) {
+        archive.ShortReads++;
+    }
+    return claimed;
+}
+
 } // namespace csc

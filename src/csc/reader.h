@@ -71,5 +71,9 @@ std::size_t Deliverable(const Archive& archive, std::uint64_t count);
 // Reads count bytes, or as many as arrive, into destination, which holds Deliverable(count)
 // bytes, and returns how many arrived. A shortfall is counted like any other read past the end.
 std::size_t ReadAvailable(Archive& archive, void* destination, std::uint64_t count);
+// Takes count bytes, or as many as the archive holds, from the position on without reading them,
+// for another thread to copy from the source later; returns how many. The position and the short
+// reads move exactly as ReadAvailable moves them.
+std::size_t ClaimAvailable(Archive& archive, std::uint64_t count);
 
 } // namespace csc

@@ -9,6 +9,11 @@
 namespace extract {
 namespace {
 
+// A file this large passes the archive's read-ahead anyway, so the writer that writes it reads it
+// too, straight from the archive (within the system where it can), and its bytes never pass
+// through the reading thread.
+constexpr std::uint64_t ReadByWriterFrom = 64u << 10;
+
 // safeBase is the record's base path, already made safe; the archive folder names are safe as
 // they stand.
 void ExtractFile(Extraction& extraction, const csc::SM_SoundFileInfo& file,
@@ -45,7 +50,13 @@ void ExtractFile(Extraction& extraction, const csc::SM_SoundFileInfo& file,
     writer.WaitForRoom(deliverable);
     FileJob job;
     job.Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(deliverable);
-    job.Delivered = csc::ReadAvailable(archive, job.Bytes.get(), size);
+    if (deliverable >= ReadByWriterFrom) {
+        job.Source = &archive.Source;
+        job.SourceOffset = archive.Position;
+        job.Delivered = csc::ClaimAvailable(archive, size);
+    } else {
+        job.Delivered = csc::ReadAvailable(archive, job.Bytes.get(), size);
+    }
     job.Size = size;
 
     ForceFolders(folder, extraction.Folders,

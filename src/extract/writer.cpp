@@ -355,7 +355,14 @@ bool WriteOutputFile(const FileJob& job, platform::ErrorCode& reason) {
         reason = platform::LastError();
         return false;
     }
-    bool complete = platform::Write(output, job.Bytes.get(), job.Delivered) == job.Delivered;
+    bool complete;
+    if (job.Source != nullptr) {
+        complete =
+            !csc::CopyAt(*job.Source, job.SourceOffset, job.Delivered, output, job.Bytes.get())
+                 .WriteFailed;
+    } else {
+        complete = platform::Write(output, job.Bytes.get(), job.Delivered) == job.Delivered;
+    }
     if (complete && job.Size > job.Delivered) {
         complete = platform::Extend(output, job.Size);
     }

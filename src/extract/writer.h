@@ -1,5 +1,6 @@
 #pragma once
 
+#include "csc/byte_source.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -21,12 +22,16 @@
 namespace extract {
 
 // One output file, handed over whole: where it goes, the bytes the archive delivered, and the size
-// the file must have (bytes beyond those delivered are a zero tail).
+// the file must have (bytes beyond those delivered are a zero tail). With a Source, Bytes has room
+// for the delivered bytes but does not hold them yet: they are still in the archive at
+// SourceOffset, and the writer copies them from there.
 struct FileJob {
     std::string Path;
     std::unique_ptr<std::uint8_t[]> Bytes;
     std::size_t Delivered = 0;
     std::uint64_t Size = 0;
+    const csc::ByteSource* Source = nullptr;
+    std::uint64_t SourceOffset = 0;
 };
 
 // What writing came to, counted over every file handed over.

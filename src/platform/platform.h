@@ -55,6 +55,10 @@ std::uint64_t FileSize(FileHandle file);
 // nothing can slip in between. A folder at path is left alone and the creation fails. Others may
 // read the new file meanwhile.
 FileHandle CreateReplacing(const std::string& path);
+// Copies up to count bytes of from, from offset on, to to's position without passing them through
+// the program, where the system can copy between the two files; returns how many were copied.
+// Fewer (none where the system cannot) leaves the rest for the caller to read and write.
+std::size_t CopyRange(FileHandle from, std::uint64_t offset, FileHandle to, std::size_t count);
 // Writes count bytes at the file's position; returns how many were written.
 std::size_t Write(FileHandle file, const void* source, std::size_t count);
 // Makes the file size bytes long; a tail beyond what was written reads as zeros and, where the

@@ -133,6 +133,26 @@ FileHandle CreateReplacing(const std::string& path) {
     return InvalidFile;
 }
 
+std::size_t CopyRange([[maybe_unused]] FileHandle from, [[maybe_unused]] std::uint64_t offset,
+                      [[maybe_unused]] FileHandle to, [[maybe_unused]] std::size_t count) {
+    std::size_t copied = 0;
+#if defined(__linux__)
+    while (copied < count) {
+        auto at = static_cast<off_t>(offset + copied);
+        ssize_t put = ::copy_file_range(Descriptor(from), &at, Descriptor(to), nullptr,
+                                        std::min(count - copied, LargestTransfer), 0);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            break; // the end of from, or files the kernel cannot copy between
+        }
+        copied += static_cast<std::size_t>(put);
+    }
+#endif
+    return copied;
+}
+
 std::size_t Write(FileHandle file, const void* source, std::size_t count) {
     const auto* bytes = static_cast<const unsigned char*>(source);
     std::size_t written = 0;

@@ -139,6 +139,10 @@ FileHandle CreateReplacing(const std::string& path) {
     return InvalidFile;
 }
 
+std::size_t CopyRange(FileHandle, std::uint64_t, FileHandle, std::size_t) {
+    return 0; // Windows copies whole files only; the caller reads and writes the bytes itself
+}
+
 std::size_t Write(FileHandle file, const void* source, std::size_t count) {
     const auto* bytes = static_cast<const unsigned char*>(source);
     std::size_t written = 0;
