@@ -100,3 +100,25 @@ TEST(Writers, APoolWritesWhatOneWriterWrites) {
         }
     }
 }
+
+// An archive that shrinks after a file was claimed from it gives fewer bytes than claimed: the
+// file still gets its size, zeros where the bytes are missing, and is counted as completed with
+// zeros.
+TEST(Writers, AFileCopiedShortOfItsClaimGetsAZeroTail) {
+    testing_support::TempFolder folder;
+    testing_support::WriteFile(folder.Path() / "archive", std::string(100000, 'a'));
+    csc::ByteSource source = csc::FileSource((folder.Path() / "archive").string());
+    std::filesystem::resize_file(folder.Path() / "archive", 70000);
+    extract::FileJob job;
+    job.Path = (folder.Path() / "out").string();
+    job.Bytes = std::make_unique<std::uint8_t[]>(100000);
+    job.Delivered = 100000;
+    job.Size = 100000;
+    job.Source = &source;
+    extract::FileOutcome outcome = extract::WriteOutputFile(job);
+    csc::Close(source);
+    EXPECT_TRUE(outcome.Written);
+    EXPECT_TRUE(outcome.ZeroTail);
+    EXPECT_EQ(testing_support::ReadFile(folder.Path() / "out"),
+              std::string(70000, 'a') + std::string(30000, '\0'));
+}

@@ -21,8 +21,7 @@ struct WriterState {
         FileJob Job;
     };
     struct Outcome {
-        bool Written = false;
-        platform::ErrorCode Reason = platform::NoError;
+        FileOutcome File;
         bool OutOfMemory = false;
     };
 
@@ -120,7 +119,7 @@ bool RoomFor(const WriterState& state, std::uint64_t size) {
 Outcome Write(const FileJob& job) {
     Outcome outcome;
     try {
-        outcome.Written = WriteOutputFile(job, outcome.Reason);
+        outcome.File = WriteOutputFile(job);
     } catch (const std::bad_alloc&) {
         outcome.OutOfMemory = true;
     }
@@ -133,14 +132,14 @@ void Settle(WriterState& state, Pending& pending, const Outcome& outcome) {
     WriteReport& report = state.Report;
     if (outcome.OutOfMemory) {
         state.OutOfMemory = true;
-    } else if (!outcome.Written) {
+    } else if (!outcome.File.Written) {
         ++report.UnwrittenFiles;
         if (pending.Order < state.FirstUnwrittenOrder) {
             state.FirstUnwrittenOrder = pending.Order;
             report.FirstUnwritten = job.Path;
-            report.FirstUnwrittenReason = outcome.Reason;
+            report.FirstUnwrittenReason = outcome.File.Reason;
         }
-    } else if (job.Delivered < job.Size) {
+    } else if (outcome.File.ZeroTail) {
         ++report.ZeroFilledFiles;
         if (pending.Order < state.FirstZeroFilledOrder) {
             state.FirstZeroFilledOrder = pending.Order;
@@ -349,34 +348,41 @@ WriteReport OutputWriter::Finish() {
     return state.Report;
 }
 
-bool WriteOutputFile(const FileJob& job, platform::ErrorCode& reason) {
+FileOutcome WriteOutputFile(const FileJob& job) {
+    FileOutcome outcome;
     platform::FileHandle output = platform::CreateReplacing(job.Path);
     if (output == platform::InvalidFile) {
-        reason = platform::LastError();
-        return false;
+        outcome.Reason = platform::LastError();
+        return outcome;
     }
+    // A file left in the archive can come short of what was claimed, where the archive cannot be
+    // read or has shrunk since; what is missing becomes zeros like any other shortfall.
+    std::size_t delivered = job.Delivered;
     bool complete;
     if (job.Source != nullptr) {
-        complete =
-            !csc::CopyAt(*job.Source, job.SourceOffset, job.Delivered, output, job.Bytes.get())
-                 .WriteFailed;
+        csc::CopyResult copy =
+            csc::CopyAt(*job.Source, job.SourceOffset, job.Delivered, output, job.Bytes.get());
+        delivered = copy.Copied;
+        complete = !copy.WriteFailed;
     } else {
-        complete = platform::Write(output, job.Bytes.get(), job.Delivered) == job.Delivered;
+        complete = platform::Write(output, job.Bytes.get(), delivered) == delivered;
     }
-    if (complete && job.Size > job.Delivered) {
+    if (complete && job.Size > delivered) {
         complete = platform::Extend(output, job.Size);
     }
     if (!complete) {
-        reason = platform::LastError();
+        outcome.Reason = platform::LastError();
     }
     if (!platform::Close(output) && complete) {
         complete = false;
-        reason = platform::LastError();
+        outcome.Reason = platform::LastError();
     }
     if (!complete) {
         platform::RemoveFile(job.Path);
     }
-    return complete;
+    outcome.Written = complete;
+    outcome.ZeroTail = complete && delivered < job.Size;
+    return outcome;
 }
 
 } // namespace extract

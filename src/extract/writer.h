@@ -77,10 +77,17 @@ class OutputWriter {
     std::unique_ptr<WriterState> state_;
 };
 
+// What writing one file came to.
+struct FileOutcome {
+    bool Written = false;
+    bool ZeroTail = false; // written, with zeros where the archive gave no bytes
+    platform::ErrorCode Reason = platform::NoError; // why it was not written
+};
+
 // Writes the file whole, or leaves nothing under its name: a file whose write, extension or close
 // fails is removed again, so every output file that exists is complete. Bytes that the archive
 // could not deliver become a zero tail made by extending the file, so that a size field that lies
-// costs neither memory nor disk. On failure, reason tells why.
-bool WriteOutputFile(const FileJob& job, platform::ErrorCode& reason);
+// costs neither memory nor disk.
+FileOutcome WriteOutputFile(const FileJob& job);
 
 } // namespace extract
