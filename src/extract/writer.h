@@ -17,8 +17,8 @@
 //   is made first and the folder then fails, as it would one at a time;
 // - the first unwritten file and the first file completed with zeros are the first in the order
 //   of handing over, whichever thread finished first.
-// The bytes handed over and not yet written stay within a bound, but one file is always let
-// through, however large.
+// The bytes handed over and not yet written stay within a bound, and so does the number of such
+// files, but one file is always let through, however large.
 namespace extract {
 
 // One output file, handed over whole: where it goes, the bytes the archive delivered, and the size
