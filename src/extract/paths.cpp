@@ -7,10 +7,6 @@
 namespace extract {
 namespace {
 
-bool IsSeparator(char character) {
-    return character == '/' || character == '\\';
-}
-
 // A component that the file system would read as "the folder above", or that Windows would trim
 // down to one (it drops trailing dots and spaces).
 bool ClimbsOut(std::string_view component) {

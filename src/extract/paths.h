@@ -13,6 +13,11 @@
 // folder that holds the archives, with "\" as the separator; "/" separates folders too.
 namespace extract {
 
+// Both "\" and "/" separate folders in the program's paths.
+inline bool IsSeparator(char character) {
+    return character == '\\' || character == '/';
+}
+
 // The base path of every file in the RAW mode: the file lies directly in its archive's folder.
 inline const std::string RawBasePath = "\\";
 // Stands for the tag of a tagged sound that names none, in its folder and its progress item.
