@@ -16,7 +16,7 @@
 // cannot pass.
 
 #include "archive_builder.h"
-#include "extract/writer.h"
+#include "extract/output_tree.h"
 #include "run/run.h"
 
 #include <atomic>
@@ -204,7 +204,7 @@ int Floor(const fs::path& runFolder, const fs::path& manifestPath) {
 int Tool(const fs::path& runFolder, unsigned writers) {
     fs::current_path(runFolder);
     run::Run state; // no output handle: the console text goes nowhere
-    state.WriterThreads = writers;
+    state.Extraction.WriterThreads = writers;
     return run::RunProgram(state, std::nullopt);
 }
 

@@ -5,6 +5,7 @@
 #include "csc/index_tables.h"
 #include "csc/location.h"
 #include "csc/sound_info.h"
+#include "extract/output_path.h"
 #include "extract/paths.h"
 
 #include <algorithm>
@@ -12,14 +13,16 @@
 
 namespace {
 
-// An oracle of its own: no component of a path that is to be written may climb out.
-void RequireSafe(const std::string& path) {
-    if (path.find('\0') != std::string::npos) {
+// An oracle of its own: no component of a path that is to be written may climb out, and no folder
+// on the way may be empty or "." (the file name, last, may be either).
+void RequireSafe(const extract::OutputPath& built) {
+    const std::string& path = built.Text;
+    if (path.find('\0') != std::string::npos || path.find('\\') != std::string::npos) {
         std::abort();
     }
     std::size_t begin = 0;
-    while (begin <= path.size()) {
-        std::size_t end = path.find_first_of("\\/", begin);
+    while (true) {
+        std::size_t end = path.find('/', begin);
         std::string component =
             path.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
         bool dotsAndSpaces = component.find_first_not_of(". ") == std::string::npos;
@@ -28,6 +31,9 @@ void RequireSafe(const std::string& path) {
         }
         if (end == std::string::npos) {
             break;
+        }
+        if (component.empty() || component == ".") {
+            std::abort();
         }
         begin = end + 1;
     }
@@ -58,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         csc::ReadSoundInfo(index, sound.InfoLocation, record);
         std::string folder = extract::TaggedSoundPath(tables, sound, 0);
         for (const csc::SM_SoundFileInfo& file : record.Files) {
-            RequireSafe(extract::SafePath(folder + file.Name));
+            RequireSafe(extract::BuildOutputPath("__A\\", folder, file.Name));
         }
     }
     for (const csc::TSM_MissionSound& sound : tables.MissionSounds) {
@@ -68,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         csc::ReadSoundInfo(index, sound.InfoLocation, record);
         std::string folder = extract::MissionSoundPath(sound);
         for (const csc::SM_SoundFileInfo& file : record.Files) {
-            RequireSafe(extract::SafePath(folder + file.Name));
+            RequireSafe(extract::BuildOutputPath("__A\\", folder, file.Name));
         }
     }
     return 0;

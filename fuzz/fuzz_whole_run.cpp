@@ -7,6 +7,7 @@
 #include "run/run.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -85,8 +86,8 @@ Outcome RunIn(const fs::path& runFolder, unsigned writers, const std::uint8_t* d
     fs::path previous = fs::current_path();
     fs::current_path(runFolder);
     run::Run state;
-    state.WriterThreads = writers;
-    state.Console.Out = platform::CreateReplacing(console.string());
+    state.Extraction.WriterThreads = writers;
+    state.Console.Out = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     std::optional<std::string> option;
     if (size > 0 && data[size - 1] & 1) {
         option = "-RAWExtract";

@@ -16,7 +16,7 @@ struct CapturedConsole {
     console::Console channel;
 
     explicit CapturedConsole(bool isConsole) {
-        channel.Out = platform::CreateReplacing((folder.Path() / "out").string());
+        channel.Out = testing_support::CreateForWriting(folder.Path() / "out");
         channel.IsConsole = isConsole;
     }
     ~CapturedConsole() { platform::Close(channel.Out); }

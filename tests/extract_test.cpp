@@ -1,10 +1,12 @@
 #include "archive_builder.h"
 #include "extract/extract.h"
+#include "extract/paths.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <sys/stat.h>
 
 using builder::Location;
@@ -15,15 +17,17 @@ namespace {
 const std::array<std::string_view, 8> Folders = {"__A\\", "__B\\", "__C\\", "__D\\",
                                                  "__E\\", "__F\\", "__G\\", "__H\\"};
 
-// Archives in memory for slots 0 to 3 (slot 3 left closed), extracting into a scratch folder.
+// Archives in memory for slots 0 to 3 (slot 3 left closed), extracting into a scratch folder with
+// the reading thread writing every file.
 struct Scene {
     testing_support::TempFolder folder;
     testing_support::InFolder inside{folder.Path()};
     std::array<std::string, 8> bytes;
     std::array<csc::Archive, 8> archives;
-    extract::Extraction extraction{.Archives = archives, .FolderNames = Folders};
+    std::optional<extract::NativeDisk> disk;
+    std::optional<extract::Extraction> extraction;
 
-    Scene() {
+    explicit Scene(bool raw = false) {
         bytes[0] = "0123456789ABCDEFGHIJ";
         bytes[1] = "abcdefghijklmnopqrst";
         bytes[2] = "index-bytes";
@@ -31,6 +35,15 @@ struct Scene {
             archives[slot] = csc::MemoryArchive(
                 reinterpret_cast<const std::uint8_t*>(bytes[slot].data()), bytes[slot].size());
         }
+        platform::ErrorCode error = platform::NoError;
+        disk.emplace(*platform::OpenOutputRoot("", error));
+        extraction.emplace(archives, Folders,
+                           extract::ExtractionSettings{.RawExtract = raw, .WriterThreads = 0},
+                           *disk);
+    }
+    void Extract(const csc::TSM_SoundInfo& record, const std::string& base,
+                 std::int32_t number = 0) {
+        extraction->ExtractSoundInfo(record, base, number);
     }
     Tree Written() { return testing_support::Tree(folder.Path()); }
 };
@@ -56,13 +69,11 @@ csc::TSM_SoundInfo Record(std::vector<csc::SM_SoundFileInfo> files) {
 
 TEST(Extract, EachPresentEntryBecomesOneFileInItsArchiveFolder) {
     Scene scene;
-    extract::ExtractSoundInfo(
-        scene.extraction,
-        Record({Entry("both", Location(0, 2), 5, 3), Entry("wav", Location(1, 4), 2, 0),
-                Entry("empty", Location(0, 0), 0, 0), Entry("absent", 0xFFFFFFFF, 4, 4),
-                Entry("closed", Location(3, 0), 0, 4), Entry("six", Location(6, 0), 0, 4),
-                Entry("seven", Location(7, 0), 0, 4)}),
-        "Base\\", 0);
+    scene.Extract(Record({Entry("both", Location(0, 2), 5, 3), Entry("wav", Location(1, 4), 2, 0),
+                          Entry("empty", Location(0, 0), 0, 0), Entry("absent", 0xFFFFFFFF, 4, 4),
+                          Entry("closed", Location(3, 0), 0, 4), Entry("six", Location(6, 0), 0, 4),
+                          Entry("seven", Location(7, 0), 0, 4)}),
+                  "Base\\", 0);
     EXPECT_EQ(scene.Written(), (Tree{{"__A/", ""},
                                      {"__A/Base/", ""},
                                      {"__A/Base/both.ogg", "234"},
@@ -70,29 +81,23 @@ TEST(Extract, EachPresentEntryBecomesOneFileInItsArchiveFolder) {
                                      {"__B/", ""},
                                      {"__B/Base/", ""},
                                      {"__B/Base/wav.wav", "ef"}}));
-    extract::FinishWriting(scene.extraction);
-    EXPECT_EQ(scene.extraction.Written.UnwrittenFiles, 0u);
+    EXPECT_EQ(scene.extraction->Finish().UnwrittenFiles, 0u);
 
-    extract::ExtractSoundInfo(scene.extraction, Record({}), "Other\\", 0);
+    scene.Extract(Record({}), "Other\\");
     EXPECT_EQ(scene.Written().size(), 7u) << "a record without entries makes nothing";
 }
 
 TEST(Extract, ALaterFileOfTheSamePathReplacesTheEarlierOne) {
     Scene scene;
-    extract::ExtractSoundInfo(
-        scene.extraction,
-        Record({Entry("same", Location(0, 0), 0, 8), Entry("same", Location(0, 10), 0, 2)}), "B\\",
-        0);
+    scene.Extract(
+        Record({Entry("same", Location(0, 0), 0, 8), Entry("same", Location(0, 10), 0, 2)}), "B\\");
     EXPECT_EQ(scene.Written()["__A/B/same.ogg"], "AB");
 }
 
 TEST(Extract, RawNamesCarryTheNumberAndLieInTheArchiveFolder) {
-    Scene scene;
-    scene.extraction.RawExtract = true;
-    extract::ExtractSoundInfo(
-        scene.extraction,
-        Record({Entry("n", Location(1, 0), 3, 0), Entry("e", Location(2, 0), 0, 0)}),
-        extract::RawBasePath, 12);
+    Scene scene(true);
+    scene.Extract(Record({Entry("n", Location(1, 0), 3, 0), Entry("e", Location(2, 0), 0, 0)}),
+                  extract::RawBasePath, 12);
     EXPECT_EQ(
         scene.Written(),
         (Tree{{"__B/", ""}, {"__B/000012_n.wav", "abc"}, {"__C/", ""}, {"__C/000012_e", ""}}));
@@ -101,8 +106,7 @@ TEST(Extract, RawNamesCarryTheNumberAndLieInTheArchiveFolder) {
 TEST(Extract, BytesBeyondTheArchiveEndBecomeASparseZeroTailAndAreCounted) {
     Scene scene;
     std::uint32_t lyingSize = 0xFFFFFFF0; // almost 4 GiB
-    extract::ExtractSoundInfo(scene.extraction,
-                              Record({Entry("lie", Location(0, 16), 0, lyingSize)}), "L\\", 0);
+    scene.Extract(Record({Entry("lie", Location(0, 16), 0, lyingSize)}), "L\\");
     std::filesystem::path written = scene.folder.Path() / "__A/L/lie.ogg";
     ASSERT_EQ(std::filesystem::file_size(written), lyingSize);
     struct stat info {};
@@ -113,37 +117,34 @@ TEST(Extract, BytesBeyondTheArchiveEndBecomeASparseZeroTailAndAreCounted) {
     in.read(head.data(), 8);
     EXPECT_EQ(head, std::string("GHIJ\0\0\0\0", 8));
     EXPECT_EQ(scene.archives[0].ShortReads, 1u);
-    extract::FinishWriting(scene.extraction);
-    EXPECT_EQ(scene.extraction.Written.UnwrittenFiles, 0u);
-
-    extract::ExtractSoundInfo(scene.extraction,
-                              Record({Entry("far", Location(0, 0x1FFFFFFF), 0, 3)}), "L\\", 0);
+    scene.Extract(Record({Entry("far", Location(0, 0x1FFFFFFF), 0, 3)}), "L\\");
     EXPECT_EQ(testing_support::ReadFile(scene.folder.Path() / "__A/L/far.ogg"),
               std::string(3, '\0'));
     EXPECT_EQ(scene.archives[0].ShortReads, 2u);
+    extract::TreeReport report = scene.extraction->Finish();
+    EXPECT_EQ(report.UnwrittenFiles, 0u);
+    EXPECT_EQ(report.ZeroFilledFiles, 2u);
+    EXPECT_EQ(report.FirstZeroFilled.Text, "__A/L/lie.ogg");
 }
 
 TEST(Extract, FilesThatCannotBeCreatedAreCountedWithTheFirstPath) {
     Scene scene;
     testing_support::WriteFile(scene.folder.Path() / "__B", "a file where a folder should be");
-    extract::ExtractSoundInfo(
-        scene.extraction,
-        Record({Entry("x", Location(1, 0), 0, 1), Entry("y", Location(1, 0), 0, 1),
-                Entry("", Location(0, 0), 0, 0), Entry("ok", Location(0, 0), 0, 1)}),
-        "Base\\", 0);
-    extract::FinishWriting(scene.extraction);
-    EXPECT_EQ(scene.extraction.Written.UnwrittenFiles, 3u)
-        << "an empty name leaves only a folder path";
-    EXPECT_EQ(scene.extraction.Written.FirstUnwritten, "__B\\Base\\x.ogg");
+    scene.Extract(Record({Entry("x", Location(1, 0), 0, 1), Entry("y", Location(1, 0), 0, 1),
+                          Entry("", Location(0, 0), 0, 0), Entry("ok", Location(0, 0), 0, 1)}),
+                  "Base\\");
+    extract::TreeReport report = scene.extraction->Finish();
+    EXPECT_EQ(report.UnwrittenFiles, 3u) << "an empty name leaves only a folder path";
+    EXPECT_EQ(report.FirstUnwritten.Text, "__B/Base/x.ogg");
+    EXPECT_EQ(report.FirstUnwrittenReason, platform::NotAFolderError()) << "the folder's reason";
     EXPECT_EQ(scene.Written()["__A/Base/ok.ogg"], "0");
 }
 
 TEST(Extract, NamesFromTheArchiveStayInsideTheOutputFolder) {
     Scene scene;
-    extract::ExtractSoundInfo(scene.extraction,
-                              Record({Entry("..", Location(0, 0), 0, 1),
-                                      Entry(std::string("z\0z", 3), Location(0, 1), 0, 1)}),
-                              "..\\..\\", 0);
+    scene.Extract(Record({Entry("..", Location(0, 0), 0, 1),
+                          Entry(std::string("z\0z", 3), Location(0, 1), 0, 1)}),
+                  "..\\..\\");
     EXPECT_EQ(scene.Written(), (Tree{{"__A/", ""},
                                      {"__A/__/", ""},
                                      {"__A/__/__/", ""},

@@ -12,7 +12,7 @@ namespace {
 std::string ReadTables(const Bytes& bytes, csc::IndexTables& tables, csc::Archive& archive) {
     testing_support::TempFolder folder;
     console::Console channel;
-    channel.Out = platform::CreateReplacing((folder.Path() / "out").string());
+    channel.Out = testing_support::CreateForWriting(folder.Path() / "out");
     archive = csc::MemoryArchive(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     csc::ReadIndexTables(archive, channel, tables);
     console::WriteOutEverything(channel);

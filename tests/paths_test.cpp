@@ -1,16 +1,9 @@
 #include "archive_builder.h"
+#include "extract/output_path.h"
 #include "extract/paths.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
-
-TEST(Paths, NextSeparatorFindsEitherSeparatorFromAOneBasedStart) {
-    EXPECT_EQ(extract::NextSeparator(1, "ab\\c/d"), 3);
-    EXPECT_EQ(extract::NextSeparator(4, "ab\\c/d"), 5);
-    EXPECT_EQ(extract::NextSeparator(6, "ab\\c/d"), -1);
-    EXPECT_EQ(extract::NextSeparator(99, "ab\\c/d"), -1);
-    EXPECT_EQ(extract::NextSeparator(1, "plain"), -1);
-}
 
 TEST(Paths, PadZerosFillsButNeverShortens) {
     EXPECT_EQ(extract::PadZeros(0, 6), "000000");
@@ -19,33 +12,6 @@ TEST(Paths, PadZerosFillsButNeverShortens) {
     EXPECT_EQ(extract::PadZeros(1234567, 6), "1234567");
     EXPECT_EQ(extract::PadZeros(42, 0), "42");
     EXPECT_EQ(extract::PadZeros(42, -3), "42");
-}
-
-TEST(Paths, ForceFoldersMakesEveryLevelButTrailingText) {
-    testing_support::TempFolder folder;
-    testing_support::InFolder inside(folder.Path());
-    extract::FolderMemory made;
-    extract::ForceFolders("nofolder", made);
-    extract::ForceFolders("a\\b//c/d\\name", made);
-    extract::ForceFolders("a\\b//c/d\\name", made);
-    extract::ForceFolders("x\\y\\", made);
-    auto tree = testing_support::Tree(folder.Path());
-    EXPECT_EQ(
-        tree,
-        (std::map<std::string, std::string>{
-            {"a/", ""}, {"a/b/", ""}, {"a/b/c/", ""}, {"a/b/c/d/", ""}, {"x/", ""}, {"x/y/", ""}}));
-}
-
-TEST(Paths, AFolderThatCouldNotBeMadeIsTriedAgainLater) {
-    testing_support::TempFolder folder;
-    testing_support::InFolder inside(folder.Path());
-    extract::FolderMemory made;
-    testing_support::WriteFile(folder.Path() / "a", "in the way");
-    extract::ForceFolders("a\\b\\name", made);
-    EXPECT_FALSE(std::filesystem::is_directory(folder.Path() / "a"));
-    std::filesystem::remove(folder.Path() / "a");
-    extract::ForceFolders("a\\b\\name", made);
-    EXPECT_TRUE(std::filesystem::is_directory(folder.Path() / "a" / "b"));
 }
 
 TEST(Paths, TaggedSoundFoldersFollowTheFirstTagReference) {
@@ -85,45 +51,68 @@ TEST(Paths, TaggedSoundFoldersFollowTheFirstTagReference) {
     EXPECT_EQ(extract::MissionSoundPath({"", 0}), "MissionSounds\\\\");
 }
 
-TEST(Paths, SafePathDefusesComponentsThatClimbOut) {
+// Every output path is built by one function: folders from the archive's folder and the base path,
+// then the name, whose own separators make folders that the tree does not make.
+TEST(OutputPaths, AreBuiltFromSafeComponentsWithoutEmptyOrDotFolders) {
     struct Case {
-        std::string in, out;
+        std::string base, name, text;
+        std::uint32_t madeFolders, nameFolders;
     };
     const Case cases[] = {
-        {"a\\..\\b", "a\\__\\b"},        {"..\\..\\x", "__\\__\\x"},
-        {"../../x", "__/__/x"},          {"a\\.\\b", "a\\.\\b"},
-        {"a\\ . .\\b", "a\\ _ _\\b"},    {"a\\...", "a\\___"},
-        {"a\\..b\\c..", "a\\..b\\c.."},  {"__SchemaMetaFile.csc\\x", "__SchemaMetaFile.csc\\x"},
-        {std::string("a\0b", 3), "a_b"}, {"..", "__"},
+        {"TaggedSounds\\Ambience.rain\\", "a.ogg", "__A/TaggedSounds/Ambience.rain/a.ogg", 3, 0},
+        {"\\", "000000_x.wav", "__A/000000_x.wav", 1, 0},
+        {"MissionSounds\\\\", "e", "__A/MissionSounds/e", 2, 0},
+        {"MissionSounds\\M/x\\", "a/b.ogg", "__A/MissionSounds/M/x/a/b.ogg", 4, 1},
+        {"a\\.\\b\\", "./c", "__A/a/b/c", 3, 0},
+        {"a\\..\\b\\", "../../x", "__A/a/__/b/__/__/x", 4, 2},
+        {"a\\ . .\\", "...", "__A/a/ _ _/___", 3, 0},
+        {"a\\..b\\", "c..", "__A/a/..b/c..", 3, 0},
+        {"B\\", "", "__A/B/", 2, 0},
+        {"B\\", ".", "__A/B/.", 2, 0},
+        {std::string("a\0b\\", 4), "n", "__A/a_b/n", 2, 0},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(extract::SafePath(c.in, platform::NameRules::Posix), c.out) << c.in;
+        extract::OutputPath path =
+            extract::BuildOutputPath("__A\\", c.base, c.name, platform::NameRules::Posix);
+        EXPECT_EQ(path.Text, c.text) << c.base << c.name;
+        EXPECT_EQ(path.MadeFolders, c.madeFolders) << c.text;
+        EXPECT_EQ(path.NameFolders, c.nameFolders) << c.text;
     }
+    extract::OutputPath path = extract::BuildOutputPath("__A\\", "b\\", "c.ogg");
+    EXPECT_EQ(extract::LeadingComponents(path, 1), "__A");
+    EXPECT_EQ(extract::LeadingComponents(path, 2), "__A/b");
 }
 
-TEST(Paths, WindowsRulesDefuseNamesWin32WouldReadOtherwise) {
+TEST(OutputPaths, WindowsRulesDefuseNamesWin32WouldReadOtherwise) {
     struct Case {
         std::string in, out;
     };
     const Case cases[] = {
-        {"a:b\\c<>\"|?*", "a_b\\c______"},
+        {"a:b", "a_b"},
+        {"c<>\"|?*", "c______"},
         {"tab\there\x01", "tab_here_"},
-        {"name.\\dir \\x", "name_\\dir_\\x"},
-        {"a\\.\\..\\b", "a\\.\\__\\b"},
-        {"CON\\x", "_CON\\x"},
+        {"name.", "name_"},
+        {"dir ", "dir_"},
+        {".", "."},
+        {"..", "__"},
+        {"CON", "_CON"},
         {"con.txt", "_con.txt"},
+        {"nul.tar.gz", "_nul.tar.gz"},
         {"Nul .ogg", "_Nul .ogg"},
         {"lpt9.wav", "_lpt9.wav"},
         {"COM\xB9", "_COM\xB9"},
         {"conin$", "_conin$"},
+        {"CONOUT$.ogg", "_CONOUT$.ogg"},
         {"COM0", "COM0"},
         {"CONSOLE", "CONSOLE"},
         {"LPT10.wav", "LPT10.wav"},
         {"xCON", "xCON"},
+        {"tar.nul.gz", "tar.nul.gz"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(extract::SafePath(c.in, platform::NameRules::Windows), c.out) << c.in;
+        EXPECT_EQ(extract::SafeComponent(c.in, platform::NameRules::Windows), c.out) << c.in;
     }
     // Posix rules leave all of these as they stand.
-    EXPECT_EQ(extract::SafePath("CON\\a:b.", platform::NameRules::Posix), "CON\\a:b.");
+    EXPECT_EQ(extract::SafeComponent("CON", platform::NameRules::Posix), "CON");
+    EXPECT_EQ(extract::SafeComponent("a:b.", platform::NameRules::Posix), "a:b.");
 }

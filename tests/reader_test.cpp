@@ -76,7 +76,7 @@ TEST(Reader, ReadsPastTheEndGiveZerosStopAtTheEndAndAreCounted) {
     EXPECT_EQ(csc::ReadU16(source.archive), 0);
     EXPECT_EQ(source.archive.ShortReads, 2u);
 
-    csc::Position(source.archive, 1000);
+    csc::SetPosition(source.archive, 1000);
     EXPECT_EQ(csc::ReadU8(source.archive), 0) << "positioning beyond the end is not refused";
     EXPECT_EQ(source.archive.ShortReads, 3u);
 }
@@ -124,14 +124,17 @@ TEST(Reader, TheIndexPositionIsSharedWithFileReadsFromTheIndex) {
     EXPECT_EQ(fileStart, builder::EncodeSoundInfo(first).size());
 
     for (std::size_t size : {std::size_t{10}, fileBytes.size()}) {
-        csc::Position(index, fileStart);
+        csc::SetPosition(index, fileStart);
+        csc::Extent extent = csc::Claim(index, size);
+        EXPECT_EQ(extent.Held, size);
+        EXPECT_EQ(index.Position, fileStart + size);
         Bytes got(size, '\0');
-        EXPECT_EQ(csc::ReadAvailable(index, got.data(), size), size);
+        EXPECT_EQ(csc::ReadExtent(index, extent, got.data()), size);
         EXPECT_EQ(got, fileBytes.substr(0, size));
     }
     // A file left in the archive for another thread to copy moves the position just the same.
-    csc::Position(index, fileStart);
-    EXPECT_EQ(csc::ClaimAvailable(index, fileBytes.size()), fileBytes.size());
+    csc::SetPosition(index, fileStart);
+    EXPECT_EQ(csc::Claim(index, fileBytes.size()).Held, fileBytes.size());
     EXPECT_EQ(index.Position, fileStart + fileBytes.size());
     csc::ReadSoundInfo(index, 0, record);
     ASSERT_EQ(record.FileCount, 2);
@@ -165,7 +168,7 @@ TEST(Reader, CopyAtMovesTheBytesAndTellsAnEndFromAFailedWrite) {
     for (csc::ByteSource* source : {&file, &memory}) {
         for (const Case& c : cases) {
             std::string out = (folder.Path() / "out").string();
-            platform::FileHandle output = platform::CreateReplacing(out);
+            platform::FileHandle output = testing_support::CreateForWriting(out);
             std::vector<std::uint8_t> spare(c.count);
             csc::CopyResult result = csc::CopyAt(*source, c.offset, c.count, output, spare.data());
             platform::Close(output);

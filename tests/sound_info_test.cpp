@@ -110,7 +110,7 @@ TEST(SoundInfo, LocatedReadingIgnoresSlotBitsAndZeroReadsInPlace) {
     // A location word with slot bits and offset 0 is not 0: it reads from the very start.
     Bytes startsWithRecord = record;
     csc::Archive other = Over(startsWithRecord);
-    csc::Position(other, 20);
+    csc::SetPosition(other, 20);
     csc::ReadSoundInfo(other, builder::Location(2, 0), read);
     EXPECT_EQ(read.Files[0].Name, "at58");
 }

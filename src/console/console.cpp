@@ -17,7 +17,7 @@ void PassOut(Console& console) {
 Console OpenStandardOutput() {
     Console console;
     console.Out = platform::StandardOutput();
-    console.IsConsole = platform::IsConsole(console.Out);
+    console.IsConsole = platform::IsTerminal(console.Out);
     console.Capacity = console.IsConsole ? ConsoleCapacity : RedirectedCapacity;
     console.Buffer.reserve(console.Capacity);
     return console;

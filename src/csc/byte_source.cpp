@@ -10,6 +10,8 @@ ByteSource FileSource(const std::string& path) {
     source.File = platform::OpenForReading(path);
     if (source.File != platform::InvalidFile) {
         source.Size = platform::FileSize(source.File);
+    } else {
+        source.OpenError = platform::LastError();
     }
     return source;
 }

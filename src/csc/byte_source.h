@@ -16,6 +16,7 @@ struct ByteSource {
     const std::uint8_t* Memory = nullptr;
     std::uint64_t Size = 0;
     std::uint64_t SystemReads = 0; // reads the system was asked for through ReadAt
+    platform::ErrorCode OpenError = platform::NoError; // why a file source is not open
 };
 
 // What CopyAt moved.
@@ -24,7 +25,8 @@ struct CopyResult {
     bool WriteFailed = false; // the output refused them; otherwise fewer means the source ended
 };
 
-// A source over the regular file of that name; not open when there is none.
+// A source over the regular file of that name; not open when there is none or it cannot be
+// opened.
 ByteSource FileSource(const std::string& path);
 ByteSource MemorySource(const std::uint8_t* bytes, std::size_t size);
 bool IsOpen(const ByteSource& source);

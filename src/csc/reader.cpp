@@ -11,15 +11,32 @@ namespace {
 constexpr std::size_t JumpFetch = 4 * 1024;
 constexpr std::size_t SequentialFetch = 64 * 1024;
 
-bool Holds(const ReadWindow& window, std::uint64_t position, std::size_t count) {
-    return position >= window.Start && position + count <= window.Start + window.Bytes.size();
+std::uint64_t Remaining(const Archive& archive) {
+    std::uint64_t size = archive.Source.Size;
+    return archive.Position < size ? size - archive.Position : 0;
 }
 
-// The window that a read at position continues: it starts inside the window or right behind it.
-ReadWindow* Continued(Archive& archive, std::uint64_t position) {
+// The one rule for the end of an archive: a read of count bytes takes those the archive holds from
+// the position on, moves the position behind them, and is counted in ShortReads when it comes
+// short. Whoever reads the bytes takes the missing ones as zeros.
+Extent Take(Archive& archive, std::uint64_t count) {
+    Extent extent{archive.Position, static_cast<std::size_t>(std::min(count, Remaining(archive)))};
+    archive.Position += extent.Held;
+    if (extent.Held < count) {
+        archive.ShortReads++;
+    }
+    return extent;
+}
+
+bool Holds(const ReadWindow& window, std::uint64_t offset, std::size_t count) {
+    return offset >= window.Start && offset + count <= window.Start + window.Bytes.size();
+}
+
+// The window that a read at offset continues: it starts inside the window or right behind it.
+ReadWindow* Continued(Archive& archive, std::uint64_t offset) {
     for (ReadWindow& window : archive.Windows) {
-        if (!window.Bytes.empty() && position >= window.Start &&
-            position <= window.Start + window.Bytes.size()) {
+        if (!window.Bytes.empty() && offset >= window.Start &&
+            offset <= window.Start + window.Bytes.size()) {
             return &window;
         }
     }
@@ -31,38 +48,36 @@ ReadWindow& LeastRecentlyUsed(Archive& archive) {
                                                                     : archive.Windows[1];
 }
 
-// Copies up to count bytes from the position on and moves the position behind them.
-std::size_t Fetch(Archive& archive, std::uint8_t* destination, std::size_t count) {
-    std::size_t wanted = Deliverable(archive, count);
+// Copies the bytes of extent into destination from the windows, fetching a window first where
+// none holds them; returns how many arrived.
+std::size_t Copy(Archive& archive, const Extent& extent, std::uint8_t* destination) {
+    std::size_t wanted = extent.Held;
     if (wanted == 0) {
         return 0;
     }
     ReadWindow* window = nullptr;
     for (ReadWindow& candidate : archive.Windows) {
-        if (Holds(candidate, archive.Position, wanted)) {
+        if (Holds(candidate, extent.Offset, wanted)) {
             window = &candidate;
         }
     }
     if (window == nullptr && archive.ReadAhead && wanted < SequentialFetch) {
-        ReadWindow* continued = Continued(archive, archive.Position);
+        ReadWindow* continued = Continued(archive, extent.Offset);
         window = continued != nullptr ? continued : &LeastRecentlyUsed(archive);
         std::size_t piece = std::max(continued != nullptr ? SequentialFetch : JumpFetch, wanted);
-        piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, Remaining(archive)));
+        std::uint64_t left = archive.Source.Size - extent.Offset;
+        piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, left));
         window->Bytes.resize(piece);
-        window->Start = archive.Position;
-        window->Bytes.resize(ReadAt(archive.Source, archive.Position, window->Bytes.data(), piece));
+        window->Start = extent.Offset;
+        window->Bytes.resize(ReadAt(archive.Source, extent.Offset, window->Bytes.data(), piece));
         wanted = std::min(wanted, window->Bytes.size()); // the file may have shrunk since
     }
-    std::size_t delivered;
-    if (window != nullptr) {
-        window->LastUse = ++archive.WindowUses;
-        std::memcpy(destination, window->Bytes.data() + (archive.Position - window->Start), wanted);
-        delivered = wanted;
-    } else {
-        delivered = ReadAt(archive.Source, archive.Position, destination, wanted);
+    if (window == nullptr) {
+        return ReadAt(archive.Source, extent.Offset, destination, wanted);
     }
-    archive.Position += delivered;
-    return delivered;
+    window->LastUse = ++archive.WindowUses;
+    std::memcpy(destination, window->Bytes.data() + (extent.Offset - window->Start), wanted);
+    return wanted;
 }
 
 } // namespace
@@ -88,22 +103,14 @@ void CloseArchive(Archive& archive) {
     archive = Archive{};
 }
 
-void Position(Archive& archive, std::uint64_t offset) {
+void SetPosition(Archive& archive, std::uint64_t offset) {
     archive.Position = offset;
-}
-
-std::uint64_t Remaining(const Archive& archive) {
-    std::uint64_t size = archive.Source.Size;
-    return archive.Position < size ? size - archive.Position : 0;
 }
 
 void ReadBlock(Archive& archive, void* destination, std::size_t count) {
     auto* bytes = static_cast<std::uint8_t*>(destination);
-    std::size_t delivered = Fetch(archive, bytes, count);
-    if (delivered < count) {
-        std::memset(bytes + delivered, 0, count - delivered);
-        archive.ShortReads++;
-    }
+    std::size_t delivered = Copy(archive, Take(archive, count), bytes);
+    std::memset(bytes + delivered, 0, count - delivered);
 }
 
 std::uint8_t ReadU8(Archive& archive) {
@@ -125,36 +132,17 @@ std::uint32_t ReadU32(Archive& archive) {
 }
 
 void ReadCscString(Archive& archive, std::string& destination) {
-    std::uint32_t length = ReadU32(archive);
-    destination.resize(Deliverable(archive, length));
-    std::size_t delivered =
-        Fetch(archive, reinterpret_cast<std::uint8_t*>(destination.data()), destination.size());
-    destination.resize(delivered);
-    if (delivered < length) {
-        archive.ShortReads++;
-    }
+    Extent extent = Take(archive, ReadU32(archive));
+    destination.resize(extent.Held);
+    destination.resize(Copy(archive, extent, reinterpret_cast<std::uint8_t*>(destination.data())));
 }
 
-std::size_t Deliverable(const Archive& archive, std::uint64_t count) {
-    return static_cast<std::size_t>(std::min(count, Remaining(archive)));
+Extent Claim(Archive& archive, std::uint64_t count) {
+    return Take(archive, count);
 }
 
-std::size_t ReadAvailable(Archive& archive, void* destination, std::uint64_t count) {
-    std::size_t delivered =
-        Fetch(archive, static_cast<std::uint8_t*>(destination), Deliverable(archive, count));
-    if (delivered < count) {
-        archive.ShortReads++;
-    }
-    return delivered;
-}
-
-std::size_t ClaimAvailable(Archive& archive, std::uint64_t count) {
-    std::size_t claimed = Deliverable(archive, count);
-    archive.Position += claimed;
-    if (claimed < count) {
-        archive.ShortReads++;
-    }
-    return claimed;
+std::size_t ReadExtent(Archive& archive, const Extent& extent, void* destination) {
+    return Copy(archive, extent, static_cast<std::uint8_t*>(destination));
 }
 
 } // namespace csc

@@ -17,7 +17,8 @@
 // the readers' backs, which changes how often the system is asked, never what a read returns.
 //
 // A read that runs past the end of the archive delivers what remains, takes the missing bytes as
-// zeros, stops the position at the end and is counted in ShortReads.
+// zeros, stops the position at the end and is counted in ShortReads; reader.cpp keeps that rule in
+// one place, Take.
 namespace csc {
 
 // Bytes fetched ahead of the readers, from Start on.
@@ -40,17 +41,17 @@ struct Archive {
     std::uint64_t ShortReads = 0; // reads that ran past the end
 };
 
-// Opens an existing archive file; the result is not open when there is no regular file of that
-// name.
+// Opens an existing archive file. The result is not open when there is no regular file of that
+// name, or it cannot be read; its Source.OpenError then tells why.
 Archive OpenArchive(const std::string& fileName);
 // An archive over bytes that the caller keeps alive.
 Archive MemoryArchive(const std::uint8_t* bytes, std::size_t size);
 bool IsOpen(const Archive& archive);
 void CloseArchive(Archive& archive);
 
-void Position(Archive& archive, std::uint64_t offset);
-// How many bytes a read at the current position can still deliver.
-std::uint64_t Remaining(const Archive& archive);
+// Moves the position to offset bytes from the start; beyond the end is allowed, and reads there
+// come short.
+void SetPosition(Archive& archive, std::uint64_t offset);
 
 // Reads count bytes into destination; bytes beyond the end are zeros.
 void ReadBlock(Archive& archive, void* destination, std::size_t count);
@@ -66,14 +67,18 @@ constexpr std::uint32_t LittleEndianU32(const std::uint8_t* bytes) {
 // runs past the end gives only the bytes that remain, so no length field can make it allocate
 // more than the archive holds.
 void ReadCscString(Archive& archive, std::string& destination);
-// How many of count bytes a read at the current position can deliver.
-std::size_t Deliverable(const Archive& archive, std::uint64_t count);
-// Reads count bytes, or as many as arrive, into destination, which holds Deliverable(count)
-// bytes, and returns how many arrived. A shortfall is counted like any other read past the end.
-std::size_t ReadAvailable(Archive& archive, void* destination, std::uint64_t count);
-// Takes count bytes, or as many as the archive holds, from the position on without reading them,
-// for another thread to copy from the source later; returns how many. The position and the short
-// reads move exactly as ReadAvailable moves them.
-std::size_t ClaimAvailable(Archive& archive, std::uint64_t count);
+
+// Where a stored file's bytes lie in the archive, and how many of those asked for it holds.
+struct Extent {
+    std::uint64_t Offset = 0;
+    std::size_t Held = 0;
+};
+// Takes count bytes from the position on without reading them yet: the position moves and a
+// shortfall is counted exactly as a read of count bytes would do.
+Extent Claim(Archive& archive, std::uint64_t count);
+// Reads the bytes of an extent claimed before into destination, which holds extent.Held bytes,
+// through the read-ahead windows and without moving the position; returns how many arrived (fewer
+// only where the file has shrunk since it was opened).
+std::size_t ReadExtent(Archive& archive, const Extent& extent, void* destination);
 
 } // namespace csc

@@ -24,7 +24,7 @@ void ReadSoundFileInfo(Archive& index, SM_SoundFileInfo& file) {
 
 void ReadSoundInfo(Archive& index, std::uint32_t location, TSM_SoundInfo& record) {
     if (location != 0) {
-        Position(index, LocationOffset(location));
+        SetPosition(index, LocationOffset(location));
     }
     ReadBlock(index, record.Header.data(), record.Header.size());
     record.FileCount = ReadU8(index);

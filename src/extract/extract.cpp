@@ -1,10 +1,8 @@
 #include "extract/extract.h"
 
-#include "csc/location.h"
-#include "platform/platform.h"
+#include "extract/paths.h"
 
-#include <algorithm>
-#include <memory>
+#include <new>
 
 namespace extract {
 namespace {
@@ -14,20 +12,41 @@ namespace {
 // through the reading thread.
 constexpr std::uint64_t ReadByWriterFrom = 64u << 10;
 
-// safeBase is the record's base path, already made safe; the archive folder names are safe as
-// they stand.
-void ExtractFile(Extraction& extraction, const csc::SM_SoundFileInfo& file,
-                 const std::string& safeBase, std::int32_t number) {
+} // namespace
+
+RangeCopy ArchiveRanges::CopyTo(std::uint64_t offset, std::size_t count,
+                                platform::FileHandle output, std::uint8_t* spare) const {
+    csc::CopyResult copy = csc::CopyAt(*source_, offset, count, output, spare);
+    return RangeCopy{copy.Copied, copy.WriteFailed};
+}
+
+Extraction::Extraction(std::array<csc::Archive, csc::ArchiveSlots>& archives,
+                       const std::array<std::string_view, csc::ArchiveSlots>& folderNames,
+                       const ExtractionSettings& settings, Disk& disk)
+    : settings_(settings), archives_(archives), folderNames_(folderNames),
+      tree_(disk, TreeSettings{.Writers = settings.WriterThreads, .Bounds = settings.Bounds}) {
+    for (std::size_t slot = 0; slot < csc::ArchiveSlots; ++slot) {
+        ranges_[slot].Serve(&archives_[slot].Source);
+    }
+}
+
+void Extraction::ExtractSoundInfo(const csc::TSM_SoundInfo& record, const std::string& basePath,
+                                  std::int32_t number) {
+    for (const csc::SM_SoundFileInfo& file : record.Files) {
+        ExtractFile(file, basePath, number);
+    }
+}
+
+void Extraction::ExtractFile(const csc::SM_SoundFileInfo& file, const std::string& basePath,
+                             std::int32_t number) {
     if (file.DataLocation == csc::AbsentFile) {
         return;
     }
     std::uint32_t slot = csc::LocationSlot(file.DataLocation);
-    csc::Archive& archive = extraction.Archives[slot];
+    csc::Archive& archive = archives_[slot];
     if (!csc::IsOpen(archive)) {
         return;
     }
-    std::string folder = std::string(extraction.FolderNames[slot]) + safeBase;
-
     std::uint32_t size = 0;
     std::string name = file.Name;
     if (file.OggSize != 0) {
@@ -37,52 +56,42 @@ void ExtractFile(Extraction& extraction, const csc::SM_SoundFileInfo& file,
         size = file.WavSize;
         name += ".wav";
     }
-
-    if (!extraction.Writer) {
-        extraction.Writer =
-            std::make_unique<OutputWriter>(extraction.WriterThreads, extraction.NameRules);
-    }
-    OutputWriter& writer = *extraction.Writer;
-    csc::Position(archive, csc::LocationOffset(file.DataLocation));
-    // The buffer holds what the archive can deliver, never more than it holds; a failed allocation
-    // here ends the run before this file's folders or file exist.
-    std::uint64_t deliverable = csc::Deliverable(archive, size);
-    writer.WaitForRoom(deliverable);
-    FileJob job;
-    job.Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(deliverable);
-    if (deliverable >= ReadByWriterFrom) {
-        job.Source = &archive.Source;
-        job.SourceOffset = archive.Position;
-        job.Delivered = csc::ClaimAvailable(archive, size);
-    } else {
-        job.Delivered = csc::ReadAvailable(archive, job.Bytes.get(), size);
-    }
-    job.Size = size;
-
-    ForceFolders(folder, extraction.Folders,
-                 [&writer](std::string_view folderPath) { writer.WaitForPath(folderPath); });
     // The number goes on first, so that the whole name is made safe: "000000_.." climbs nowhere.
-    if (extraction.RawExtract) {
+    if (settings_.RawExtract) {
         name = PadZeros(number, 6) + "_" + name;
     }
-    job.Path = folder + SafePath(name, extraction.NameRules);
-    writer.Submit(std::move(job));
-}
 
-} // namespace
-
-void FinishWriting(Extraction& extraction) {
-    if (!extraction.Writer) {
-        return;
+    csc::SetPosition(archive, csc::LocationOffset(file.DataLocation));
+    csc::Extent extent = csc::Claim(archive, size);
+    // The buffer holds what the archive can deliver, never more than it holds; a failed allocation
+    // here ends the run before this file's folders or file exist.
+    tree_.MakeRoom(extent.Held);
+    Entry entry{.Path = BuildOutputPath(folderNames_[slot], basePath, name, settings_.NameRules),
+                .Bytes = {},
+                .Size = size};
+    if (extent.Held >= ReadByWriterFrom) {
+        entry.Bytes = ArchiveRange{.Source = &ranges_[slot],
+                                   .Offset = extent.Offset,
+                                   .Count = extent.Held,
+                                   .Spare = Buffer(extent.Held)};
+    } else {
+        BytesInMemory bytes{.Bytes = Buffer(extent.Held), .Count = 0};
+        bytes.Count = csc::ReadExtent(archive, extent, bytes.Bytes.get());
+        entry.Bytes = std::move(bytes);
     }
-    extraction.Written = extraction.Writer->Finish();
+    tree_.Take(std::move(entry));
 }
 
-void ExtractSoundInfo(Extraction& extraction, const csc::TSM_SoundInfo& record,
-                      const std::string& basePath, std::int32_t number) {
-    std::string safeBase = SafePath(basePath, extraction.NameRules);
-    for (const csc::SM_SoundFileInfo& file : record.Files) {
-        ExtractFile(extraction, file, safeBase, number);
+std::unique_ptr<std::uint8_t[]> Extraction::Buffer(std::size_t size) {
+    try {
+        return std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    } catch (const std::bad_alloc&) {
+        // Files in flight hold memory that one writer would have freed by now; without them, a
+        // buffer that still cannot be had could not be had one file at a time either.
+        if (!tree_.SettleFilesInFlight()) {
+            throw;
+        }
+        return std::make_unique_for_overwrite<std::uint8_t[]>(size);
     }
 }
 

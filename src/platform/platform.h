@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // The one seam between cscunpack and the operating system. Nothing above this header sees a system
-// call. Paths are handed over in the program's own form, where both "\" and "/" separate folders;
-// each backend turns them into what its file system expects.
+// call.
 namespace platform {
 
 // A file or console handle: a descriptor on POSIX, a HANDLE on Windows.
@@ -22,18 +22,26 @@ ErrorCode LastError();
 // The system's own words for code, without a closing period or line end ("No space left on
 // device").
 std::string DescribeError(ErrorCode code);
+// Whether code says that nothing of that name exists.
+bool IsNotFound(ErrorCode code);
+// Whether code says that something stands at a path where an exclusive creation was asked for.
+bool IsAlreadyThere(ErrorCode code);
+// The codes the output tree gives for something in a folder's way: a file or other non-folder, and
+// a link, which is never followed.
+ErrorCode NotAFolderError();
+ErrorCode LinkInTheWayError();
+// The code for a path too long for the file system.
+ErrorCode NameTooLongError();
 
-// A path in the program's own form, written the way this platform shows paths to its users: "/"
-// separates folders on POSIX, "\" on Windows.
-std::string ShownPath(const std::string& path);
+// The separator this platform shows between folders: "/" on POSIX, "\" on Windows.
+#if defined(_WIN32)
+inline constexpr char ShownSeparator = '\\';
+#else
+inline constexpr char ShownSeparator = '/';
+#endif
 
-// The name of a regular file in the current folder that differs from name in ASCII case only; the
-// first such name byte for byte when there are several. Nothing where the file system ignores
-// case anyway (Windows), or when there is none.
-std::optional<std::string> FindIgnoringCase(const std::string& name);
-
-// The rules a file system puts on names differ: Windows sends some names to devices and refuses
-// bytes that POSIX keeps.
+// The rules a file system puts on names differ: Windows sends some names to devices, refuses bytes
+// that POSIX keeps, and takes names that differ in the case of a letter for one.
 enum class NameRules { Posix, Windows };
 #if defined(_WIN32)
 inline constexpr NameRules NativeNameRules = NameRules::Windows;
@@ -41,8 +49,35 @@ inline constexpr NameRules NativeNameRules = NameRules::Windows;
 inline constexpr NameRules NativeNameRules = NameRules::Posix;
 #endif
 
+// The form of a path in which two paths that this file system takes for one are equal: the bytes
+// themselves on POSIX; on Windows, read in the system's code page with every letter that the file
+// system folds in upper case.
+std::string FoldedForIdentity(std::string_view path);
+// Whether that form is the path's bytes as they stand, so that callers may skip making it.
+#if defined(_WIN32)
+inline constexpr bool IdentityIsTheBytes = false;
+#else
+inline constexpr bool IdentityIsTheBytes = true;
+#endif
+
+// Sets the process up for a run: a pipe whose reader has gone and a file size limit make writes
+// fail instead of ending the process, and interrupts (Ctrl-C, SIGINT, SIGTERM and SIGHUP on POSIX;
+// Ctrl-C, Ctrl-Break and closing the console on Windows) only raise a flag that the run polls.
+void PrepareProcess();
+// Whether an interrupt has arrived since PrepareProcess.
+bool Interrupted();
+// Raises the flag as an interrupt would; for tests.
+void RaiseInterrupt();
+// Says that the run has ended after an interrupt, so that a closing console may go.
+void InterruptHandled();
+
+// The name of a regular file in the folder (empty: the current one) that differs from name in ASCII
+// case only; the first such name byte for byte when there are several. Nothing where the file
+// system ignores case anyway (Windows), or when there is none.
+std::optional<std::string> FindIgnoringCase(const std::string& folder, const std::string& name);
+
 // Opens an existing regular file for reading only, letting others read it too; never creates one
-// and never waits. Anything else of that name (a folder, a pipe, a device) counts as absent.
+// and never waits. Anything else of that name (a folder, a pipe, a device) counts as not found.
 FileHandle OpenForReading(const std::string& path);
 // Reads up to count bytes from offset on, without moving any shared position; returns how many
 // arrived (fewer only at the end or on failure).
@@ -50,11 +85,6 @@ std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* destination, std
 // The size of an open file in bytes, or 0 when it cannot be told.
 std::uint64_t FileSize(FileHandle file);
 
-// Creates a new file for writing in place of whatever stands at path: an old file, a link or a
-// pipe there is replaced, never written through, and the new file is created exclusively, so
-// nothing can slip in between. A folder at path is left alone and the creation fails. Others may
-// read the new file meanwhile.
-FileHandle CreateReplacing(const std::string& path);
 // Copies up to count bytes of from, from offset on, to to's position without passing them through
 // the program, where the system can copy between the two files; returns how many were copied.
 // Fewer (none where the system cannot) leaves the rest for the caller to read and write.
@@ -64,17 +94,53 @@ std::size_t Write(FileHandle file, const void* source, std::size_t count);
 // Makes the file size bytes long; a tail beyond what was written reads as zeros and, where the
 // file system allows, takes no disk space.
 bool Extend(FileHandle file, std::uint64_t size);
+// Makes what was written to the file survive a power cut before it returns.
+bool Sync(FileHandle file);
 // Closes the handle; false when the system reports that what was written did not arrive.
 bool Close(FileHandle file);
-bool RemoveFile(const std::string& path);
 
-// Makes one folder level; the path may end with a separator. True when a folder stands there
-// afterwards, made now or before.
-bool MakeFolder(const std::string& path);
+// The folder that receives an output tree. Every path handed to the functions below is relative to
+// it, with "/" between its components, none of them empty, "." or "..". The root itself may be
+// reached through a link (the user chose it); nothing below it ever is.
+struct OutputRoot {
+    FileHandle Folder = InvalidFile; // POSIX: the folder, or the current folder's marker
+    std::wstring Prefix;             // Windows: "\\?\" and the folder's full path
+};
+// The folder given (empty: the current one) as an output root; error tells why it is none.
+std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& error);
+void CloseOutputRoot(OutputRoot& root);
+
+// Makes one folder level; the levels above it stand. NoError when a folder stands there afterwards,
+// made now or before; a link there is refused (LinkInTheWayError), and so is a file.
+ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path);
+// Creates a new file exclusively: anything standing at path, a link included, makes it fail
+// (IsAlreadyThere) and is left alone. Others may read the new file meanwhile.
+ErrorCode CreateNewBelow(const OutputRoot& root, const std::string& path, FileHandle& file);
+// Gives the file at from the name to, in place of the file, link or pipe standing there (never of
+// a folder), in one step.
+ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std::string& to);
+ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path);
+
+// How many more files this process may hold open at once; the largest value where the system sets
+// no such limit.
+std::uint64_t SpareDescriptors();
+// How many more bytes of address space this process may take; the largest value where the system
+// sets no such limit.
+std::uint64_t SpareAddressSpace();
+
+// A thread of the process, started with a stack of the size asked for.
+struct Thread {
+    std::uintptr_t Handle = 0;
+};
+// False when the system cannot start one now.
+bool StartThread(Thread& thread, void (*entry)(void*), void* argument, std::size_t stackBytes);
+void JoinThread(Thread& thread);
 
 FileHandle StandardOutput();
-// Whether output to the handle reaches an interactive console rather than a file or a pipe.
-bool IsConsole(FileHandle output);
+FileHandle StandardError();
+// Whether output to the handle reaches a terminal (an interactive console) rather than a file or a
+// pipe.
+bool IsTerminal(FileHandle output);
 
 // A place on the console to which the cursor can be sent back.
 struct CursorAnchor {

@@ -1,24 +1,24 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#endif
 
 namespace platform {
 namespace {
-
-// Both "\" and "/" separate folders in the program's paths; POSIX knows only "/".
-std::string NativePath(const std::string& path) {
-    std::string native = path;
-    std::replace(native.begin(), native.end(), '\\', '/');
-    return native;
-}
 
 int Descriptor(FileHandle file) {
     return static_cast<int>(file);
@@ -26,6 +26,88 @@ int Descriptor(FileHandle file) {
 
 // read() and write() move at most about 2 GiB per call.
 constexpr std::size_t LargestTransfer = 0x40000000;
+
+std::atomic<bool> InterruptArrived = false;
+
+void NoteInterrupt(int) {
+    InterruptArrived.store(true);
+}
+
+// Where path's last component begins.
+std::size_t LastComponent(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// Opens path below root with flags, following no link on the way, not even in its last component;
+// -1 with errno when it cannot. Where the kernel cannot promise that in one call, the path is
+// walked one folder at a time.
+int OpenBeneath(const OutputRoot& root, const std::string& path, int flags, mode_t mode) {
+#if defined(__linux__) && defined(SYS_openat2)
+    static std::atomic<bool> withoutOpenat2 = false;
+    if (!withoutOpenat2.load(std::memory_order_relaxed)) {
+        struct open_how how {};
+        how.flags = static_cast<std::uint64_t>(flags | O_NOFOLLOW);
+        how.mode = (flags & O_CREAT) != 0 ? mode : 0;
+        // Paths below the root hold no "..", so refusing every link is all it takes to stay below.
+        how.resolve = RESOLVE_NO_SYMLINKS;
+        long fd;
+        do {
+            fd = ::syscall(SYS_openat2, Descriptor(root.Folder), path.c_str(), &how, sizeof how);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) {
+            return static_cast<int>(fd);
+        }
+        withoutOpenat2.store(true, std::memory_order_relaxed); // an older kernel, or a sandbox
+    }
+#endif
+    int folder = Descriptor(root.Folder);
+    int owned = -1;
+    std::size_t begin = 0;
+    while (true) {
+        std::size_t slash = path.find('/', begin);
+        std::string component =
+            path.substr(begin, slash == std::string::npos ? std::string::npos : slash - begin);
+        int next;
+        if (slash == std::string::npos) {
+            next = ::openat(folder, component.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+        } else {
+            next =
+                ::openat(folder, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        int reason = errno;
+        if (owned >= 0) {
+            ::close(owned);
+        }
+        errno = reason;
+        if (next < 0 || slash == std::string::npos) {
+            return next;
+        }
+        folder = owned = next;
+        begin = slash + 1;
+    }
+}
+
+// The folder that holds path's last component, opened for lookups below it; -1 with errno when it
+// cannot be reached without following a link. The root itself is not opened again.
+int OpenParent(const OutputRoot& root, const std::string& path, bool& isRoot) {
+    std::size_t last = LastComponent(path);
+    isRoot = last == 0;
+    if (isRoot) {
+        return Descriptor(root.Folder);
+    }
+    return OpenBeneath(root, path.substr(0, last - 1), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+}
+
+void CloseParent(int folder, bool isRoot) {
+    if (!isRoot && folder >= 0) {
+        ::close(folder);
+    }
+}
+
+ErrorCode Failed() {
+    return static_cast<ErrorCode>(errno);
+}
 
 } // namespace
 
@@ -37,42 +119,81 @@ std::string DescribeError(ErrorCode code) {
     return std::strerror(static_cast<int>(code));
 }
 
-std::string ShownPath(const std::string& path) {
-    // Empty names between separators make no folder, so one separator shows where the file went.
-    std::string shown;
-    for (char character : NativePath(path)) {
-        if (character != '/' || shown.empty() || shown.back() != '/') {
-            shown += character;
-        }
-    }
-    return shown;
+bool IsNotFound(ErrorCode code) {
+    return code == ENOENT;
 }
 
-std::optional<std::string> FindIgnoringCase(const std::string& name) {
-    DIR* folder = ::opendir(".");
-    if (folder == nullptr) {
+bool IsAlreadyThere(ErrorCode code) {
+    return code == EEXIST;
+}
+
+ErrorCode NotAFolderError() {
+    return ENOTDIR;
+}
+
+ErrorCode LinkInTheWayError() {
+    return ELOOP; // what the system itself says when it is told to follow no link and meets one
+}
+
+ErrorCode NameTooLongError() {
+    return ENAMETOOLONG;
+}
+
+std::string FoldedForIdentity(std::string_view path) {
+    return std::string(path);
+}
+
+void PrepareProcess() {
+    // A pipe whose reader has gone, and a file that grows past the size limit, make writes fail,
+    // as they do on Windows, instead of ending the run before its files are out.
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct sigaction action {};
+    action.sa_handler = NoteInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+bool Interrupted() {
+    return InterruptArrived.load(std::memory_order_relaxed);
+}
+
+void RaiseInterrupt() {
+    InterruptArrived.store(true);
+}
+
+void InterruptHandled() {}
+
+std::optional<std::string> FindIgnoringCase(const std::string& folder, const std::string& name) {
+    std::string where = folder.empty() ? "." : folder;
+    DIR* listing = ::opendir(where.c_str());
+    if (listing == nullptr) {
         return std::nullopt;
     }
     auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
     std::optional<std::string> found;
-    while (const struct dirent* entry = ::readdir(folder)) {
+    while (const struct dirent* entry = ::readdir(listing)) {
         std::string candidate = entry->d_name;
         struct stat info {};
         if (candidate.size() != name.size() || (found && candidate >= *found) ||
             !std::equal(candidate.begin(), candidate.end(), name.begin(),
                         [&](char a, char b) { return lower(a) == lower(b); }) ||
-            ::stat(candidate.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            ::fstatat(::dirfd(listing), candidate.c_str(), &info, 0) != 0 ||
+            !S_ISREG(info.st_mode)) {
             continue;
         }
         found = candidate;
     }
-    ::closedir(folder);
+    ::closedir(listing);
     return found;
 }
 
 FileHandle OpenForReading(const std::string& path) {
     // Without O_NONBLOCK, opening a FIFO waits for a writer that never comes.
-    int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         return InvalidFile;
     }
@@ -109,28 +230,6 @@ std::uint64_t FileSize(FileHandle file) {
         return 0;
     }
     return static_cast<std::uint64_t>(info.st_size);
-}
-
-FileHandle CreateReplacing(const std::string& path) {
-    std::string native = NativePath(path);
-    // O_EXCL fails on anything at the path, a symbolic link included, so the file opened is always
-    // one made here. What stands in the way is unlinked: the name goes, a link's target and the
-    // other names of a hard link keep their data. A few tries, in case something slips back in.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        int fd = ::open(native.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            return fd;
-        }
-        if (errno != EEXIST) {
-            return InvalidFile;
-        }
-        if (::unlink(native.c_str()) != 0 && errno != ENOENT) {
-            return InvalidFile; // a folder, or a name that may not be removed
-        }
-    }
-    errno = EEXIST;
-    return InvalidFile;
 }
 
 std::size_t CopyRange([[maybe_unused]] FileHandle from, [[maybe_unused]] std::uint64_t offset,
@@ -174,6 +273,10 @@ bool Extend(FileHandle file, std::uint64_t size) {
     return ::ftruncate(Descriptor(file), static_cast<off_t>(size)) == 0;
 }
 
+bool Sync(FileHandle file) {
+    return ::fdatasync(Descriptor(file)) == 0;
+}
+
 bool Close(FileHandle file) {
     if (file == InvalidFile) {
         return true;
@@ -183,32 +286,161 @@ bool Close(FileHandle file) {
     return ::close(Descriptor(file)) == 0 || errno == EINTR;
 }
 
-bool RemoveFile(const std::string& path) {
-    return ::unlink(NativePath(path).c_str()) == 0;
+std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& error) {
+    OutputRoot root;
+    if (folder.empty()) {
+        root.Folder = AT_FDCWD; // no descriptor spent on the current folder
+        return root;
+    }
+    int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        error = Failed();
+        return std::nullopt;
+    }
+    root.Folder = fd;
+    return root;
 }
 
-bool MakeFolder(const std::string& path) {
-    std::string native = NativePath(path);
-    if (::mkdir(native.c_str(), 0777) == 0) {
-        return true;
+void CloseOutputRoot(OutputRoot& root) {
+    if (root.Folder >= 0) {
+        ::close(Descriptor(root.Folder));
     }
-    int reason = errno;
-    struct stat info {};
-    if (reason == EEXIST && ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        return true;
+    root.Folder = InvalidFile;
+}
+
+ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path) {
+    bool isRoot = false;
+    int parent = OpenParent(root, path, isRoot);
+    if (parent < 0 && !isRoot) {
+        return Failed();
     }
-    errno = reason;
-    return false;
+    std::string name = path.substr(LastComponent(path));
+    ErrorCode result = NoError;
+    if (::mkdirat(parent, name.c_str(), 0777) != 0) {
+        result = Failed();
+        struct stat info {};
+        if (result == EEXIST && ::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            result = S_ISDIR(info.st_mode)   ? NoError
+                     : S_ISLNK(info.st_mode) ? LinkInTheWayError()
+                                             : NotAFolderError();
+        }
+    }
+    CloseParent(parent, isRoot);
+    return result;
+}
+
+ErrorCode CreateNewBelow(const OutputRoot& root, const std::string& path, FileHandle& file) {
+    // O_EXCL fails on anything at the path, a symbolic link included, so the file opened is always
+    // one made here.
+    int fd = OpenBeneath(root, path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        file = InvalidFile;
+        return Failed();
+    }
+    file = fd;
+    return NoError;
+}
+
+ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std::string& to) {
+    // Both names lie in one folder, reached through the same components, and the name renamed is
+    // one that this run made under a name nobody can guess: were a folder on the way swapped for a
+    // link meanwhile, the rename would find nothing to move rather than move something elsewhere.
+    if (::renameat(Descriptor(root.Folder), from.c_str(), Descriptor(root.Folder), to.c_str()) !=
+        0) {
+        return Failed();
+    }
+    return NoError;
+}
+
+ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path) {
+    bool isRoot = false;
+    int parent = OpenParent(root, path, isRoot);
+    if (parent < 0 && !isRoot) {
+        return Failed();
+    }
+    std::string name = path.substr(LastComponent(path));
+    ErrorCode result = ::unlinkat(parent, name.c_str(), 0) == 0 ? NoError : Failed();
+    CloseParent(parent, isRoot);
+    return result;
+}
+
+std::uint64_t SpareDescriptors() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return UINT64_MAX;
+    }
+    // Descriptors are handed out lowest first, so those in use lie low; past the first thousand
+    // none are looked for, which keeps a generous limit from costing a call for each.
+    std::uint64_t inUse = 0;
+    for (rlim_t fd = 0; fd < std::min<rlim_t>(limit.rlim_cur, 1024); ++fd) {
+        if (::fcntl(static_cast<int>(fd), F_GETFD) != -1) {
+            ++inUse;
+        }
+    }
+    return limit.rlim_cur - inUse;
+}
+
+std::uint64_t SpareAddressSpace() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return UINT64_MAX;
+    }
+    std::uint64_t pages = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        unsigned long long size = 0;
+        if (std::fscanf(statm, "%llu", &size) == 1) {
+            pages = size;
+        }
+        std::fclose(statm);
+    }
+    std::uint64_t used = pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    return used < limit.rlim_cur ? limit.rlim_cur - used : 0;
+}
+
+bool StartThread(Thread& thread, void (*entry)(void*), void* argument, std::size_t stackBytes) {
+    struct Start {
+        void (*Entry)(void*);
+        void* Argument;
+    };
+    pthread_attr_t attributes;
+    if (::pthread_attr_init(&attributes) != 0) {
+        return false;
+    }
+    ::pthread_attr_setstacksize(&attributes, std::max<std::size_t>(stackBytes, PTHREAD_STACK_MIN));
+    auto* start = new (std::nothrow) Start{entry, argument};
+    pthread_t id{};
+    bool started = start != nullptr && ::pthread_create(
+                                           &id, &attributes,
+                                           [](void* raw) -> void* {
+                                               Start run = *static_cast<Start*>(raw);
+                                               delete static_cast<Start*>(raw);
+                                               run.Entry(run.Argument);
+                                               return nullptr;
+                                           },
+                                           start) == 0;
+    ::pthread_attr_destroy(&attributes);
+    if (!started) {
+        delete start;
+        return false;
+    }
+    thread.Handle = static_cast<std::uintptr_t>(id);
+    return true;
+}
+
+void JoinThread(Thread& thread) {
+    ::pthread_join(static_cast<pthread_t>(thread.Handle), nullptr);
+    thread.Handle = 0;
 }
 
 FileHandle StandardOutput() {
-    // A pipe whose reader has gone makes writes fail, as they do on Windows, instead of ending the
-    // run before its files are out.
-    ::signal(SIGPIPE, SIG_IGN);
     return STDOUT_FILENO;
 }
 
-bool IsConsole(FileHandle output) {
+FileHandle StandardError() {
+    return STDERR_FILENO;
+}
+
+bool IsTerminal(FileHandle output) {
     return ::isatty(Descriptor(output)) == 1;
 }
 

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <atomic>
+#include <new>
 #include <string>
 
 namespace platform {
@@ -19,6 +21,45 @@ FileHandle Wrap(HANDLE handle) {
 
 // ReadFile and WriteFile take 32-bit counts; larger transfers go in pieces.
 constexpr std::size_t LargestTransfer = 0x40000000;
+
+// Text in the system's ANSI code page, as the A functions read it, in UTF-16.
+std::wstring Widened(std::string_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    int length =
+        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                          length);
+    return wide;
+}
+
+// A path below root in the form the W functions take: "\\?\", the root's full path, and the
+// components with "\" between them.
+std::wstring Below(const OutputRoot& root, const std::string& path) {
+    std::wstring native = Widened(path);
+    for (wchar_t& character : native) {
+        if (character == L'/') {
+            character = L'\\';
+        }
+    }
+    return root.Prefix + L'\\' + native;
+}
+
+std::atomic<bool> InterruptArrived = false;
+// Set once the run has ended, so that a console being closed may take the process.
+HANDLE ClosedConsoleMayGo = nullptr;
+
+BOOL WINAPI NoteInterrupt(DWORD event) {
+    InterruptArrived.store(true);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        // The process ends when this returns: first let the run stop and clean up, within the few
+        // seconds the system grants.
+        ::WaitForSingleObject(ClosedConsoleMayGo, 4000);
+    }
+    return TRUE;
+}
 
 } // namespace
 
@@ -43,19 +84,58 @@ std::string DescribeError(ErrorCode code) {
     return description.empty() ? "error " + std::to_string(code) : description;
 }
 
-std::string ShownPath(const std::string& path) {
-    // Empty names between separators make no folder, so one separator shows where the file went.
-    std::string shown;
-    for (char character : path) {
-        bool separates = character == '/' || character == '\\';
-        if (!separates || shown.empty() || shown.back() != '\\') {
-            shown += separates ? '\\' : character;
-        }
-    }
-    return shown;
+bool IsNotFound(ErrorCode code) {
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
-std::optional<std::string> FindIgnoringCase(const std::string&) {
+bool IsAlreadyThere(ErrorCode code) {
+    return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+}
+
+ErrorCode NotAFolderError() {
+    return ERROR_DIRECTORY;
+}
+
+ErrorCode LinkInTheWayError() {
+    return ERROR_CANT_ACCESS_FILE;
+}
+
+ErrorCode NameTooLongError() {
+    return ERROR_FILENAME_EXCED_RANGE;
+}
+
+std::string FoldedForIdentity(std::string_view path) {
+    // Names reach the file system through the system's code page, as the A functions take them,
+    // and the file system compares them with every letter in upper case.
+    std::wstring wide = Widened(path);
+    if (!wide.empty()) {
+        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(),
+                        static_cast<int>(wide.size()), wide.data(), static_cast<int>(wide.size()),
+                        nullptr, nullptr, 0);
+    }
+    return std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
+}
+
+void PrepareProcess() {
+    ClosedConsoleMayGo = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ::SetConsoleCtrlHandler(NoteInterrupt, TRUE);
+}
+
+bool Interrupted() {
+    return InterruptArrived.load(std::memory_order_relaxed);
+}
+
+void RaiseInterrupt() {
+    InterruptArrived.store(true);
+}
+
+void InterruptHandled() {
+    if (ClosedConsoleMayGo != nullptr) {
+        ::SetEvent(ClosedConsoleMayGo);
+    }
+}
+
+std::optional<std::string> FindIgnoringCase(const std::string&, const std::string&) {
     return std::nullopt; // Windows file systems find a name in any case by themselves
 }
 
@@ -67,6 +147,15 @@ FileHandle OpenForReading(const std::string& path) {
         ::CloseHandle(file);
         ::SetLastError(ERROR_FILE_NOT_FOUND);
         return InvalidFile;
+    }
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        // Nor is a folder, which the system refuses to open as a file.
+        DWORD attributes = ::GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            ::SetLastError(ERROR_FILE_NOT_FOUND);
+        } else {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+        }
     }
     return Wrap(file);
 }
@@ -99,46 +188,6 @@ std::uint64_t FileSize(FileHandle file) {
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-FileHandle CreateReplacing(const std::string& path) {
-    // CREATE_NEW fails on anything at the path, and with FILE_FLAG_OPEN_REPARSE_POINT a symbolic
-    // link there is not followed either: in the common case, nothing stands there and this is the
-    // one open.
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file != INVALID_HANDLE_VALUE ||
-        (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)) {
-        return Wrap(file);
-    }
-    // Something stands there. Deleting it by name is not safe everywhere (Wine deletes the target
-    // of a POSIX symbolic link), so a new file is made beside it, under a name taken exclusively,
-    // and renamed over it: a rename replaces the name itself, whatever it is, and refuses a
-    // folder. The beside names are never deleted by name, so a link there cannot do harm.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string beside = path + ".cscunpack-" + std::to_string(attempt);
-        file = ::CreateFileA(beside.c_str(), GENERIC_WRITE | DELETE,
-                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            if (::GetLastError() == ERROR_FILE_EXISTS || ::GetLastError() == ERROR_ALREADY_EXISTS) {
-                continue;
-            }
-            return InvalidFile;
-        }
-        if (::MoveFileExA(beside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            return Wrap(file);
-        }
-        // The handle still names the file made just now, so it can go without a name lookup.
-        DWORD reason = ::GetLastError();
-        FILE_DISPOSITION_INFO dispose{TRUE};
-        ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose);
-        ::CloseHandle(file);
-        ::SetLastError(reason);
-        return InvalidFile;
-    }
-    ::SetLastError(ERROR_FILE_EXISTS);
-    return InvalidFile;
-}
-
 std::size_t CopyRange(FileHandle, std::uint64_t, FileHandle, std::size_t) {
     return 0; // Windows copies whole files only; the caller reads and writes the bytes itself
 }
@@ -169,33 +218,136 @@ bool Extend(FileHandle file, std::uint64_t size) {
            ::SetEndOfFile(Native(file));
 }
 
+bool Sync(FileHandle file) {
+    return ::FlushFileBuffers(Native(file)) != 0;
+}
+
 bool Close(FileHandle file) {
     return file == InvalidFile || ::CloseHandle(Native(file)) != 0;
 }
 
-bool RemoveFile(const std::string& path) {
-    return ::DeleteFileA(path.c_str()) != 0;
+std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& error) {
+    // Below the root, paths go to the system in the "\\?\" form of the full path, which no
+    // length limit applies to and which the system takes as it stands: no "." or ".." is resolved
+    // and no trailing dot or space dropped, as the output paths hold none.
+    std::wstring relative = Widened(folder.empty() ? std::string_view(".") : folder);
+    DWORD length = ::GetFullPathNameW(relative.c_str(), 0, nullptr, nullptr);
+    std::wstring full(length, L'\0');
+    length = ::GetFullPathNameW(relative.c_str(), length, full.data(), nullptr);
+    DWORD attributes = length == 0 ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(full.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_DIRECTORY;
+        return std::nullopt;
+    }
+    full.resize(length);
+    while (!full.empty() && full.back() == L'\\') {
+        full.pop_back();
+    }
+    OutputRoot root;
+    if (full.starts_with(L"\\\\?\\")) {
+        root.Prefix = full;
+    } else if (full.starts_with(L"\\\\")) {
+        root.Prefix = L"\\\\?\\UNC\\" + full.substr(2);
+    } else {
+        root.Prefix = L"\\\\?\\" + full;
+    }
+    return root;
 }
 
-bool MakeFolder(const std::string& path) {
-    if (::CreateDirectoryA(path.c_str(), nullptr)) {
-        return true;
+void CloseOutputRoot(OutputRoot& root) {
+    root.Prefix.clear();
+}
+
+ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path) {
+    std::wstring native = Below(root, path);
+    if (::CreateDirectoryW(native.c_str(), nullptr)) {
+        return NoError;
     }
     DWORD reason = ::GetLastError();
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (reason == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return true;
+    DWORD attributes = ::GetFileAttributesW(native.c_str());
+    if (reason != ERROR_ALREADY_EXISTS || attributes == INVALID_FILE_ATTRIBUTES) {
+        return reason;
     }
-    ::SetLastError(reason);
-    return false;
+    // A junction or a symbolic link is never followed below the root, whatever it points at.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return LinkInTheWayError();
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? NoError : NotAFolderError();
+}
+
+ErrorCode CreateNewBelow(const OutputRoot& root, const std::string& path, FileHandle& file) {
+    // CREATE_NEW fails on anything at the path, and with FILE_FLAG_OPEN_REPARSE_POINT a symbolic
+    // link there is not followed either.
+    HANDLE made =
+        ::CreateFileW(Below(root, path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    file = Wrap(made);
+    return made == INVALID_HANDLE_VALUE ? ::GetLastError() : NoError;
+}
+
+ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std::string& to) {
+    // A rename replaces the name itself, whatever it is, and refuses a folder.
+    if (::MoveFileExW(Below(root, from).c_str(), Below(root, to).c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return NoError;
+    }
+    return ::GetLastError();
+}
+
+ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path) {
+    return ::DeleteFileW(Below(root, path).c_str()) ? NoError : ::GetLastError();
+}
+
+std::uint64_t SpareDescriptors() {
+    return UINT64_MAX; // handles have no limit worth counting
+}
+
+std::uint64_t SpareAddressSpace() {
+    return UINT64_MAX;
+}
+
+bool StartThread(Thread& thread, void (*entry)(void*), void* argument, std::size_t stackBytes) {
+    struct Start {
+        void (*Entry)(void*);
+        void* Argument;
+    };
+    auto* start = new (std::nothrow) Start{entry, argument};
+    if (start == nullptr) {
+        return false;
+    }
+    HANDLE handle = ::CreateThread(
+        nullptr, stackBytes,
+        [](LPVOID raw) -> DWORD {
+            Start run = *static_cast<Start*>(raw);
+            delete static_cast<Start*>(raw);
+            run.Entry(run.Argument);
+            return 0;
+        },
+        start, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (handle == nullptr) {
+        delete start;
+        return false;
+    }
+    thread.Handle = reinterpret_cast<std::uintptr_t>(handle);
+    return true;
+}
+
+void JoinThread(Thread& thread) {
+    HANDLE handle = reinterpret_cast<HANDLE>(thread.Handle);
+    ::WaitForSingleObject(handle, INFINITE);
+    ::CloseHandle(handle);
+    thread.Handle = 0;
 }
 
 FileHandle StandardOutput() {
     return Wrap(::GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
-bool IsConsole(FileHandle output) {
+FileHandle StandardError() {
+    return Wrap(::GetStdHandle(STD_ERROR_HANDLE));
+}
+
+bool IsTerminal(FileHandle output) {
     DWORD mode = 0;
     return ::GetConsoleMode(Native(output), &mode) != 0;
 }

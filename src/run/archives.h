@@ -37,9 +37,12 @@ inline constexpr std::size_t DiscoveredSlots = 6;
 
 using ArchiveHandles = std::array<csc::Archive, csc::ArchiveSlots>;
 
-// Opens the archives of slots 0 to 5 from the current folder, reporting each as "ok" or
-// "not found". Where an exact name is absent, a file whose name differs in case only is taken.
+// Opens the archives of slots 0 to 5 from the current folder, reporting each as "ok", "not found",
+// or, when it exists but cannot be opened, "cannot be read" with the system's reason. Where an
+// exact name is absent, a file whose name differs in case only is taken.
 void DiscoverArchives(console::Console& console, ArchiveHandles& archives);
+// "not found", or "cannot be read (reason)", for an archive that is not open.
+void WriteWhyNotOpen(console::Console& console, const csc::Archive& archive);
 void CloseArchives(ArchiveHandles& archives);
 
 } // namespace run

@@ -19,11 +19,14 @@ std::optional<std::string> FirstCommandLineArgument(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::PrepareProcess();
     run::Run state;
     state.Console = console::OpenStandardOutput();
     // Running out of memory is the one condition that ends a run early, wherever it happens.
     try {
-        return run::RunProgram(state, FirstCommandLineArgument(argc, argv));
+        int exitCode = run::RunProgram(state, FirstCommandLineArgument(argc, argv));
+        platform::InterruptHandled();
+        return exitCode;
     } catch (const std::bad_alloc&) {
         return run::EndWithOutOfMemory(state);
     }

@@ -35,7 +35,7 @@ void RunNormalPhases(Run& run, extract::Extraction& extraction) {
     run.CurrentStep = Step::TaggedSounds;
     console::WriteLine(console, "Phase 1 of 2: Extracting tagged sounds...");
     console::CaptureAnchor(console);
-    for (std::size_t i = 0; i < tables.TaggedSounds.size(); ++i) {
+    for (std::size_t i = 0; i < tables.TaggedSounds.size() && !platform::Interrupted(); ++i) {
         const csc::TSM_TaggedSound& sound = tables.TaggedSounds[i];
         WriteItemNumber(console, i, tables.TaggedSounds.size());
         console::Flush(console);
@@ -44,22 +44,27 @@ void RunNormalPhases(Run& run, extract::Extraction& extraction) {
         console::WriteName(console, tag != nullptr ? tag->Name : extract::UnknownTag);
         console::Write(console, "...                         ");
         console::Flush(console);
-        extract::ExtractSoundInfo(extraction, working, extract::TaggedSoundPath(tables, sound, 0),
-                                  0);
+        extraction.ExtractSoundInfo(working, extract::TaggedSoundPath(tables, sound, 0), 0);
+    }
+    if (platform::Interrupted()) {
+        return;
     }
     ClosePhase(console);
 
     run.CurrentStep = Step::MissionSounds;
     console::WriteLine(console, "Phase 2 of 2: Extracting mission sounds...");
     console::CaptureAnchor(console);
-    for (std::size_t i = 0; i < tables.MissionSounds.size(); ++i) {
+    for (std::size_t i = 0; i < tables.MissionSounds.size() && !platform::Interrupted(); ++i) {
         const csc::TSM_MissionSound& sound = tables.MissionSounds[i];
         WriteItemNumber(console, i, tables.MissionSounds.size());
         console::WriteName(console, sound.Name);
         console::Write(console, "...             ");
         console::Flush(console);
         csc::ReadSoundInfo(index, sound.InfoLocation, working);
-        extract::ExtractSoundInfo(extraction, working, extract::MissionSoundPath(sound), 0);
+        extraction.ExtractSoundInfo(working, extract::MissionSoundPath(sound), 0);
+    }
+    if (platform::Interrupted()) {
+        return;
     }
     ClosePhase(console);
 }
@@ -84,7 +89,7 @@ void RunRawPhase(Run& run, extract::Extraction& extraction) {
     run.CurrentStep = Step::RawExtraction;
     console::WriteLine(console, "Special Phase: Extracting all sounds (RAW Extract)...");
     console::CaptureAnchor(console);
-    for (std::size_t i = 0; i < total; ++i) {
+    for (std::size_t i = 0; i < total && !platform::Interrupted(); ++i) {
         console::ReturnToAnchor(console);
         console::Write(console, "  Sound ");
         console::WriteNumber(console, static_cast<std::int64_t>(i + 1));
@@ -94,8 +99,8 @@ void RunRawPhase(Run& run, extract::Extraction& extraction) {
         console::WriteNumber(console, soundInfos[i].FileCount);
         console::Write(console, " files...");
         console::Flush(console);
-        extract::ExtractSoundInfo(extraction, soundInfos[i], extract::RawBasePath,
-                                  static_cast<std::int32_t>(i));
+        extraction.ExtractSoundInfo(soundInfos[i], extract::RawBasePath,
+                                    static_cast<std::int32_t>(i));
     }
 }
 

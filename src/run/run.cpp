@@ -4,6 +4,7 @@
 #include "run/options.h"
 #include "run/phases.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace run {
@@ -37,13 +38,16 @@ void WriteHelp(console::Console& console) {
         "",
         "Existing files of the same names are replaced.",
         "",
-        "Exit codes: 0 every file written; 1 written, with warnings; 2 index archive not found;",
-        "203 memory ran out.",
+        "Exit codes: 0 every file written; 1 written, with warnings; 2 index archive not found or",
+        "unreadable; 130 interrupted; 203 memory ran out.",
     };
     for (std::string_view line : lines) {
         // The tree in the platform's own separators; "/?" stays as it is.
-        bool tree = line.find("__<") != std::string_view::npos;
-        console::WriteLine(console, tree ? platform::ShownPath(std::string(line)) : line);
+        std::string shown(line);
+        if (line.find("__<") != std::string_view::npos) {
+            std::replace(shown.begin(), shown.end(), '/', platform::ShownSeparator);
+        }
+        console::WriteLine(console, shown);
     }
 }
 
@@ -54,9 +58,9 @@ void WriteFileCount(console::Console& console, std::uint64_t count) {
 
 // A run that met damaged archives or could not write its files says so, and does not end as if
 // all had gone well.
-int ReportTrouble(Run& run, const extract::Extraction& extraction) {
+int ReportTrouble(Run& run, const extract::TreeReport& written) {
     console::Console& console = run.Console;
-    bool trouble = extraction.Written.UnwrittenFiles > 0 || extraction.Written.ZeroFilledFiles > 0;
+    bool trouble = written.UnwrittenFiles > 0 || written.ZeroFilledFiles > 0;
     for (const csc::Archive& archive : run.Archives) {
         trouble = trouble || archive.ShortReads > 0;
     }
@@ -66,21 +70,21 @@ int ReportTrouble(Run& run, const extract::Extraction& extraction) {
     if (console::LineOpen(console)) {
         console::WriteLine(console);
     }
-    if (extraction.Written.UnwrittenFiles > 0) {
+    if (written.UnwrittenFiles > 0) {
         console::Write(console, "Warning: ");
-        WriteFileCount(console, extraction.Written.UnwrittenFiles);
+        WriteFileCount(console, written.UnwrittenFiles);
         console::Write(console, " could not be written, the first: ");
-        console::WriteName(console, platform::ShownPath(extraction.Written.FirstUnwritten));
+        console::WriteName(console, extract::ShownPath(written.FirstUnwritten));
         console::Write(console, " (");
-        console::Write(console, platform::DescribeError(extraction.Written.FirstUnwrittenReason));
+        console::Write(console, platform::DescribeError(written.FirstUnwrittenReason));
         console::WriteLine(console, ")");
     }
-    if (extraction.Written.ZeroFilledFiles > 0) {
+    if (written.ZeroFilledFiles > 0) {
         console::Write(console, "Warning: ");
-        WriteFileCount(console, extraction.Written.ZeroFilledFiles);
-        console::Write(console, extraction.Written.ZeroFilledFiles == 1 ? " was" : " were");
+        WriteFileCount(console, written.ZeroFilledFiles);
+        console::Write(console, written.ZeroFilledFiles == 1 ? " was" : " were");
         console::Write(console, " completed with zeros, the first: ");
-        console::WriteName(console, platform::ShownPath(extraction.Written.FirstZeroFilled));
+        console::WriteName(console, extract::ShownPath(written.FirstZeroFilled));
         console::WriteLine(console);
     }
     for (std::size_t slot = 0; slot < run.Archives.size(); ++slot) {
@@ -94,6 +98,36 @@ int ReportTrouble(Run& run, const extract::Extraction& extraction) {
         console::WriteLine(console, " reads were complete; missing bytes were taken as zeros");
     }
     return ExitWithWarnings;
+}
+
+// An interrupted run stops taking files, finishes those being written, and says how far it came.
+int ReportInterrupt(Run& run, const extract::TreeReport& written) {
+    console::Console& console = run.Console;
+    if (console::LineOpen(console)) {
+        console::WriteLine(console);
+    }
+    console::Write(console, "Interrupted: ");
+    WriteFileCount(console, written.WrittenFiles);
+    console::WriteLine(console, written.WrittenFiles == 1 ? " was written" : " were written");
+    return ExitInterrupted;
+}
+
+// Extracts in the mode asked for into the current folder, and tells the exit code.
+int Extract(Run& run) {
+    platform::ErrorCode error = platform::NoError;
+    std::optional<platform::OutputRoot> root = platform::OpenOutputRoot("", error);
+    extract::NativeDisk disk(std::move(*root));
+    extract::Extraction extraction(run.Archives, ArchiveFolderNames, run.Extraction, disk);
+    if (run.Extraction.RawExtract) {
+        RunRawPhase(run, extraction);
+    } else {
+        RunNormalPhases(run, extraction);
+    }
+    if (platform::Interrupted()) {
+        return ReportInterrupt(run, extraction.Abandon());
+    }
+    // Every file is out before the warnings are counted and the exit code is decided.
+    return ReportTrouble(run, extraction.Finish());
 }
 
 } // namespace
@@ -112,31 +146,23 @@ int RunProgram(Run& run, const std::optional<std::string>& firstArgument) {
         return ExitClean;
     }
     WriteBanner(console);
-    run.RawExtract = request == Request::RawExtract;
+    run.Extraction.RawExtract = request == Request::RawExtract;
     DiscoverArchives(console, run.Archives);
 
     int exitCode = ExitClean;
-    if (!csc::IsOpen(run.Archives[IndexArchive])) {
+    const csc::Archive& index = run.Archives[IndexArchive];
+    if (!csc::IsOpen(index)) {
         // Nothing was unpacked: a script that goes on after a success must not go on.
         console::Write(console, "Error: ");
         console::Write(console, ArchiveFileNames[IndexArchive]);
-        console::WriteLine(console, " not found");
+        console::WriteChar(console, ' ');
+        WriteWhyNotOpen(console, index);
+        console::WriteLine(console);
         exitCode = ExitIndexNotFound;
     } else {
         run.CurrentStep = Step::IndexTables;
         csc::ReadIndexTables(run.Archives[IndexArchive], console, run.Tables);
-        extract::Extraction extraction{.Archives = run.Archives,
-                                       .FolderNames = ArchiveFolderNames,
-                                       .RawExtract = run.RawExtract,
-                                       .WriterThreads = run.WriterThreads};
-        if (run.RawExtract) {
-            RunRawPhase(run, extraction);
-        } else {
-            RunNormalPhases(run, extraction);
-        }
-        // Every file is out before the warnings are counted and the exit code is decided.
-        extract::FinishWriting(extraction);
-        exitCode = ReportTrouble(run, extraction);
+        exitCode = Extract(run);
     }
     CloseArchives(run.Archives);
     console::EndOpenLine(console); // the RAW mode's last item, so that no prompt lands on it

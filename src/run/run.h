@@ -2,7 +2,7 @@
 
 #include "console/console.h"
 #include "csc/records.h"
-#include "extract/writer.h"
+#include "extract/extract.h"
 #include "run/archives.h"
 
 #include <cstdint>
@@ -24,6 +24,7 @@ enum class Step : std::uint32_t {
 inline constexpr int ExitClean = 0;
 inline constexpr int ExitWithWarnings = 1;
 inline constexpr int ExitIndexNotFound = 2;
+inline constexpr int ExitInterrupted = 130;
 inline constexpr int ExitOutOfMemory = 203;
 
 // The state of one run, from the banner to the closing of the archives.
@@ -33,7 +34,7 @@ struct Run {
     ArchiveHandles Archives;
     csc::IndexTables Tables;
     Step CurrentStep = Step::StartUp;
-    unsigned WriterThreads = extract::DefaultWriterThreads();
+    extract::ExtractionSettings Extraction{};
 };
 
 // One whole run in the current folder: banner, discovery, tables, the phases of the chosen mode,

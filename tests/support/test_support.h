@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/platform.h"
+
 #include <filesystem>
 #include <map>
 #include <string>
@@ -33,6 +35,8 @@ class InFolder {
 };
 
 std::string ReadFile(const std::filesystem::path& path);
+// A new, empty file to write to (a console capture, say), replacing what stood there.
+platform::FileHandle CreateForWriting(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
 // Every file below folder by its "/"-separated relative path, with its bytes; folders appear with

@@ -1,0 +1,148 @@
+#include "extract/output_path.h"
+
+#include <algorithm>
+
+namespace extract {
+namespace {
+
+// A component that the file system would read as "the folder above", or that Windows would trim
+// down to one (it drops trailing dots and spaces).
+bool ClimbsOut(std::string_view component) {
+    bool onlyDotsAndSpaces = std::all_of(component.begin(), component.end(), [](char character) {
+        return character == '.' || character == ' ';
+    });
+    return onlyDotsAndSpaces && std::count(component.begin(), component.end(), '.') >= 2;
+}
+
+bool RefusedByWindows(char character) {
+    return static_cast<unsigned char>(character) < 32 ||
+           std::string_view("<>:\"|?*").find(character) != std::string_view::npos;
+}
+
+// Win32 sends these names, with any extension, to a device instead of a file.
+bool NamesWindowsDevice(std::string_view component) {
+    std::string stem(component.substr(0, component.find('.')));
+    while (!stem.empty() && stem.back() == ' ') {
+        stem.pop_back();
+    }
+    for (char& character : stem) {
+        if (character >= 'a' && character <= 'z') {
+            character = static_cast<char>(character - 'a' + 'A');
+        }
+    }
+    for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (stem == device) {
+            return true;
+        }
+    }
+    if (stem.size() != 4 || (!stem.starts_with("COM") && !stem.starts_with("LPT"))) {
+        return false;
+    }
+    char digit = stem[3];
+    return (digit >= '1' && digit <= '9') || digit == '\xB9' || digit == '\xB2' || digit == '\xB3';
+}
+
+std::uint64_t Fnv1a(std::string_view bytes) {
+    std::uint64_t hash = 14695981039346656037u;
+    for (char byte : bytes) {
+        hash = (hash ^ static_cast<unsigned char>(byte)) * 1099511628211u;
+    }
+    return hash;
+}
+
+// Calls add with each component of a folder or name in the program's form, separators dropped.
+template <typename Add> void EachComponent(std::string_view text, Add add) {
+    std::size_t begin = 0;
+    for (std::size_t end = 0; end <= text.size(); ++end) {
+        if (end == text.size() || IsSeparator(text[end])) {
+            add(text.substr(begin, end - begin), end == text.size());
+            begin = end + 1;
+        }
+    }
+}
+
+} // namespace
+
+std::string SafeComponent(std::string_view component, platform::NameRules rules) {
+    std::string safe(component);
+    std::replace(safe.begin(), safe.end(), '\0', '_');
+    if (ClimbsOut(safe)) {
+        std::replace(safe.begin(), safe.end(), '.', '_');
+    }
+    if (rules == platform::NameRules::Windows) {
+        std::replace_if(safe.begin(), safe.end(), RefusedByWindows, '_');
+        if (!safe.empty() && safe != "." && (safe.back() == '.' || safe.back() == ' ')) {
+            safe.back() = '_';
+        }
+        if (NamesWindowsDevice(safe)) {
+            safe.insert(0, 1, '_');
+        }
+    }
+    return safe;
+}
+
+OutputPath BuildOutputPath(std::string_view archiveFolder, std::string_view basePath,
+                           std::string_view fileName, platform::NameRules rules) {
+    OutputPath path;
+    path.Text.reserve(archiveFolder.size() + basePath.size() + fileName.size() + 1);
+    auto addFolder = [&](std::string_view component, std::uint32_t& count) {
+        std::string safe = SafeComponent(component, rules);
+        if (safe.empty() || safe == ".") {
+            return; // the folder it stands in
+        }
+        path.Text += safe;
+        path.Text += '/';
+        ++count;
+    };
+    auto folders = [&](std::string_view component, bool) {
+        addFolder(component, path.MadeFolders);
+    };
+    EachComponent(archiveFolder, folders);
+    EachComponent(basePath, folders);
+    EachComponent(fileName, [&](std::string_view component, bool last) {
+        if (last) {
+            path.Text += SafeComponent(component, rules);
+        } else {
+            addFolder(component, path.NameFolders);
+        }
+    });
+    return path;
+}
+
+std::string ShownPath(const OutputPath& path) {
+    std::string shown = path.Text;
+    std::replace(shown.begin(), shown.end(), '/', platform::ShownSeparator);
+    return shown;
+}
+
+std::string_view LeadingComponents(const OutputPath& path, std::size_t levels) {
+    std::size_t end = 0;
+    for (std::size_t level = 0; level < levels; ++level) {
+        std::size_t slash = path.Text.find('/', end);
+        if (slash == std::string::npos) {
+            return path.Text;
+        }
+        end = slash + 1;
+    }
+    return std::string_view(path.Text).substr(0, end == 0 ? 0 : end - 1);
+}
+
+bool SamePlace(std::string_view a, std::string_view b) {
+    if constexpr (platform::IdentityIsTheBytes) {
+        return a == b;
+    }
+    return platform::FoldedForIdentity(a) == platform::FoldedForIdentity(b);
+}
+
+std::uint64_t PlaceKey(std::string_view text) {
+    if constexpr (platform::IdentityIsTheBytes) {
+        return Fnv1a(text);
+    }
+    return Fnv1a(platform::FoldedForIdentity(text));
+}
+
+std::string ComponentIdentity(std::string_view component) {
+    return platform::FoldedForIdentity(component);
+}
+
+} // namespace extract

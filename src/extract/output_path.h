@@ -1,0 +1,66 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Where an output file lands below the output folder. Every path is built here, once, and every
+// rule that keeps a name from leading elsewhere is applied here; no other code splits, joins or
+// compares path text.
+namespace extract {
+
+// One output file's place below the output folder: its components, each made safe, with "/"
+// between them. No component holds a separator, and none but the file name, which comes last, is
+// empty or ".". The first MadeFolders components are the folders the output tree makes (the
+// archive's folder and the sound's base path); the NameFolders after them came from separators in
+// the stored name, and the tree only writes into them when they stand already.
+struct OutputPath {
+    std::string Text;
+    std::uint32_t MadeFolders = 0;
+    std::uint32_t NameFolders = 0;
+};
+
+// Both "\" and "/" separate folders in the names and base paths that the program builds.
+inline bool IsSeparator(char character) {
+    return character == '\\' || character == '/';
+}
+
+// The path of the file fileName in the folder archiveFolder + basePath, both folders in the
+// program's form ("\" or "/" after each). Empty folder names (from doubled separators) and "." name
+// the folder they stand in and are left out; every component is made safe by SafeComponent.
+OutputPath BuildOutputPath(std::string_view archiveFolder, std::string_view basePath,
+                           std::string_view fileName,
+                           platform::NameRules rules = platform::NativeNameRules);
+
+// Names come from the archive and must not lead out of the output folders, nor anywhere the file
+// system would read them differently. Each component:
+// - made only of dots and spaces with at least two dots: its dots are written as "_" (a lone "."
+//   stays);
+// - a zero byte is written as "_".
+// Under Windows rules also:
+// - bytes 1 to 31 and < > : " | ? * are written as "_" (":" would open a hidden stream);
+// - a trailing dot or space, which Win32 strips, is written as "_";
+// - a name whose part before the first dot names a device (CON, PRN, AUX, NUL, CONIN$, CONOUT$,
+//   COM1 to COM9, LPT1 to LPT9, in any case, also COM and LPT followed by the superscript digits
+//   of code page 1252) gets a "_" in front.
+std::string SafeComponent(std::string_view component, platform::NameRules rules);
+
+// The path as this platform shows it to its users: its own separator between the components.
+std::string ShownPath(const OutputPath& path);
+
+// The first levels components of the path ("a/b" for 2 of "a/b/c.ogg").
+std::string_view LeadingComponents(const OutputPath& path, std::size_t levels);
+
+// Whether two paths name the same file or folder: the one rule of identity, which follows the
+// platform's file system (on Windows, names that differ in the case of any letter it folds are
+// one). The keys below are made from the same form.
+bool SamePlace(std::string_view a, std::string_view b);
+// A number for the place a path text names: the same for paths that are the same place, and
+// rarely the same for two that are not.
+std::uint64_t PlaceKey(std::string_view text);
+// The identity form of one component, for lookups that go a folder at a time.
+std::string ComponentIdentity(std::string_view component);
+
+} // namespace extract

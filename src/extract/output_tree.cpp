@@ -1,0 +1,341 @@
+#include "extract/output_tree.h"
+
+#include <algorithm>
+#include <atomic>
+#include <new>
+#include <random>
+#include <thread>
+
+namespace extract {
+namespace {
+
+// Beside what stands at a path, a new file is written under ".cscunpack-" and 16 hexadecimal
+// digits: a name of fixed length, which no archive can be made to guess, and which a run cut off
+// by a kill may leave behind, never in place of a file.
+std::string BesideName(const OutputPath& path, std::uint64_t number) {
+    std::string_view folder = LeadingComponents(path, path.MadeFolders + path.NameFolders);
+    static const char Digits[] = "0123456789abcdef";
+    std::string name(folder);
+    name += "/.cscunpack-";
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        name += Digits[(number >> shift) & 0xF];
+    }
+    return name;
+}
+
+std::uint64_t BesideNumber() {
+    static const std::uint64_t seed = [] {
+        std::random_device random;
+        return (std::uint64_t{random()} << 32) ^ random();
+    }();
+    static std::atomic<std::uint64_t> counter = 0;
+    return seed ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15u);
+}
+
+// What a file holds in memory until it is settled: its bytes and the bookkeeping.
+std::uint64_t Charge(std::uint64_t bytes) {
+    return bytes + 512;
+}
+
+// A writer holds one output file open at a time, and so may the reading thread while it makes a
+// folder; where the system cannot open a path below the output folder in one call, each may hold
+// two for a moment.
+unsigned AffordableWriters(unsigned wanted) {
+    std::uint64_t descriptors = platform::SpareDescriptors();
+    std::uint64_t byDescriptors = descriptors > 2 ? (descriptors - 2) / 2 : 0;
+    // Every writer has a stack and may get an allocation arena of its own; where the address space
+    // is limited that closely, the reading thread writes.
+    constexpr std::uint64_t AddressSpaceForAPool = std::uint64_t{64} << 20;
+    if (platform::SpareAddressSpace() < AddressSpaceForAPool) {
+        return 0;
+    }
+    return static_cast<unsigned>(std::min<std::uint64_t>(wanted, byDescriptors));
+}
+
+PoolBounds AffordableBounds(PoolBounds bounds) {
+    // Files in flight take at most an eighth of the address space left.
+    bounds.Cost = std::min(bounds.Cost, platform::SpareAddressSpace() / 8);
+    return bounds;
+}
+
+// Writes one file whole, or leaves nothing of it: whatever was created is removed again when a
+// step fails, or when memory runs out on the way.
+class FileWriter {
+  public:
+    explicit FileWriter(Disk& disk) : disk_(disk) {}
+    ~FileWriter() {
+        if (file_ != platform::InvalidFile) {
+            disk_.Close(file_);
+        }
+        if (!created_.empty()) {
+            disk_.Remove(created_);
+        }
+    }
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    // Creates the file, beside what stands at its path when something does.
+    platform::ErrorCode Create(const OutputPath& path) {
+        platform::ErrorCode error = disk_.CreateNew(path.Text, file_);
+        if (platform::IsAlreadyThere(error)) {
+            for (int attempt = 0; attempt < 8 && platform::IsAlreadyThere(error); ++attempt) {
+                beside_ = BesideName(path, BesideNumber());
+                error = disk_.CreateNew(beside_, file_);
+            }
+            if (error == platform::NoError) {
+                created_ = beside_;
+            }
+        } else if (error == platform::NoError) {
+            created_ = path.Text;
+        }
+        return error;
+    }
+
+    // Writes what the payload gives, then the zero tail up to size; how many bytes the payload
+    // gave goes to delivered.
+    platform::ErrorCode Fill(const Payload& payload, std::uint64_t size, std::size_t& delivered) {
+        platform::ErrorCode error = platform::NoError;
+        if (const auto* memory = std::get_if<BytesInMemory>(&payload)) {
+            delivered = memory->Count;
+            error = disk_.Write(file_, memory->Bytes.get(), memory->Count);
+        } else {
+            // A range can come short of its claim, where the archive cannot be read or has shrunk
+            // since; what is missing becomes zeros like any other shortfall.
+            RangeCopy copy = disk_.Copy(std::get<ArchiveRange>(payload), file_);
+            delivered = copy.Copied;
+            if (copy.WriteFailed) {
+                error = platform::LastError();
+            }
+        }
+        if (error == platform::NoError && size > delivered) {
+            error = disk_.Extend(file_, size);
+        }
+        return error;
+    }
+
+    // Closes the file and, when it was written beside, makes it durable and renames it over what
+    // stands. Afterwards the file is in place, or nothing of it is left.
+    platform::ErrorCode Commit(const std::string& path) {
+        platform::ErrorCode error = beside_.empty() ? platform::NoError : disk_.Sync(file_);
+        platform::ErrorCode closed = disk_.Close(file_);
+        file_ = platform::InvalidFile;
+        if (error == platform::NoError) {
+            error = closed;
+        }
+        if (error == platform::NoError && !beside_.empty()) {
+            error = disk_.Rename(beside_, path);
+        }
+        if (error == platform::NoError) {
+            created_.clear();
+        }
+        return error;
+    }
+
+  private:
+    Disk& disk_;
+    platform::FileHandle file_ = platform::InvalidFile;
+    std::string beside_;  // the name written under, when something stood at the path
+    std::string created_; // what to remove unless the file is committed
+};
+
+} // namespace
+
+platform::ErrorCode NativeDisk::MakeFolder(const std::string& path) {
+    return platform::MakeFolderBelow(root_, path);
+}
+
+platform::ErrorCode NativeDisk::CreateNew(const std::string& path, platform::FileHandle& file) {
+    return platform::CreateNewBelow(root_, path, file);
+}
+
+platform::ErrorCode NativeDisk::Write(platform::FileHandle file, const std::uint8_t* bytes,
+                                      std::size_t count) {
+    return platform::Write(file, bytes, count) == count ? platform::NoError : platform::LastError();
+}
+
+RangeCopy NativeDisk::Copy(const ArchiveRange& range, platform::FileHandle file) {
+    return range.Source->CopyTo(range.Offset, range.Count, file, range.Spare.get());
+}
+
+platform::ErrorCode NativeDisk::Extend(platform::FileHandle file, std::uint64_t size) {
+    return platform::Extend(file, size) ? platform::NoError : platform::LastError();
+}
+
+platform::ErrorCode NativeDisk::Sync(platform::FileHandle file) {
+    return platform::Sync(file) ? platform::NoError : platform::LastError();
+}
+
+platform::ErrorCode NativeDisk::Close(platform::FileHandle file) {
+    return platform::Close(file) ? platform::NoError : platform::LastError();
+}
+
+platform::ErrorCode NativeDisk::Rename(const std::string& from, const std::string& to) {
+    return platform::RenameBelow(root_, from, to);
+}
+
+platform::ErrorCode NativeDisk::Remove(const std::string& path) {
+    return platform::RemoveBelow(root_, path);
+}
+
+unsigned DefaultWriterThreads() {
+    unsigned hardware = std::thread::hardware_concurrency();
+    if (hardware <= 1) {
+        return 0;
+    }
+    return std::min(hardware, MostWriterThreads);
+}
+
+OutputTree::OutputTree(Disk& disk, TreeSettings settings)
+    : disk_(disk), pool_(
+                       AffordableWriters(settings.Writers), AffordableBounds(settings.Bounds),
+                       [this](Job& job) { Write(job); }, [this](Job& job) { Settle(job); }) {}
+
+void OutputTree::MakeRoom(std::uint64_t bytes) {
+    ThrowIfOutOfMemory();
+    pool_.WaitForRoom(Charge(bytes));
+}
+
+bool OutputTree::SettleFilesInFlight() {
+    bool any = pool_.Busy();
+    pool_.WaitUntilFinished();
+    return any;
+}
+
+void OutputTree::Take(Entry entry) {
+    ThrowIfOutOfMemory();
+    Job job;
+    job.Order = nextOrder_++;
+    job.File = std::move(entry);
+    if (platform::ErrorCode folders = ForceFolders(job.File.Path); folders != platform::NoError) {
+        // The file cannot be made where its folder could not be; the folder's reason says why.
+        job.Outcome.Reason = folders;
+        Book(job);
+        return;
+    }
+    if (job.File.Path.NameFolders > 0) {
+        // It may lie at or below any earlier file, and any later one at or below it.
+        pool_.WaitUntilFinished();
+        Write(job);
+        Book(job);
+        ThrowIfOutOfMemory();
+        return;
+    }
+    job.Place = PlaceKey(job.File.Path.Text);
+    WaitForPlace(job.Place);
+    std::uint64_t cost = Charge(PayloadBytes(job.File.Bytes) + job.File.Path.Text.size());
+    pool_.WaitForRoom(cost);
+    ++placesInFlight_[job.Place];
+    job.InFlight = true;
+    pool_.Submit(std::move(job), cost);
+    ThrowIfOutOfMemory();
+}
+
+TreeReport OutputTree::Finish() {
+    pool_.WaitUntilFinished();
+    ThrowIfOutOfMemory();
+    return report_;
+}
+
+TreeReport OutputTree::Abandon() {
+    pool_.Abandon();
+    return report_;
+}
+
+platform::ErrorCode OutputTree::ForceFolders(const OutputPath& path) {
+    if (path.MadeFolders + path.NameFolders > MostFolderLevels) {
+        return platform::NameTooLongError();
+    }
+    std::uint32_t parent = 0;
+    std::size_t begin = 0;
+    for (std::uint32_t level = 1; level <= path.MadeFolders; ++level) {
+        std::size_t end = path.Text.find('/', begin);
+        std::string_view name = std::string_view(path.Text).substr(begin, end - begin);
+        begin = end + 1;
+        folderKey_.assign(reinterpret_cast<const char*>(&parent), sizeof parent);
+        if constexpr (platform::IdentityIsTheBytes) {
+            folderKey_.append(name);
+        } else {
+            folderKey_.append(ComponentIdentity(name));
+        }
+        if (auto known = knownFolders_.find(folderKey_); known != knownFolders_.end()) {
+            parent = known->second;
+            continue;
+        }
+        std::string folder(LeadingComponents(path, level));
+        WaitForPlace(PlaceKey(folder));
+        if (platform::ErrorCode error = disk_.MakeFolder(folder); error != platform::NoError) {
+            return error; // nothing below a level that cannot be made can be made either
+        }
+        parent = static_cast<std::uint32_t>(knownFolders_.size() + 1);
+        knownFolders_.emplace(folderKey_, parent);
+    }
+    return platform::NoError;
+}
+
+void OutputTree::WaitForPlace(std::uint64_t place) {
+    pool_.WaitUntil([&] { return placesInFlight_.count(place) == 0; });
+}
+
+void OutputTree::Write(Job& job) {
+    try {
+        FileWriter writer(disk_);
+        FileOutcome& outcome = job.Outcome;
+        std::size_t delivered = 0;
+        outcome.Reason = writer.Create(job.File.Path);
+        if (outcome.Reason == platform::NoError) {
+            outcome.Reason = writer.Fill(job.File.Bytes, job.File.Size, delivered);
+        }
+        if (outcome.Reason == platform::NoError) {
+            outcome.Reason = writer.Commit(job.File.Path.Text);
+        }
+        outcome.Written = outcome.Reason == platform::NoError;
+        outcome.ZeroTail = outcome.Written && delivered < job.File.Size;
+    } catch (const std::bad_alloc&) {
+        job.Outcome = FileOutcome{.OutOfMemory = true};
+        pool_.Stop(); // the run ends at this file, as it would one at a time
+    }
+}
+
+void OutputTree::Settle(Job& job) {
+    if (job.InFlight) {
+        auto place = placesInFlight_.find(job.Place);
+        if (place != placesInFlight_.end() && --place->second == 0) {
+            placesInFlight_.erase(place);
+        }
+    }
+    Book(job);
+}
+
+void OutputTree::Book(Job& job) {
+    const FileOutcome& outcome = job.Outcome;
+    if (outcome.OutOfMemory) {
+        outOfMemory_ = true;
+    } else if (!outcome.Written) {
+        ++report_.UnwrittenFiles;
+        if (job.Order < firstUnwrittenOrder_) {
+            firstUnwrittenOrder_ = job.Order;
+            report_.FirstUnwritten = std::move(job.File.Path);
+            report_.FirstUnwrittenReason = outcome.Reason;
+        }
+    } else {
+        ++report_.WrittenFiles;
+        if (outcome.ZeroTail) {
+            ++report_.ZeroFilledFiles;
+            if (job.Order < firstZeroFilledOrder_) {
+                firstZeroFilledOrder_ = job.Order;
+                report_.FirstZeroFilled = std::move(job.File.Path);
+            }
+        }
+    }
+}
+
+void OutputTree::ThrowIfOutOfMemory() {
+    if (pool_.Stopped()) {
+        pool_.WaitUntilFinished(); // settles the writer's report of it
+    }
+    if (outOfMemory_) {
+        throw std::bad_alloc();
+    }
+}
+
+} // namespace extract

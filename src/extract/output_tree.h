@@ -1,0 +1,177 @@
+#pragma once
+
+#include "extract/output_path.h"
+#include "extract/payload.h"
+#include "extract/pool.h"
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+// The output tree: the one owner of the output folders. It makes the folders of each file it takes,
+// replaces what stands, writes the bytes and the zero tail, removes what a failure left, and
+// counts.
+//
+// Files are written by a pool of writers while the caller reads the next ones. For any archive
+// that does not exhaust the machine, nobody can tell from the tree, the console or the counts that
+// they were not written one after the other, in the order taken, whatever the names:
+// - a file waits for any earlier file of the same place (same path, as the file system compares
+//   names), so the later one is what remains;
+// - a folder about to be made waits for any earlier file of its place, so that file is made first
+//   and the folder then fails, as it would one at a time;
+// - a file whose name holds folders of its own (a separator in a stored name) is written alone,
+//   after every earlier file and before any later one, since it may lie below any earlier file;
+// - the first unwritten file and the first file completed with zeros are the first in the order
+//   taken, whichever writer finished first.
+// Under exhaustion (a full disk, no inodes, no memory) which files fit may depend on timing; what
+// holds then: no file is left cut or empty under its final name, every failure is counted, the run
+// ends with warnings (or, out of memory, with the runtime error), and the first failure reported
+// is the first in the order taken among those that failed.
+//
+// A file is written under its final name when nothing stood there. When something did, it is
+// written beside it under a name nobody can guess, made to survive a power cut, and renamed over
+// it: what stood is replaced by the complete file or left as it was, even when the run is killed.
+// No link below the output folder is followed: one standing where a folder goes is in its way.
+// A file that would need more than MostFolderLevels folders is not written: no game needs a tenth
+// of them, and making each level of a deeper path costs time in proportion to the depth.
+namespace extract {
+
+// One file for the tree: where it goes, its bytes, and the size it must have (bytes beyond those
+// the payload gives are a zero tail, made by extending the file, so that a size field that lies
+// costs neither memory nor disk).
+struct Entry {
+    OutputPath Path;
+    Payload Bytes;
+    std::uint64_t Size = 0;
+};
+
+// What writing came to, over every entry taken.
+struct TreeReport {
+    std::uint64_t WrittenFiles = 0;
+    std::uint64_t UnwrittenFiles = 0; // not created, or not written in full (nothing left of them)
+    OutputPath FirstUnwritten{};
+    platform::ErrorCode FirstUnwrittenReason = platform::NoError;
+    std::uint64_t ZeroFilledFiles = 0; // written, with zeros where the archive ended early
+    OutputPath FirstZeroFilled{};
+};
+
+// The steps of writing below the output folder. The tree reaches the disk through this alone, so
+// that a test can make any step fail.
+class Disk {
+  public:
+    virtual ~Disk() = default;
+    virtual platform::ErrorCode MakeFolder(const std::string& path) = 0;
+    virtual platform::ErrorCode CreateNew(const std::string& path, platform::FileHandle& file) = 0;
+    virtual platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
+                                      std::size_t count) = 0;
+    virtual RangeCopy Copy(const ArchiveRange& range, platform::FileHandle file) = 0;
+    virtual platform::ErrorCode Extend(platform::FileHandle file, std::uint64_t size) = 0;
+    virtual platform::ErrorCode Sync(platform::FileHandle file) = 0;
+    virtual platform::ErrorCode Close(platform::FileHandle file) = 0;
+    virtual platform::ErrorCode Rename(const std::string& from, const std::string& to) = 0;
+    virtual platform::ErrorCode Remove(const std::string& path) = 0;
+};
+
+// The file system below root.
+class NativeDisk : public Disk {
+  public:
+    explicit NativeDisk(platform::OutputRoot root) : root_(std::move(root)) {}
+    ~NativeDisk() override { platform::CloseOutputRoot(root_); }
+    NativeDisk(const NativeDisk&) = delete;
+    NativeDisk& operator=(const NativeDisk&) = delete;
+
+    platform::ErrorCode MakeFolder(const std::string& path) override;
+    platform::ErrorCode CreateNew(const std::string& path, platform::FileHandle& file) override;
+    platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
+                              std::size_t count) override;
+    RangeCopy Copy(const ArchiveRange& range, platform::FileHandle file) override;
+    platform::ErrorCode Extend(platform::FileHandle file, std::uint64_t size) override;
+    platform::ErrorCode Sync(platform::FileHandle file) override;
+    platform::ErrorCode Close(platform::FileHandle file) override;
+    platform::ErrorCode Rename(const std::string& from, const std::string& to) override;
+    platform::ErrorCode Remove(const std::string& path) override;
+
+  private:
+    platform::OutputRoot root_;
+};
+
+inline constexpr std::uint32_t MostFolderLevels = 128;
+inline constexpr unsigned MostWriterThreads = 8;
+// As many writers as the machine has hardware threads, at most MostWriterThreads; 0 (every file
+// written by the caller's own thread) on a machine with one.
+unsigned DefaultWriterThreads();
+
+struct TreeSettings {
+    unsigned Writers = DefaultWriterThreads(); // 0: the caller's thread writes every file
+    PoolBounds Bounds{};
+};
+
+class OutputTree {
+  public:
+    // Starts fewer writers than asked, or none, where the process may not open enough files at
+    // once or has little address space left: the pool never makes a file fail, nor the run end for
+    // want of memory, where one writer would have gone through.
+    OutputTree(Disk& disk, TreeSettings settings);
+    // Finishes every file taken, unless the tree was abandoned or a writer ran out of memory.
+    ~OutputTree() = default;
+    OutputTree(const OutputTree&) = delete;
+    OutputTree& operator=(const OutputTree&) = delete;
+
+    unsigned Writers() const { return pool_.Workers(); }
+
+    // Waits until a file whose payload holds bytes of memory may be taken; call before allocating
+    // it, so that what the files in flight hold stays within the bound.
+    void MakeRoom(std::uint64_t bytes);
+    // Waits for every file in flight, freeing what they hold; false when there were none. For an
+    // allocation that failed: if it still fails now, it would have failed one file at a time.
+    bool SettleFilesInFlight();
+    // Makes the entry's folders and writes its file, or hands it to a writer. Throws
+    // std::bad_alloc when memory runs out, here or on a writer.
+    void Take(Entry entry);
+    // Waits for every file taken and tells what writing came to.
+    TreeReport Finish();
+    // For an interrupted run: files not yet begun are dropped, those being written are finished.
+    TreeReport Abandon();
+
+  private:
+    struct FileOutcome {
+        bool Written = false;
+        bool ZeroTail = false; // written, with zeros where the archive gave no bytes
+        platform::ErrorCode Reason = platform::NoError; // why it was not written
+        bool OutOfMemory = false;
+    };
+    struct Job {
+        std::uint64_t Order = 0;
+        std::uint64_t Place = 0; // PlaceKey of the path
+        bool InFlight = false;   // counted in placesInFlight_
+        Entry File;
+        FileOutcome Outcome;
+    };
+
+    platform::ErrorCode ForceFolders(const OutputPath& path);
+    void WaitForPlace(std::uint64_t place);
+    void Write(Job& job);
+    void Settle(Job& job);
+    void Book(Job& job);
+    void ThrowIfOutOfMemory();
+
+    Disk& disk_;
+    // The folders known to stand, made in this run or found there: each as its own name (identity
+    // form) below the number of the folder that holds it, so that a path costs memory in proportion
+    // to its length, however deep. The output folder is 0. A folder that could not be made is not
+    // remembered and is tried again for a later file.
+    std::unordered_map<std::string, std::uint32_t> knownFolders_;
+    std::string folderKey_; // reused for lookups
+    // Files handed to the writers and not yet settled, by place: the per-place ordering.
+    std::unordered_map<std::uint64_t, std::uint32_t> placesInFlight_;
+    std::uint64_t nextOrder_ = 0;
+    std::uint64_t firstUnwrittenOrder_ = UINT64_MAX;
+    std::uint64_t firstZeroFilledOrder_ = UINT64_MAX;
+    bool outOfMemory_ = false;
+    TreeReport report_;
+    // Last, so that it finishes its files while the rest is still there to settle them.
+    BoundedPool<Job> pool_;
+};
+
+} // namespace extract

@@ -1,0 +1,421 @@
+// The output tree: whole runs written one file at a time and by a pool of writers, which nobody may
+// tell apart on any input, and the tree's rules under failures put in between it and the disk.
+
+#include "archive_builder.h"
+#include "extract/extract.h"
+#include "run/run.h"
+#include "sample_set.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <new>
+#include <thread>
+
+using builder::File;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int ExitCode = -1;
+    std::string Console;
+    std::map<std::string, std::string> Tree;
+};
+
+// Runs the tool in a fresh folder holding set; prepare may put things in the way first.
+Outcome RunWith(unsigned writers, const builder::ArchiveSet& set, bool raw,
+                const std::function<void(const fs::path&)>& prepare) {
+    testing_support::TempFolder folder;
+    builder::WriteArchiveSet(set, folder.Path());
+    prepare(folder.Path());
+    testing_support::TempFolder captured;
+    Outcome outcome;
+    {
+        testing_support::InFolder inside(folder.Path());
+        run::Run state;
+        state.Extraction.WriterThreads = writers;
+        state.Console.Out = testing_support::CreateForWriting(captured.Path() / "out");
+        state.Console.Capacity = console::RedirectedCapacity;
+        outcome.ExitCode =
+            run::RunProgram(state, raw ? std::optional<std::string>("-RAWExtract") : std::nullopt);
+        platform::Close(state.Console.Out);
+    }
+    outcome.Console = testing_support::ReadFile(captured.Path() / "out");
+    outcome.Tree = testing_support::Tree(folder.Path());
+    return outcome;
+}
+
+// Names made of the pieces that decide where a file lands: separators, dots, spaces and case.
+std::string OddName(std::uint32_t& state) {
+    static const char* const Pieces[] = {"a", "A", "/", "\\", ".", "..", " ", "b", "B."};
+    std::string name;
+    for (int i = 0; i < 1 + static_cast<int>(state % 4); ++i) {
+        state = state * 1103515245u + 12345u;
+        name += Pieces[(state >> 16) % std::size(Pieces)];
+    }
+    return name;
+}
+
+} // namespace
+
+TEST(Writers, APoolWritesWhatOneWriterWrites) {
+    builder::ArchiveSetBuilder samePath; // the later file of one path is what remains
+    samePath.AddTaggedSound({}, {{File("same", 3, "first"), File("same", 3, "second")}});
+    samePath.AddTaggedSound({}, {{File("same", 3, "third")}});
+
+    builder::ArchiveSetBuilder fileInTheWay; // a file where a later sound needs a folder
+    fileInTheWay.AddMissionSound("M", {{File("x", 3, "file first")}});
+    fileInTheWay.AddMissionSound("M/x.ogg", {{File("y", 3, "cannot be made")}});
+    fileInTheWay.AddMissionSound("N/x.ogg", {{File("y", 3, "folder first")}});
+    fileInTheWay.AddMissionSound("N", {{File("x", 3, "cannot be made")}});
+
+    // A name holding a separator, then a mission whose folder is that name's first part: the
+    // earlier file finds no folder, however quickly the later one makes it.
+    builder::ArchiveSetBuilder separators;
+    for (int i = 0; i < 60; ++i) {
+        std::string mission = "Mi" + std::to_string(i);
+        separators.AddMissionSound(mission, {{File("a/b", 3, "B"), File("x", 4, "X")}});
+        separators.AddMissionSound(mission + "/a", {{File("c", 3, "C")}});
+    }
+
+    builder::ArchiveSetBuilder oddNames;
+    std::uint32_t state = 7;
+    for (int sound = 0; sound < 150; ++sound) {
+        std::vector<builder::StoredFile> files;
+        for (int i = 0; i < 3; ++i) {
+            files.push_back(File(OddName(state), 3 + i % 2, std::string(100 + i, 'n')));
+        }
+        oddNames.AddMissionSound(OddName(state), {files});
+    }
+
+    builder::ArchiveSetBuilder many; // enough files that the writers run side by side
+    for (int sound = 0; sound < 40; ++sound) {
+        std::vector<builder::StoredFile> files;
+        for (int i = 0; i < 10; ++i) {
+            files.push_back(File(std::string(1, 'f').append(std::to_string(i % 7)), 3 + sound % 3,
+                                 std::string(1000 + sound * 37, static_cast<char>('a' + i))));
+        }
+        if (sound % 8 == 0) { // copied from the archive by the writers themselves
+            files.push_back(File("big", 3, std::string(70000 + sound, 'B')));
+        }
+        builder::StoredFile cut = File("cut", 5, "past the end");
+        cut.OggSize = 1 << 20;
+        files.push_back(cut);
+        many.AddMissionSound(std::string(1, 'M').append(std::to_string(sound % 5)), {files});
+    }
+
+    builder::ArchiveSet cutIndex = builder::SampleSet().Build();
+    cutIndex.Archives[2]->resize(cutIndex.Archives[2]->size() * 2 / 3);
+
+    auto nothing = [](const fs::path&) {};
+    auto unwritable = [](const fs::path& folder) {
+        testing_support::WriteFile(folder / "__SchemaMetaFile_DVD1.csc", "in the way");
+    };
+    const struct Case {
+        const char* name;
+        builder::ArchiveSet set;
+        std::function<void(const fs::path&)> prepare;
+    } cases[] = {
+        {"sample", builder::SampleSet().Build(), nothing},
+        {"sample, unwritable", builder::SampleSet().Build(), unwritable},
+        {"same path", samePath.Build(), nothing},
+        {"file in the way", fileInTheWay.Build(), nothing},
+        {"separators in names", separators.Build(), nothing},
+        {"odd names", oddNames.Build(), nothing},
+        {"many", many.Build(), nothing},
+        {"many, unwritable", many.Build(), unwritable},
+        {"cut index", cutIndex, nothing},
+    };
+    for (const Case& c : cases) {
+        for (bool raw : {false, true}) {
+            Outcome one = RunWith(0, c.set, raw, c.prepare);
+            Outcome pool = RunWith(4, c.set, raw, c.prepare);
+            EXPECT_EQ(pool.ExitCode, one.ExitCode) << c.name << (raw ? ", RAW" : "");
+            EXPECT_EQ(pool.Console, one.Console) << c.name << (raw ? ", RAW" : "");
+            EXPECT_EQ(pool.Tree, one.Tree) << c.name << (raw ? ", RAW" : "");
+        }
+    }
+}
+
+namespace {
+
+// The real disk below a scratch folder, with a fault put in wherever Fault says: it is asked
+// before each step with the step's name and the path concerned (a closed file's path for
+// "close"), and whatever it returns other than NoError is that step's failure.
+class FaultyDisk : public extract::Disk {
+  public:
+    explicit FaultyDisk(const fs::path& folder)
+        : real_(*platform::OpenOutputRoot(folder.string(), ignored_)) {}
+
+    std::function<platform::ErrorCode(const std::string& step, const std::string& path)> Fault =
+        [](const std::string&, const std::string&) { return platform::NoError; };
+
+    platform::ErrorCode MakeFolder(const std::string& path) override {
+        return Either("folder", path, [&] { return real_.MakeFolder(path); });
+    }
+    platform::ErrorCode CreateNew(const std::string& path, platform::FileHandle& file) override {
+        platform::ErrorCode error =
+            Either("create", path, [&] { return real_.CreateNew(path, file); });
+        if (error == platform::NoError) {
+            std::lock_guard<std::mutex> held(lock_);
+            paths_[file] = path;
+        }
+        return error;
+    }
+    platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
+                              std::size_t count) override {
+        return Either("write", PathOf(file), [&] { return real_.Write(file, bytes, count); });
+    }
+    extract::RangeCopy Copy(const extract::ArchiveRange& range,
+                            platform::FileHandle file) override {
+        return real_.Copy(range, file);
+    }
+    platform::ErrorCode Extend(platform::FileHandle file, std::uint64_t size) override {
+        return Either("extend", PathOf(file), [&] { return real_.Extend(file, size); });
+    }
+    platform::ErrorCode Sync(platform::FileHandle file) override {
+        return Either("sync", PathOf(file), [&] { return real_.Sync(file); });
+    }
+    platform::ErrorCode Close(platform::FileHandle file) override {
+        // The file is closed either way, as a close that reports an error still closes.
+        platform::ErrorCode fault = Fault("close", PathOf(file));
+        platform::ErrorCode error = real_.Close(file);
+        return fault != platform::NoError ? fault : error;
+    }
+    platform::ErrorCode Rename(const std::string& from, const std::string& to) override {
+        return Either("rename", to, [&] { return real_.Rename(from, to); });
+    }
+    platform::ErrorCode Remove(const std::string& path) override { return real_.Remove(path); }
+
+  private:
+    template <typename Step>
+    platform::ErrorCode Either(const std::string& step, const std::string& path, Step real) {
+        platform::ErrorCode fault = Fault(step, path);
+        return fault != platform::NoError ? fault : real();
+    }
+    std::string PathOf(platform::FileHandle file) {
+        std::lock_guard<std::mutex> held(lock_);
+        return paths_[file];
+    }
+
+    platform::ErrorCode ignored_ = platform::NoError;
+    extract::NativeDisk real_;
+    std::mutex lock_;
+    std::map<platform::FileHandle, std::string> paths_;
+};
+
+extract::Entry InMemory(const std::string& folder, const std::string& name,
+                        const std::string& bytes, std::uint64_t size = 0) {
+    extract::BytesInMemory memory{std::make_unique<std::uint8_t[]>(bytes.size()), bytes.size()};
+    std::copy(bytes.begin(), bytes.end(), memory.Bytes.get());
+    return extract::Entry{.Path = extract::BuildOutputPath(folder, "", name),
+                          .Bytes = std::move(memory),
+                          .Size = size != 0 ? size : bytes.size()};
+}
+
+} // namespace
+
+// Whatever step fails, nothing is left of the file under its name or beside it, what stood there
+// stays as it was, and the file is counted with that step's reason.
+TEST(OutputTree, AFailedStepLeavesNothingAndIsCountedWithItsReason) {
+    const struct Case {
+        const char* step;
+        bool standing; // something stood at the path before
+        std::uint64_t size;
+    } cases[] = {
+        {"create", false, 0}, {"write", false, 0}, {"extend", false, 100}, {"close", false, 0},
+        {"write", true, 0},   {"sync", true, 0},   {"close", true, 0},     {"rename", true, 0},
+    };
+    for (const Case& c : cases) {
+        testing_support::TempFolder folder;
+        fs::create_directory(folder.Path() / "__A");
+        if (c.standing) {
+            testing_support::WriteFile(folder.Path() / "__A/b.ogg", "old");
+        }
+        FaultyDisk disk(folder.Path());
+        disk.Fault = [&](const std::string& step, const std::string& path) {
+            bool ofB = path == "__A/b.ogg" || path.find("/.cscunpack-") != std::string::npos;
+            return step == c.step && ofB ? platform::ErrorCode{EIO} : platform::NoError;
+        };
+        extract::OutputTree tree(disk, {.Writers = 2});
+        tree.Take(InMemory("__A\\", "a.ogg", "A"));
+        tree.Take(InMemory("__A\\", "b.ogg", "B", c.size));
+        tree.Take(InMemory("__A\\", "c.ogg", "C"));
+        extract::TreeReport report = tree.Finish();
+        std::string name = std::string(c.step) + (c.standing ? ", over a file" : "");
+        EXPECT_EQ(report.WrittenFiles, 2u) << name;
+        EXPECT_EQ(report.UnwrittenFiles, 1u) << name;
+        EXPECT_EQ(report.FirstUnwritten.Text, "__A/b.ogg") << name;
+        EXPECT_EQ(report.FirstUnwrittenReason, platform::ErrorCode{EIO}) << name;
+        std::map<std::string, std::string> expected = {
+            {"__A/", ""}, {"__A/a.ogg", "A"}, {"__A/c.ogg", "C"}};
+        if (c.standing) {
+            expected["__A/b.ogg"] = "old";
+        }
+        EXPECT_EQ(testing_support::Tree(folder.Path()), expected) << name;
+    }
+}
+
+// Of files that failed, the one reported is the first taken, with its own reason, even when a later
+// one failed first.
+TEST(OutputTree, TheFirstUnwrittenIsTheFirstTakenWithItsOwnReason) {
+    testing_support::TempFolder folder;
+    FaultyDisk disk(folder.Path());
+    std::mutex lock;
+    std::condition_variable changed;
+    bool laterFailed = false;
+    disk.Fault = [&](const std::string& step, const std::string& path) -> platform::ErrorCode {
+        if (step != "create") {
+            return platform::NoError;
+        }
+        std::unique_lock<std::mutex> held(lock);
+        if (path == "__A/first.ogg") {
+            changed.wait_for(held, std::chrono::seconds(5), [&] { return laterFailed; });
+            return EACCES;
+        }
+        laterFailed = true;
+        changed.notify_all();
+        return ENOSPC;
+    };
+    extract::OutputTree tree(disk, {.Writers = 2, .Bounds = {.BatchJobs = 1}});
+    tree.Take(InMemory("__A\\", "first.ogg", "1"));
+    tree.Take(InMemory("__A\\", "second.ogg", "2"));
+    extract::TreeReport report = tree.Finish();
+    EXPECT_EQ(report.UnwrittenFiles, 2u);
+    EXPECT_EQ(report.FirstUnwritten.Text, "__A/first.ogg");
+    EXPECT_EQ(report.FirstUnwrittenReason, platform::ErrorCode{EACCES});
+}
+
+// A folder that cannot be made is the reason for the files below it, and is tried again for a later
+// file; one that stands in a file's way is refused.
+TEST(OutputTree, AFolderThatCannotBeMadeGivesItsReasonAndIsTriedAgain) {
+    testing_support::TempFolder folder;
+    FaultyDisk disk(folder.Path());
+    bool readOnly = true;
+    disk.Fault = [&](const std::string& step, const std::string& path) {
+        bool faulty = step == "folder" && path == "__A/ro" && readOnly;
+        return faulty ? platform::ErrorCode{EROFS} : platform::NoError;
+    };
+    testing_support::WriteFile(folder.Path() / "file", "a file in the way");
+    extract::OutputTree tree(disk, {.Writers = 2});
+    tree.Take(InMemory("__A\\ro\\deep\\", "x.ogg", "X"));
+    tree.Take(InMemory("file\\", "y.ogg", "Y"));
+    tree.Take(InMemory("__A\\rw\\", "z.ogg", "Z"));
+    extract::TreeReport report = tree.Finish();
+    EXPECT_EQ(report.UnwrittenFiles, 2u);
+    EXPECT_EQ(report.FirstUnwritten.Text, "__A/ro/deep/x.ogg");
+    EXPECT_EQ(report.FirstUnwrittenReason, platform::ErrorCode{EROFS});
+    readOnly = false;
+    extract::OutputTree again(disk, {.Writers = 2});
+    again.Take(InMemory("__A\\ro\\deep\\", "x.ogg", "X"));
+    EXPECT_EQ(again.Finish().UnwrittenFiles, 0u);
+    EXPECT_EQ(testing_support::ReadFile(folder.Path() / "__A/ro/deep/x.ogg"), "X");
+    EXPECT_EQ(testing_support::ReadFile(folder.Path() / "__A/rw/z.ogg"), "Z");
+}
+
+// The files handed to the writers hold no more memory than the bound, one file always passing.
+TEST(OutputTree, FilesInFlightStayWithinTheBound) {
+    testing_support::TempFolder folder;
+    FaultyDisk disk(folder.Path());
+    std::mutex lock;
+    std::condition_variable changed;
+    bool released = false;
+    disk.Fault = [&](const std::string& step, const std::string&) -> platform::ErrorCode {
+        if (step == "write") {
+            std::unique_lock<std::mutex> held(lock);
+            changed.wait(held, [&] { return released; });
+        }
+        return platform::NoError;
+    };
+    extract::OutputTree tree(disk, {.Writers = 2, .Bounds = {.Cost = 100 << 10}});
+    std::atomic<int> taken = 0;
+    std::thread caller([&] {
+        for (int i = 0; i < 20; ++i) {
+            tree.MakeRoom(30 << 10);
+            tree.Take(InMemory("__A\\", std::to_string(i), std::string(30 << 10, 'x')));
+            ++taken;
+        }
+    });
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (taken < 3 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(taken, 3) << "three files of 30 KiB fit in 100 KiB, a fourth does not";
+    {
+        std::lock_guard<std::mutex> held(lock);
+        released = true;
+    }
+    changed.notify_all();
+    caller.join();
+    EXPECT_EQ(tree.Finish().WrittenFiles, 20u);
+}
+
+// Memory that runs out on a writer ends the run at once, as it would one file at a time, and
+// nothing is left cut.
+TEST(OutputTree, MemoryRunningOutOnAWriterEndsTheRunPromptly) {
+    testing_support::TempFolder folder;
+    FaultyDisk disk(folder.Path());
+    std::atomic<int> takenWhenItFailed = -1;
+    std::atomic<int> taken = 0;
+    disk.Fault = [&](const std::string& step, const std::string& path) -> platform::ErrorCode {
+        if (step == "create" && path == "__A/100") {
+            takenWhenItFailed = taken.load();
+            throw std::bad_alloc();
+        }
+        return platform::NoError;
+    };
+    extract::OutputTree tree(disk, {.Writers = 2});
+    int thrownAt = -1;
+    try {
+        for (int i = 0; i < 5000; ++i) {
+            tree.MakeRoom(1000);
+            tree.Take(InMemory("__A\\", std::to_string(i), std::string(1000, 'x')));
+            ++taken;
+        }
+        tree.Finish();
+    } catch (const std::bad_alloc&) {
+        thrownAt = taken;
+    }
+    ASSERT_GE(takenWhenItFailed, 100);
+    EXPECT_GE(thrownAt, takenWhenItFailed.load());
+    // The caller goes on taking files only while the writer's exception unwinds.
+    EXPECT_LE(thrownAt, takenWhenItFailed + 200) << "not at the end of the run";
+    for (const auto& [path, bytes] : testing_support::Tree(folder.Path())) {
+        EXPECT_TRUE(path == "__A/" || bytes.size() == 1000) << path;
+    }
+}
+
+// A file whose bytes the archive no longer holds when its writer copies them (it shrank since it
+// was opened) still gets its size, zeros where the bytes are missing, and counts as completed with
+// zeros.
+TEST(OutputTree, AFileCopiedShortOfItsClaimGetsAZeroTail) {
+    testing_support::TempFolder folder;
+    testing_support::WriteFile(folder.Path() / "archive", std::string(100000, 'a'));
+    csc::ByteSource source = csc::FileSource((folder.Path() / "archive").string());
+    fs::resize_file(folder.Path() / "archive", 70000);
+    extract::ArchiveRanges ranges;
+    ranges.Serve(&source);
+    platform::ErrorCode error = platform::NoError;
+    extract::NativeDisk disk(*platform::OpenOutputRoot(folder.Path().string(), error));
+    extract::OutputTree tree(disk, {.Writers = 2});
+    tree.Take(extract::Entry{
+        .Path = extract::BuildOutputPath("__A\\", "", "out"),
+        .Bytes = extract::ArchiveRange{.Source = &ranges,
+                                       .Offset = 0,
+                                       .Count = 100000,
+                                       .Spare = std::make_unique<std::uint8_t[]>(100000)},
+        .Size = 100000});
+    extract::TreeReport report = tree.Finish();
+    csc::Close(source);
+    EXPECT_EQ(report.ZeroFilledFiles, 1u);
+    EXPECT_EQ(testing_support::ReadFile(folder.Path() / "__A/out"),
+              std::string(70000, 'a') + std::string(30000, '\0'));
+}
