@@ -7,10 +7,12 @@
 #include <fstream>
 #include <pty.h>
 #include <random>
+#include <sched.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace testing_support {
@@ -151,7 +153,7 @@ int RunToolIntoBrokenPipe(const std::filesystem::path& folder) {
 }
 
 ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
-                Limits limits) {
+                Limits limits, Interrupt interrupt) {
     std::vector<std::string> command = Command(arguments);
 
     TempFolder captures;
@@ -159,9 +161,9 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
     std::filesystem::path errPath = captures.Path() / "stderr";
     pid_t child = ::fork();
     if (child == 0) {
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int in = ::open("/dev/null", O_RDONLY);
+        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (out < 0 || err < 0 || in < 0 || ::chdir(folder.c_str()) != 0) {
             ::_exit(126);
         }
@@ -170,10 +172,22 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
         ::dup2(err, 2);
         SetLimit(RLIMIT_AS, limits.AddressSpace);
         SetLimit(RLIMIT_FSIZE, limits.FileSize);
-        if (limits.FileSize != 0) {
-            ::signal(SIGXFSZ, SIG_IGN);
+        SetLimit(RLIMIT_NOFILE, limits.OpenFiles);
+        if (limits.OneProcessor) {
+            cpu_set_t one;
+            CPU_ZERO(&one);
+            CPU_SET(0, &one);
+            ::sched_setaffinity(0, sizeof one, &one);
+        }
+        // As a shell starts a command: nothing ignored that the tool would meet by default.
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE}) {
+            ::signal(signal, SIG_DFL);
         }
         Exec(command);
+    }
+    if (interrupt.Signal != 0) {
+        std::this_thread::sleep_for(interrupt.After);
+        ::kill(child, interrupt.Signal);
     }
     ToolRun result;
     result.ExitCode = ExitCode(child, &result.PeakResidentKiB);

@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -53,14 +54,22 @@ struct ToolRun {
 // Limits put on the child; 0 leaves a limit as it is.
 struct Limits {
     unsigned long long AddressSpace = 0;
-    unsigned long long FileSize = 0; // writes beyond it fail with EFBIG (SIGXFSZ is ignored)
+    unsigned long long FileSize = 0; // a write beyond it raises SIGXFSZ, which ends a process
+    unsigned long long OpenFiles = 0;
+    bool OneProcessor = false; // the child may run on one processor only
+};
+
+// A signal sent to the child after a delay.
+struct Interrupt {
+    int Signal = 0;
+    std::chrono::microseconds After{0};
 };
 
 // Runs the cscunpack executable in folder with standard output and standard error going to
 // files. The executable is CSCUNPACK_EXE, and CSCUNPACK_LAUNCHER, when set, is the program that
 // starts it (an emulator).
 ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
-                Limits limits = {});
+                Limits limits = {}, Interrupt interrupt = {});
 // Runs it with standard output and standard error on a pseudo-terminal of the given width (0: the
 // terminal tells none); Output is everything the terminal received.
 ToolRun RunToolOnTerminal(const std::filesystem::path& folder,
