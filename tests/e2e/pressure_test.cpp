@@ -46,8 +46,9 @@ builder::ArchiveSetBuilder ManyFiles(char seed) {
     for (int sound = 0; sound < 600; ++sound) {
         std::size_t size = sound % 10 == 0 ? 300000 : 2000 + sound * 10;
         std::string bytes(size, static_cast<char>(seed + sound % 7));
-        set.AddMissionSound("M" + std::to_string(sound % 12),
-                            {{File("f" + std::to_string(sound), 3 + sound % 3, bytes)}});
+        set.AddMissionSound(
+            std::string(1, 'M').append(std::to_string(sound % 12)),
+            {{File(std::string(1, 'f').append(std::to_string(sound)), 3 + sound % 3, bytes)}});
     }
     return set;
 }
@@ -62,14 +63,15 @@ TEST(Pressure, TheMachinesLimitsNeverEndTheRunNorCutAFile) {
     }
     builder::ArchiveSetBuilder set;
     builder::StoredFile lying = File("lying", 3, std::string(200000, 'L'));
-    lying.OggSize = 8 << 20; // a zero tail to make
+    lying.OggSize = 8 << 20; // past the size limit, with the bytes that follow it
     set.AddMissionSound("A", {{lying}});
     for (int i = 0; i < 40; ++i) {
-        set.AddMissionSound("B", {{File("big" + std::to_string(i), 3 + i % 3,
+        set.AddMissionSound("B", {{File(std::string("big").append(std::to_string(i)), 3 + i % 3,
                                         std::string(1 << 20, static_cast<char>('a' + i % 26)))}});
     }
     for (int i = 0; i < 400; ++i) {
-        set.AddMissionSound("C" + std::to_string(i % 9), {{File(std::to_string(i), 4, "small")}});
+        set.AddMissionSound(std::string(1, 'C').append(std::to_string(i % 9)),
+                            {{File(std::to_string(i), 4, "small")}});
     }
     const struct Case {
         const char* name;
