@@ -74,9 +74,13 @@ class FileWriter {
     FileWriter(const FileWriter&) = delete;
     FileWriter& operator=(const FileWriter&) = delete;
 
-    // Creates the file, beside what stands at its path when something does.
-    platform::ErrorCode Create(const OutputPath& path) {
-        platform::ErrorCode error = disk_.CreateNew(path.Text, file_);
+    // Creates the file, beside what stands at its path when something does. In a folder made by
+    // this run, nothing stands but what the run wrote, so the file is first tried under its name;
+    // in a folder that stood before, something most likely stands, and the file goes beside it at
+    // once.
+    platform::ErrorCode Create(const OutputPath& path, bool inNewFolder) {
+        platform::ErrorCode error =
+            inNewFolder ? disk_.CreateNew(path.Text, file_) : platform::AlreadyThereError();
         if (platform::IsAlreadyThere(error)) {
             for (int attempt = 0; attempt < 8 && platform::IsAlreadyThere(error); ++attempt) {
                 beside_ = BesideName(path, BesideNumber());
@@ -140,8 +144,8 @@ class FileWriter {
 
 } // namespace
 
-platform::ErrorCode NativeDisk::MakeFolder(const std::string& path) {
-    return platform::MakeFolderBelow(root_, path);
+platform::ErrorCode NativeDisk::MakeFolder(const std::string& path, bool& madeNow) {
+    return platform::MakeFolderBelow(root_, path, madeNow);
 }
 
 platform::ErrorCode NativeDisk::CreateNew(const std::string& path, platform::FileHandle& file) {
@@ -162,7 +166,7 @@ platform::ErrorCode NativeDisk::Extend(platform::FileHandle file, std::uint64_t 
 }
 
 platform::ErrorCode NativeDisk::Sync(platform::FileHandle file) {
-    return platform::Sync(file) ? platform::NoError : platform::LastError();
+    return platform::SyncBelow(root_, file) ? platform::NoError : platform::LastError();
 }
 
 platform::ErrorCode NativeDisk::Close(platform::FileHandle file) {
@@ -206,7 +210,8 @@ void OutputTree::Take(Entry entry) {
     Job job;
     job.Order = nextOrder_++;
     job.File = std::move(entry);
-    if (platform::ErrorCode folders = ForceFolders(job.File.Path); folders != platform::NoError) {
+    if (platform::ErrorCode folders = ForceFolders(job.File.Path, job.InNewFolder);
+        folders != platform::NoError) {
         // The file cannot be made where its folder could not be; the folder's reason says why.
         job.Outcome.Reason = folders;
         Book(job);
@@ -241,11 +246,12 @@ TreeReport OutputTree::Abandon() {
     return report_;
 }
 
-platform::ErrorCode OutputTree::ForceFolders(const OutputPath& path) {
+platform::ErrorCode OutputTree::ForceFolders(const OutputPath& path, bool& madeNow) {
     if (path.MadeFolders + path.NameFolders > MostFolderLevels) {
         return platform::NameTooLongError();
     }
     std::uint32_t parent = 0;
+    madeNow = false;
     std::size_t begin = 0;
     for (std::uint32_t level = 1; level <= path.MadeFolders; ++level) {
         std::size_t end = path.Text.find('/', begin);
@@ -258,16 +264,18 @@ platform::ErrorCode OutputTree::ForceFolders(const OutputPath& path) {
             folderKey_.append(ComponentIdentity(name));
         }
         if (auto known = knownFolders_.find(folderKey_); known != knownFolders_.end()) {
-            parent = known->second;
+            parent = known->second.Number;
+            madeNow = known->second.MadeNow;
             continue;
         }
         std::string folder(LeadingComponents(path, level));
         WaitForPlace(PlaceKey(folder));
-        if (platform::ErrorCode error = disk_.MakeFolder(folder); error != platform::NoError) {
+        platform::ErrorCode error = disk_.MakeFolder(folder, madeNow);
+        if (error != platform::NoError) {
             return error; // nothing below a level that cannot be made can be made either
         }
         parent = static_cast<std::uint32_t>(knownFolders_.size() + 1);
-        knownFolders_.emplace(folderKey_, parent);
+        knownFolders_.emplace(folderKey_, KnownFolder{parent, madeNow});
     }
     return platform::NoError;
 }
@@ -281,7 +289,8 @@ void OutputTree::Write(Job& job) {
         FileWriter writer(disk_);
         FileOutcome& outcome = job.Outcome;
         std::size_t delivered = 0;
-        outcome.Reason = writer.Create(job.File.Path);
+        outcome.Reason =
+            writer.Create(job.File.Path, job.InNewFolder && job.File.Path.NameFolders == 0);
         if (outcome.Reason == platform::NoError) {
             outcome.Reason = writer.Fill(job.File.Bytes, job.File.Size, delivered);
         }

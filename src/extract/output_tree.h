@@ -32,6 +32,7 @@
 // A file is written under its final name when nothing stood there. When something did, it is
 // written beside it under a name nobody can guess, made to survive a power cut, and renamed over
 // it: what stood is replaced by the complete file or left as it was, even when the run is killed.
+// In a folder that stood before the run, a file goes beside at once, without trying its name first.
 // No link below the output folder is followed: one standing where a folder goes is in its way.
 // A file that would need more than MostFolderLevels folders is not written: no game needs a tenth
 // of them, and making each level of a deeper path costs time in proportion to the depth.
@@ -61,7 +62,7 @@ struct TreeReport {
 class Disk {
   public:
     virtual ~Disk() = default;
-    virtual platform::ErrorCode MakeFolder(const std::string& path) = 0;
+    virtual platform::ErrorCode MakeFolder(const std::string& path, bool& madeNow) = 0;
     virtual platform::ErrorCode CreateNew(const std::string& path, platform::FileHandle& file) = 0;
     virtual platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
                                       std::size_t count) = 0;
@@ -81,7 +82,7 @@ class NativeDisk : public Disk {
     NativeDisk(const NativeDisk&) = delete;
     NativeDisk& operator=(const NativeDisk&) = delete;
 
-    platform::ErrorCode MakeFolder(const std::string& path) override;
+    platform::ErrorCode MakeFolder(const std::string& path, bool& madeNow) override;
     platform::ErrorCode CreateNew(const std::string& path, platform::FileHandle& file) override;
     platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
                               std::size_t count) override;
@@ -143,13 +144,16 @@ class OutputTree {
     };
     struct Job {
         std::uint64_t Order = 0;
-        std::uint64_t Place = 0; // PlaceKey of the path
-        bool InFlight = false;   // counted in placesInFlight_
+        bool InNewFolder = false; // the folder of the file was made by this run
+        std::uint64_t Place = 0;  // PlaceKey of the path
+        bool InFlight = false;    // counted in placesInFlight_
         Entry File;
         FileOutcome Outcome;
     };
 
-    platform::ErrorCode ForceFolders(const OutputPath& path);
+    // Makes the folders of path that the tree makes; madeNow tells whether the last of them was
+    // made by this run (and so held nothing but what the run wrote).
+    platform::ErrorCode ForceFolders(const OutputPath& path, bool& madeNow);
     void WaitForPlace(std::uint64_t place);
     void Write(Job& job);
     void Settle(Job& job);
@@ -161,7 +165,11 @@ class OutputTree {
     // form) below the number of the folder that holds it, so that a path costs memory in proportion
     // to its length, however deep. The output folder is 0. A folder that could not be made is not
     // remembered and is tried again for a later file.
-    std::unordered_map<std::string, std::uint32_t> knownFolders_;
+    struct KnownFolder {
+        std::uint32_t Number = 0;
+        bool MadeNow = false;
+    };
+    std::unordered_map<std::string, KnownFolder> knownFolders_;
     std::string folderKey_; // reused for lookups
     // Files handed to the writers and not yet settled, by place: the per-place ordering.
     std::unordered_map<std::uint64_t, std::uint32_t> placesInFlight_;

@@ -26,6 +26,7 @@ std::string DescribeError(ErrorCode code);
 bool IsNotFound(ErrorCode code);
 // Whether code says that something stands at a path where an exclusive creation was asked for.
 bool IsAlreadyThere(ErrorCode code);
+ErrorCode AlreadyThereError();
 // The codes the output tree gives for something in a folder's way: a file or other non-folder, and
 // a link, which is never followed.
 ErrorCode NotAFolderError();
@@ -94,8 +95,6 @@ std::size_t Write(FileHandle file, const void* source, std::size_t count);
 // Makes the file size bytes long; a tail beyond what was written reads as zeros and, where the
 // file system allows, takes no disk space.
 bool Extend(FileHandle file, std::uint64_t size);
-// Makes what was written to the file survive a power cut before it returns.
-bool Sync(FileHandle file);
 // Closes the handle; false when the system reports that what was written did not arrive.
 bool Close(FileHandle file);
 
@@ -105,14 +104,16 @@ bool Close(FileHandle file);
 struct OutputRoot {
     FileHandle Folder = InvalidFile; // POSIX: the folder, or the current folder's marker
     std::wstring Prefix;             // Windows: "\\?\" and the folder's full path
+    // Held in memory only (a tmpfs): nothing there survives a power cut, so nothing is synced.
+    bool Volatile = false;
 };
 // The folder given (empty: the current one) as an output root; error tells why it is none.
 std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& error);
 void CloseOutputRoot(OutputRoot& root);
 
 // Makes one folder level; the levels above it stand. NoError when a folder stands there afterwards,
-// made now or before; a link there is refused (LinkInTheWayError), and so is a file.
-ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path);
+// made now (madeNow) or before; a link there is refused (LinkInTheWayError), and so is a file.
+ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path, bool& madeNow);
 // Creates a new file exclusively: anything standing at path, a link included, makes it fail
 // (IsAlreadyThere) and is left alone. Others may read the new file meanwhile.
 ErrorCode CreateNewBelow(const OutputRoot& root, const std::string& path, FileHandle& file);
@@ -120,6 +121,8 @@ ErrorCode CreateNewBelow(const OutputRoot& root, const std::string& path, FileHa
 // a folder), in one step.
 ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std::string& to);
 ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path);
+// Makes what was written to a file below root survive a power cut before it returns.
+bool SyncBelow(const OutputRoot& root, FileHandle file);
 
 // How many more files this process may hold open at once; the largest value where the system sets
 // no such limit.

@@ -13,7 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <linux/magic.h>
 #include <linux/openat2.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #endif
 
@@ -125,6 +127,10 @@ bool IsNotFound(ErrorCode code) {
 
 bool IsAlreadyThere(ErrorCode code) {
     return code == EEXIST;
+}
+
+ErrorCode AlreadyThereError() {
+    return EEXIST;
 }
 
 ErrorCode NotAFolderError() {
@@ -273,8 +279,8 @@ bool Extend(FileHandle file, std::uint64_t size) {
     return ::ftruncate(Descriptor(file), static_cast<off_t>(size)) == 0;
 }
 
-bool Sync(FileHandle file) {
-    return ::fdatasync(Descriptor(file)) == 0;
+bool SyncBelow(const OutputRoot& root, FileHandle file) {
+    return root.Volatile || ::fdatasync(Descriptor(file)) == 0;
 }
 
 bool Close(FileHandle file) {
@@ -290,14 +296,19 @@ std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& e
     OutputRoot root;
     if (folder.empty()) {
         root.Folder = AT_FDCWD; // no descriptor spent on the current folder
-        return root;
+    } else {
+        int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            error = Failed();
+            return std::nullopt;
+        }
+        root.Folder = fd;
     }
-    int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        error = Failed();
-        return std::nullopt;
-    }
-    root.Folder = fd;
+#if defined(__linux__)
+    struct statfs system {};
+    root.Volatile = ::statfs(folder.empty() ? "." : folder.c_str(), &system) == 0 &&
+                    (system.f_type == TMPFS_MAGIC || system.f_type == RAMFS_MAGIC);
+#endif
     return root;
 }
 
@@ -308,7 +319,7 @@ void CloseOutputRoot(OutputRoot& root) {
     root.Folder = InvalidFile;
 }
 
-ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path) {
+ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path, bool& madeNow) {
     bool isRoot = false;
     int parent = OpenParent(root, path, isRoot);
     if (parent < 0 && !isRoot) {
@@ -316,7 +327,8 @@ ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path) {
     }
     std::string name = path.substr(LastComponent(path));
     ErrorCode result = NoError;
-    if (::mkdirat(parent, name.c_str(), 0777) != 0) {
+    madeNow = ::mkdirat(parent, name.c_str(), 0777) == 0;
+    if (!madeNow) {
         result = Failed();
         struct stat info {};
         if (result == EEXIST && ::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {

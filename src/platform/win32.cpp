@@ -92,6 +92,10 @@ bool IsAlreadyThere(ErrorCode code) {
     return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
 }
 
+ErrorCode AlreadyThereError() {
+    return ERROR_FILE_EXISTS;
+}
+
 ErrorCode NotAFolderError() {
     return ERROR_DIRECTORY;
 }
@@ -218,7 +222,7 @@ bool Extend(FileHandle file, std::uint64_t size) {
            ::SetEndOfFile(Native(file));
 }
 
-bool Sync(FileHandle file) {
+bool SyncBelow(const OutputRoot&, FileHandle file) {
     return ::FlushFileBuffers(Native(file)) != 0;
 }
 
@@ -258,9 +262,10 @@ void CloseOutputRoot(OutputRoot& root) {
     root.Prefix.clear();
 }
 
-ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path) {
+ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path, bool& madeNow) {
     std::wstring native = Below(root, path);
-    if (::CreateDirectoryW(native.c_str(), nullptr)) {
+    madeNow = ::CreateDirectoryW(native.c_str(), nullptr) != 0;
+    if (madeNow) {
         return NoError;
     }
     DWORD reason = ::GetLastError();
