@@ -42,5 +42,17 @@ int main(int argc, char** argv) {
     odd.AddMissionSound(std::string("nul\0name", 8), {{lying, far}});
     odd.Order = builder::RecordOrder::Reversed;
     Seed(folder, "odd", *odd.Build().Archives[2]);
+
+    // Names that decide where files land, and in which order: a name holding a separator before
+    // the mission that makes its folder, and names of separators, dots, spaces and mixed case.
+    builder::ArchiveSetBuilder places;
+    places.AddMissionSound("Mi", {{builder::File("a/b", 3, "B"), builder::File("x", 3, "X")}});
+    places.AddMissionSound("Mi/a", {{builder::File("c", 3, "C")}});
+    places.AddMissionSound("M", {{builder::File("a", 3, "file")}});
+    places.AddMissionSound("M/a", {{builder::File("b", 3, "below")}});
+    places.AddMissionSound("m", {{builder::File("A", 3, "case"), builder::File("a.", 3, "dot")}});
+    places.AddMissionSound(" ./\\",
+                           {{builder::File(". /a", 3, "dots"), builder::File("B", 3, "")}});
+    Seed(folder, "places", *places.Build().Archives[2]);
     return 0;
 }

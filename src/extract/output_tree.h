@@ -1,5 +1,6 @@
 #pragma once
 
+#include "extract/disk.h"
 #include "extract/output_path.h"
 #include "extract/payload.h"
 #include "extract/pool.h"
@@ -55,46 +56,6 @@ struct TreeReport {
     platform::ErrorCode FirstUnwrittenReason = platform::NoError;
     std::uint64_t ZeroFilledFiles = 0; // written, with zeros where the archive ended early
     OutputPath FirstZeroFilled{};
-};
-
-// The steps of writing below the output folder. The tree reaches the disk through this alone, so
-// that a test can make any step fail.
-class Disk {
-  public:
-    virtual ~Disk() = default;
-    virtual platform::ErrorCode MakeFolder(const std::string& path, bool& madeNow) = 0;
-    virtual platform::ErrorCode CreateNew(const std::string& path, platform::FileHandle& file) = 0;
-    virtual platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
-                                      std::size_t count) = 0;
-    virtual RangeCopy Copy(const ArchiveRange& range, platform::FileHandle file) = 0;
-    virtual platform::ErrorCode Extend(platform::FileHandle file, std::uint64_t size) = 0;
-    virtual platform::ErrorCode Sync(platform::FileHandle file) = 0;
-    virtual platform::ErrorCode Close(platform::FileHandle file) = 0;
-    virtual platform::ErrorCode Rename(const std::string& from, const std::string& to) = 0;
-    virtual platform::ErrorCode Remove(const std::string& path) = 0;
-};
-
-// The file system below root.
-class NativeDisk : public Disk {
-  public:
-    explicit NativeDisk(platform::OutputRoot root) : root_(std::move(root)) {}
-    ~NativeDisk() override { platform::CloseOutputRoot(root_); }
-    NativeDisk(const NativeDisk&) = delete;
-    NativeDisk& operator=(const NativeDisk&) = delete;
-
-    platform::ErrorCode MakeFolder(const std::string& path, bool& madeNow) override;
-    platform::ErrorCode CreateNew(const std::string& path, platform::FileHandle& file) override;
-    platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
-                              std::size_t count) override;
-    RangeCopy Copy(const ArchiveRange& range, platform::FileHandle file) override;
-    platform::ErrorCode Extend(platform::FileHandle file, std::uint64_t size) override;
-    platform::ErrorCode Sync(platform::FileHandle file) override;
-    platform::ErrorCode Close(platform::FileHandle file) override;
-    platform::ErrorCode Rename(const std::string& from, const std::string& to) override;
-    platform::ErrorCode Remove(const std::string& path) override;
-
-  private:
-    platform::OutputRoot root_;
 };
 
 inline constexpr std::uint32_t MostFolderLevels = 128;

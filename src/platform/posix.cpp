@@ -381,15 +381,21 @@ std::uint64_t SpareDescriptors() {
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
         return UINT64_MAX;
     }
-    // Descriptors are handed out lowest first, so those in use lie low; past the first thousand
-    // none are looked for, which keeps a generous limit from costing a call for each.
     std::uint64_t inUse = 0;
-    for (rlim_t fd = 0; fd < std::min<rlim_t>(limit.rlim_cur, 1024); ++fd) {
-        if (::fcntl(static_cast<int>(fd), F_GETFD) != -1) {
-            ++inUse;
+    if (DIR* open = ::opendir("/proc/self/fd")) {
+        while (const struct dirent* entry = ::readdir(open)) {
+            inUse += entry->d_name[0] != '.';
+        }
+        ::closedir(open);
+        inUse -= 1; // the listing's own
+    } else {
+        // Descriptors are handed out lowest first, so those in use lie low; past the first
+        // thousand none are looked for, which keeps a generous limit from costing a call for each.
+        for (rlim_t fd = 0; fd < std::min<rlim_t>(limit.rlim_cur, 1024); ++fd) {
+            inUse += ::fcntl(static_cast<int>(fd), F_GETFD) != -1;
         }
     }
-    return limit.rlim_cur - inUse;
+    return inUse < limit.rlim_cur ? limit.rlim_cur - inUse : 0;
 }
 
 std::uint64_t SpareAddressSpace() {

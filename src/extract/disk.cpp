@@ -1,0 +1,42 @@
+#include "extract/disk.h"
+
+namespace extract {
+
+platform::ErrorCode NativeDisk::MakeFolder(const std::string& path, bool& madeNow) {
+    return platform::MakeFolderBelow(root_, path, madeNow);
+}
+
+platform::ErrorCode NativeDisk::CreateNew(const std::string& path, platform::FileHandle& file) {
+    return platform::CreateNewBelow(root_, path, file);
+}
+
+platform::ErrorCode NativeDisk::Write(platform::FileHandle file, const std::uint8_t* bytes,
+                                      std::size_t count) {
+    return platform::Write(file, bytes, count) == count ? platform::NoError : platform::LastError();
+}
+
+RangeCopy NativeDisk::Copy(const ArchiveRange& range, platform::FileHandle file) {
+    return range.Source->CopyTo(range.Offset, range.Count, file, range.Spare.get());
+}
+
+platform::ErrorCode NativeDisk::Extend(platform::FileHandle file, std::uint64_t size) {
+    return platform::Extend(file, size) ? platform::NoError : platform::LastError();
+}
+
+platform::ErrorCode NativeDisk::Sync(platform::FileHandle file) {
+    return platform::SyncBelow(root_, file) ? platform::NoError : platform::LastError();
+}
+
+platform::ErrorCode NativeDisk::Close(platform::FileHandle file) {
+    return platform::Close(file) ? platform::NoError : platform::LastError();
+}
+
+platform::ErrorCode NativeDisk::Rename(const std::string& from, const std::string& to) {
+    return platform::RenameBelow(root_, from, to);
+}
+
+platform::ErrorCode NativeDisk::Remove(const std::string& path) {
+    return platform::RemoveBelow(root_, path);
+}
+
+} // namespace extract
