@@ -9,14 +9,19 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <new>
+#include <set>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 using builder::File;
 namespace fs = std::filesystem;
@@ -175,6 +180,10 @@ class FaultyDisk : public extract::Disk {
     }
     extract::RangeCopy Copy(const extract::ArchiveRange& range,
                             platform::FileHandle file) override {
+        if (platform::ErrorCode fault = Fault("copy", PathOf(file)); fault != platform::NoError) {
+            errno = static_cast<int>(fault);
+            return extract::RangeCopy{0, true};
+        }
         return real_.Copy(range, file);
     }
     platform::ErrorCode Extend(platform::FileHandle file, std::uint64_t size) override {
@@ -264,32 +273,39 @@ TEST(OutputTree, AFailedStepLeavesNothingAndIsCountedWithItsReason) {
 }
 
 // Of files that failed, the one reported is the first taken, with its own reason, even when a later
-// one failed first.
+// one failed before it and another after it.
 TEST(OutputTree, TheFirstUnwrittenIsTheFirstTakenWithItsOwnReason) {
     testing_support::TempFolder folder;
     FaultyDisk disk(folder.Path());
     std::mutex lock;
     std::condition_variable changed;
-    bool laterFailed = false;
+    std::set<std::string> failed;
+    // Each file fails once the one named has failed, and its report has had time to be settled.
+    const std::map<std::string, std::pair<std::string, platform::ErrorCode>> after = {
+        {"__A/0", {"__A/1", EACCES}}, {"__A/1", {"", ENOSPC}}, {"__A/2", {"__A/0", EIO}}};
     disk.Fault = [&](const std::string& step, const std::string& path) -> platform::ErrorCode {
         if (step != "create") {
             return platform::NoError;
         }
+        const auto& [waitFor, error] = after.at(path);
         std::unique_lock<std::mutex> held(lock);
-        if (path == "__A/first.ogg") {
-            changed.wait_for(held, std::chrono::seconds(5), [&] { return laterFailed; });
-            return EACCES;
+        if (!waitFor.empty()) {
+            changed.wait_for(held, std::chrono::seconds(5), [&] { return failed.count(waitFor); });
+            held.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            held.lock();
         }
-        laterFailed = true;
+        failed.insert(path);
         changed.notify_all();
-        return ENOSPC;
+        return error;
     };
     extract::OutputTree tree(disk, {.Writers = 2, .Bounds = {.BatchJobs = 1}});
-    tree.Take(InMemory("__A\\", "first.ogg", "1"));
-    tree.Take(InMemory("__A\\", "second.ogg", "2"));
+    for (const char* name : {"0", "1", "2"}) {
+        tree.Take(InMemory("__A\\", name, name));
+    }
     extract::TreeReport report = tree.Finish();
-    EXPECT_EQ(report.UnwrittenFiles, 2u);
-    EXPECT_EQ(report.FirstUnwritten.Text, "__A/first.ogg");
+    EXPECT_EQ(report.UnwrittenFiles, 3u);
+    EXPECT_EQ(report.FirstUnwritten.Text, "__A/0");
     EXPECT_EQ(report.FirstUnwrittenReason, platform::ErrorCode{EACCES});
 }
 
@@ -320,42 +336,83 @@ TEST(OutputTree, AFolderThatCannotBeMadeGivesItsReasonAndIsTriedAgain) {
     EXPECT_EQ(testing_support::ReadFile(folder.Path() / "__A/rw/z.ogg"), "Z");
 }
 
-// The files handed to the writers hold no more memory than the bound, one file always passing.
+namespace {
+
+// Limits the address space of the test process to what it uses now and spare more, while it lives.
+class AddressSpaceLimit {
+  public:
+    explicit AddressSpaceLimit(std::uint64_t spare) {
+        ::getrlimit(RLIMIT_AS, &before_);
+        std::uint64_t pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit limit = before_;
+        limit.rlim_cur = pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) + spare;
+        ::setrlimit(RLIMIT_AS, &limit);
+    }
+    ~AddressSpaceLimit() { ::setrlimit(RLIMIT_AS, &before_); }
+
+  private:
+    rlimit before_{};
+};
+
+} // namespace
+
+// The files handed to the writers hold no more memory than the bound, one file always passing;
+// where the address space is limited, no more than an eighth of what is left.
 TEST(OutputTree, FilesInFlightStayWithinTheBound) {
-    testing_support::TempFolder folder;
-    FaultyDisk disk(folder.Path());
-    std::mutex lock;
-    std::condition_variable changed;
-    bool released = false;
-    disk.Fault = [&](const std::string& step, const std::string&) -> platform::ErrorCode {
-        if (step == "write") {
-            std::unique_lock<std::mutex> held(lock);
-            changed.wait(held, [&] { return released; });
-        }
-        return platform::NoError;
+    const struct Case {
+        const char* name;
+        std::uint64_t bound;
+        std::uint64_t addressSpace; // 0: not limited
+        std::size_t fileSize;
+        int fit;
+    } cases[] = {
+        {"three of 30 KiB fit in 100 KiB", 100 << 10, 0, 30 << 10, 3},
+        {"four of 1 MiB fit in an eighth of 40 MiB", 16 << 20, 40 << 20, 1 << 20, 4},
     };
-    extract::OutputTree tree(disk, {.Writers = 2, .Bounds = {.Cost = 100 << 10}});
-    std::atomic<int> taken = 0;
-    std::thread caller([&] {
-        for (int i = 0; i < 20; ++i) {
-            tree.MakeRoom(30 << 10);
-            tree.Take(InMemory("__A\\", std::to_string(i), std::string(30 << 10, 'x')));
-            ++taken;
+    for (const Case& c : cases) {
+        if (c.addressSpace != 0 && testing_support::UnderMemoryHungrySanitizer) {
+            continue;
         }
-    });
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (taken < 3 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        testing_support::TempFolder folder;
+        FaultyDisk disk(folder.Path());
+        std::mutex lock;
+        std::condition_variable changed;
+        bool released = false;
+        disk.Fault = [&](const std::string& step, const std::string&) -> platform::ErrorCode {
+            if (step == "write") {
+                std::unique_lock<std::mutex> held(lock);
+                changed.wait(held, [&] { return released; });
+            }
+            return platform::NoError;
+        };
+        std::optional<AddressSpaceLimit> limit;
+        if (c.addressSpace != 0) {
+            limit.emplace(c.addressSpace);
+        }
+        extract::OutputTree tree(disk, {.Writers = 2, .Bounds = {.Cost = c.bound}});
+        std::atomic<int> taken = 0;
+        std::thread caller([&] {
+            for (int i = 0; i < 20; ++i) {
+                tree.MakeRoom(c.fileSize);
+                tree.Take(InMemory("__A\\", std::to_string(i), std::string(c.fileSize, 'x')));
+                ++taken;
+            }
+        });
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (taken < c.fit && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(taken, c.fit) << c.name;
+        {
+            std::lock_guard<std::mutex> held(lock);
+            released = true;
+        }
+        changed.notify_all();
+        caller.join();
+        EXPECT_EQ(tree.Finish().WrittenFiles, 20u) << c.name;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(taken, 3) << "three files of 30 KiB fit in 100 KiB, a fourth does not";
-    {
-        std::lock_guard<std::mutex> held(lock);
-        released = true;
-    }
-    changed.notify_all();
-    caller.join();
-    EXPECT_EQ(tree.Finish().WrittenFiles, 20u);
 }
 
 // Memory that runs out on a writer ends the run at once, as it would one file at a time, and

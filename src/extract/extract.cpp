@@ -2,8 +2,6 @@
 
 #include "extract/paths.h"
 
-#include <new>
-
 namespace extract {
 namespace {
 
@@ -63,36 +61,26 @@ void Extraction::ExtractFile(const csc::SM_SoundFileInfo& file, const std::strin
 
     csc::SetPosition(archive, csc::LocationOffset(file.DataLocation));
     csc::Extent extent = csc::Claim(archive, size);
-    // The buffer holds what the archive can deliver, never more than it holds; a failed allocation
-    // here ends the run before this file's folders or file exist.
+    // The buffer holds what the archive can deliver, never more than it holds. It is allocated once
+    // it fits beside the files in flight (a file larger than their bound waits until none are, as
+    // one writer would have it); a failed allocation ends the run before its folders or file exist.
     tree_.MakeRoom(extent.Held);
     Entry entry{.Path = BuildOutputPath(folderNames_[slot], basePath, name, settings_.NameRules),
                 .Bytes = {},
                 .Size = size};
     if (extent.Held >= ReadByWriterFrom) {
-        entry.Bytes = ArchiveRange{.Source = &ranges_[slot],
-                                   .Offset = extent.Offset,
-                                   .Count = extent.Held,
-                                   .Spare = Buffer(extent.Held)};
+        entry.Bytes =
+            ArchiveRange{.Source = &ranges_[slot],
+                         .Offset = extent.Offset,
+                         .Count = extent.Held,
+                         .Spare = std::make_unique_for_overwrite<std::uint8_t[]>(extent.Held)};
     } else {
-        BytesInMemory bytes{.Bytes = Buffer(extent.Held), .Count = 0};
+        BytesInMemory bytes{.Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(extent.Held),
+                            .Count = 0};
         bytes.Count = csc::ReadExtent(archive, extent, bytes.Bytes.get());
         entry.Bytes = std::move(bytes);
     }
     tree_.Take(std::move(entry));
-}
-
-std::unique_ptr<std::uint8_t[]> Extraction::Buffer(std::size_t size) {
-    try {
-        return std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    } catch (const std::bad_alloc&) {
-        // Files in flight hold memory that one writer would have freed by now; without them, a
-        // buffer that still cannot be had could not be had one file at a time either.
-        if (!tree_.SettleFilesInFlight()) {
-            throw;
-        }
-        return std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    }
 }
 
 } // namespace extract

@@ -52,7 +52,6 @@ class Extraction {
   private:
     void ExtractFile(const csc::SM_SoundFileInfo& file, const std::string& basePath,
                      std::int32_t number);
-    std::unique_ptr<std::uint8_t[]> Buffer(std::size_t size);
 
     const ExtractionSettings settings_;
     std::array<csc::Archive, csc::ArchiveSlots>& archives_;

@@ -43,17 +43,12 @@ std::uint64_t Charge(std::uint64_t bytes) {
 unsigned AffordableWriters(unsigned wanted) {
     std::uint64_t descriptors = platform::SpareDescriptors();
     std::uint64_t byDescriptors = descriptors > 2 ? (descriptors - 2) / 2 : 0;
-    // Every writer has a stack and may get an allocation arena of its own; where the address space
-    // is limited that closely, the reading thread writes.
-    constexpr std::uint64_t AddressSpaceForAPool = std::uint64_t{64} << 20;
-    if (platform::SpareAddressSpace() < AddressSpaceForAPool) {
-        return 0;
-    }
     return static_cast<unsigned>(std::min<std::uint64_t>(wanted, byDescriptors));
 }
 
+// Files in flight hold what one writer would have freed already; where the address space is
+// limited, they take at most an eighth of what is left, so that the reading thread's own needs fit.
 PoolBounds AffordableBounds(PoolBounds bounds) {
-    // Files in flight take at most an eighth of the address space left.
     bounds.Cost = std::min(bounds.Cost, platform::SpareAddressSpace() / 8);
     return bounds;
 }
@@ -160,12 +155,6 @@ OutputTree::OutputTree(Disk& disk, TreeSettings settings)
 void OutputTree::MakeRoom(std::uint64_t bytes) {
     ThrowIfOutOfMemory();
     pool_.WaitForRoom(Charge(bytes));
-}
-
-bool OutputTree::SettleFilesInFlight() {
-    bool any = pool_.Busy();
-    pool_.WaitUntilFinished();
-    return any;
 }
 
 void OutputTree::Take(Entry entry) {

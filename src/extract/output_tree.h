@@ -85,9 +85,6 @@ class OutputTree {
     // Waits until a file whose payload holds bytes of memory may be taken; call before allocating
     // it, so that what the files in flight hold stays within the bound.
     void MakeRoom(std::uint64_t bytes);
-    // Waits for every file in flight, freeing what they hold; false when there were none. For an
-    // allocation that failed: if it still fails now, it would have failed one file at a time.
-    bool SettleFilesInFlight();
     // Makes the entry's folders and writes its file, or hands it to a writer. Throws
     // std::bad_alloc when memory runs out, here or on a writer.
     void Take(Entry entry);

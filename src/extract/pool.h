@@ -148,9 +148,6 @@ template <typename Job> class BoundedPool {
         WaitUntil([] { return false; });
     }
 
-    // Whether a job is in flight.
-    bool Busy() const { return jobsInFlight_ > 0; }
-
     // From work, on a worker: no worker takes another job; those running finish. The caller learns
     // of it through Stopped.
     void Stop() { stop_.store(true); }
