@@ -3,7 +3,6 @@
 // for every field, and reports time and system reads of each.
 
 #include "archive_builder.h"
-#include "console/console.h"
 #include "csc/index_tables.h"
 #include "csc/sound_info.h"
 
@@ -23,10 +22,8 @@ Measure ReadEverything(const std::string& path, bool readAhead) {
     auto start = std::chrono::steady_clock::now();
     csc::Archive index = csc::OpenArchive(path);
     index.ReadAhead = readAhead;
-    console::Console quiet;
-    // No output handle: the console text goes nowhere.
     csc::IndexTables tables;
-    csc::ReadIndexTables(index, quiet, tables);
+    csc::ReadIndexTables(index, tables);
     Measure measure;
     csc::TSM_SoundInfo working;
     // Sequentially, as the RAW mode reads, then each at its location, as the normal mode does.

@@ -203,9 +203,9 @@ int Floor(const fs::path& runFolder, const fs::path& manifestPath) {
 
 int Tool(const fs::path& runFolder, unsigned writers) {
     fs::current_path(runFolder);
-    run::Run state; // no output handle: the console text goes nowhere
+    run::RunState state; // no output handle: the console text goes nowhere
     state.Extraction.WriterThreads = writers;
-    return run::RunProgram(state, std::nullopt);
+    return run::RunProgram(state, {});
 }
 
 // GNU time gives the wall time in hundredths of a second, too coarse for runs of 0.07 s.

@@ -85,16 +85,17 @@ Outcome RunIn(const fs::path& runFolder, unsigned writers, const std::uint8_t* d
     fs::path console = Root() / (runFolder.filename().string() + ".console");
     fs::path previous = fs::current_path();
     fs::current_path(runFolder);
-    run::Run state;
+    run::RunState state;
     state.Extraction.WriterThreads = writers;
-    state.Console.Out = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    std::optional<std::string> option;
+    state.Output = console::OpenChannel(
+        ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    std::vector<std::string> arguments;
     if (size > 0 && data[size - 1] & 1) {
-        option = "-RAWExtract";
+        arguments.push_back("-RAWExtract");
     }
     Outcome outcome;
-    outcome.ExitCode = run::RunProgram(state, option);
-    platform::Close(state.Console.Out);
+    outcome.ExitCode = run::RunProgram(state, arguments);
+    platform::Close(state.Output.Out);
     fs::current_path(previous);
 
     RequireContained(runFolder);

@@ -1,4 +1,5 @@
 #include "console/console.h"
+#include "console/progress.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -10,24 +11,19 @@ using testing_support::TempFolder;
 
 namespace {
 
-// A channel into a file, as when standard output is redirected, or posing as a console.
+// A channel into a file, as when standard output is redirected, or posing as a terminal.
 struct CapturedConsole {
     TempFolder folder;
     console::Console channel;
 
-    explicit CapturedConsole(bool isConsole) {
-        channel.Out = testing_support::CreateForWriting(folder.Path() / "out");
-        channel.IsConsole = isConsole;
+    explicit CapturedConsole(bool isTerminal) {
+        channel = console::OpenChannel(testing_support::CreateForWriting(folder.Path() / "out"));
+        channel.IsTerminal = isTerminal;
+        channel.Capacity = isTerminal ? console::TerminalCapacity : console::RedirectedCapacity;
     }
     ~CapturedConsole() { platform::Close(channel.Out); }
     std::string Shown() { return ReadFile(folder.Path() / "out"); }
 };
-
-void WriteItem(console::Console& channel, const std::string& text) {
-    console::ReturnToAnchor(channel);
-    console::Write(channel, text);
-    console::Flush(channel);
-}
 
 } // namespace
 
@@ -51,58 +47,72 @@ TEST(Console, RedirectedOutputLeavesInBlocksOfTheBufferSize) {
     CapturedConsole captured(false);
     console::Console& channel = captured.channel;
     console::Write(channel, "pending...");
-    console::Flush(channel);
-    EXPECT_EQ(captured.Shown(), "") << "a flush passes nothing to a file or a pipe";
-    console::Write(channel, std::string(200, 'x'));
-    EXPECT_EQ(captured.Shown().size(), 128u);
+    console::ShowOnTerminal(channel);
+    EXPECT_EQ(captured.Shown(), "") << "into a file or a pipe nothing leaves before its time";
+    console::Write(channel, std::string(5000, 'x'));
+    EXPECT_EQ(captured.Shown().size(), console::RedirectedCapacity);
     console::WriteOutEverything(channel);
-    EXPECT_EQ(captured.Shown(), "pending..." + std::string(200, 'x'));
+    EXPECT_EQ(captured.Shown(), "pending..." + std::string(5000, 'x'));
 }
 
-TEST(Console, RedirectedProgressItemsRunTogetherWithoutControlBytes) {
+TEST(Console, NamesReachATerminalWithoutControlBytes) {
+    const std::string name = std::string("a\x01") + "b\x1b[2J\x7f\xc3\xa4z";
+    CapturedConsole terminal(true);
+    EXPECT_EQ(console::Shown(terminal.channel, name), "a?b?[2J?\xc3\xa4z");
+    CapturedConsole file(false);
+    EXPECT_EQ(console::Shown(file.channel, name), name) << "a file gets the bytes as stored";
+}
+
+TEST(Progress, RedirectedItemsRunTogetherWithoutControlBytes) {
     CapturedConsole captured(false);
     console::Console& channel = captured.channel;
+    console::ProgressLine progress(channel);
     console::WriteLine(channel, "Phase...");
-    console::CaptureAnchor(channel);
-    WriteItem(channel, "  [1/2] first   ");
-    WriteItem(channel, "  [2/2] second  ");
+    progress.Start();
+    progress.Show("  [1/2] first   ");
+    progress.Show("  [2/2] second  ");
+    progress.Finish();
     console::Write(channel, "\r\n");
     console::WriteLine(channel);
     console::WriteOutEverything(channel);
     EXPECT_EQ(captured.Shown(), "Phase...\r\n  [1/2] first     [2/2] second  \r\n\r\n");
 }
 
-TEST(Console, OnAConsoleEachItemReturnsToTheStartOfTheLine) {
+TEST(Progress, OnATerminalEachItemReturnsToTheStartOfTheLine) {
     CapturedConsole captured(true);
     console::Console& channel = captured.channel;
-    channel.Progress.RedrawInterval = std::chrono::steady_clock::duration::zero();
+    console::ProgressLine progress(channel);
+    progress.RedrawInterval = std::chrono::steady_clock::duration::zero();
     console::Write(channel, "Read Tags Table...");
-    console::Flush(channel);
-    EXPECT_EQ(captured.Shown(), "Read Tags Table...") << "a console sees pending text at once";
+    console::ShowOnTerminal(channel);
+    EXPECT_EQ(captured.Shown(), "Read Tags Table...") << "a terminal sees pending text at once";
     console::WriteLine(channel, "done");
-    console::CaptureAnchor(channel);
-    WriteItem(channel, "  [1/2] a long first item");
-    WriteItem(channel, "  [2/2] b");
+    progress.Start();
+    progress.Show("  [1/2] a long first item");
+    progress.Show("  [2/2] b");
     console::WriteLine(channel);
     EXPECT_EQ(captured.Shown(),
               "Read Tags Table...done\r\n  [1/2] a long first item\r\x1b[K  [2/2] b\r\n");
 }
 
-TEST(Console, ItemsFasterThanTheRedrawIntervalAreDroppedButTheLastIsShown) {
+// An item that comes too soon after the last one drawn is held back and replaced unseen; the old
+// item is cleared only by the drawing of a new one, so the line is never left blank.
+TEST(Progress, ItemsFasterThanTheRedrawIntervalAreDroppedButTheLastIsShown) {
     CapturedConsole captured(true);
     console::Console& channel = captured.channel;
-    channel.Progress.RedrawInterval = std::chrono::hours(1);
-    console::CaptureAnchor(channel);
-    WriteItem(channel, "one");
-    WriteItem(channel, "two");
-    WriteItem(channel, "three");
-    EXPECT_EQ(captured.Shown(), "one\r\x1b[K") << "two came too soon and three is still held back";
-    console::WriteOutEverything(channel);
+    console::ProgressLine progress(channel);
+    progress.RedrawInterval = std::chrono::hours(1);
+    progress.Start();
+    progress.Show("one");
+    progress.Show("two");
+    progress.Show("three");
+    EXPECT_EQ(captured.Shown(), "one") << "two came too soon and three is still held back";
+    progress.Finish();
     EXPECT_EQ(captured.Shown(), "one\r\x1b[Kthree");
     EXPECT_TRUE(console::LineOpen(channel));
 }
 
-TEST(Console, UTF8ContinuationBytesTakeNoColumn) {
+TEST(Progress, UTF8ContinuationBytesTakeNoColumn) {
     EXPECT_EQ(console::Columns("plain"), 5u);
     EXPECT_EQ(console::Columns("Ma\xC3\x9F"
                                "st\xC3\xA4"

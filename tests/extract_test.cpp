@@ -1,6 +1,7 @@
 #include "archive_builder.h"
 #include "extract/extract.h"
 #include "extract/paths.h"
+#include "run/walk.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +15,15 @@ using Tree = std::map<std::string, std::string>;
 
 namespace {
 
-const std::array<std::string_view, 8> Folders = {"__A\\", "__B\\", "__C\\", "__D\\",
-                                                 "__E\\", "__F\\", "__G\\", "__H\\"};
-
-// Archives in memory for slots 0 to 3 (slot 3 left closed), extracting into a scratch folder with
+// Archives in memory for slots 0 to 2 (slot 3 left closed), extracting into a scratch folder with
 // the reading thread writing every file.
 struct Scene {
     testing_support::TempFolder folder;
     testing_support::InFolder inside{folder.Path()};
     std::array<std::string, 8> bytes;
-    std::array<csc::Archive, 8> archives;
+    run::RunState state;
+    run::WalkSettings settings;
+    run::WalkCounts counts;
     std::optional<extract::NativeDisk> disk;
     std::optional<extract::Extraction> extraction;
 
@@ -32,18 +32,17 @@ struct Scene {
         bytes[1] = "abcdefghijklmnopqrst";
         bytes[2] = "index-bytes";
         for (std::size_t slot = 0; slot < 3; ++slot) {
-            archives[slot] = csc::MemoryArchive(
+            state.Archives[slot] = csc::MemoryArchive(
                 reinterpret_cast<const std::uint8_t*>(bytes[slot].data()), bytes[slot].size());
         }
+        settings.Raw = raw;
         platform::ErrorCode error = platform::NoError;
         disk.emplace(*platform::OpenOutputRoot("", error));
-        extraction.emplace(archives, Folders,
-                           extract::ExtractionSettings{.RawExtract = raw, .WriterThreads = 0},
-                           *disk);
+        extraction.emplace(state.Archives, extract::ExtractionSettings{.WriterThreads = 0}, *disk);
     }
     void Extract(const csc::TSM_SoundInfo& record, const std::string& base,
                  std::int32_t number = 0) {
-        extraction->ExtractSoundInfo(record, base, number);
+        run::ExtractSoundInfo(state, settings, *extraction, counts, record, base, number);
     }
     Tree Written() { return testing_support::Tree(folder.Path()); }
 };
@@ -74,13 +73,13 @@ TEST(Extract, EachPresentEntryBecomesOneFileInItsArchiveFolder) {
                           Entry("closed", Location(3, 0), 0, 4), Entry("six", Location(6, 0), 0, 4),
                           Entry("seven", Location(7, 0), 0, 4)}),
                   "Base\\", 0);
-    EXPECT_EQ(scene.Written(), (Tree{{"__A/", ""},
-                                     {"__A/Base/", ""},
-                                     {"__A/Base/both.ogg", "234"},
-                                     {"__A/Base/empty", ""},
-                                     {"__B/", ""},
-                                     {"__B/Base/", ""},
-                                     {"__B/Base/wav.wav", "ef"}}));
+    EXPECT_EQ(scene.Written(), (Tree{{"__SchemaMetaFile.csc/", ""},
+                                     {"__SchemaMetaFile.csc/Base/", ""},
+                                     {"__SchemaMetaFile.csc/Base/both.ogg", "234"},
+                                     {"__SchemaMetaFile.csc/Base/empty", ""},
+                                     {"__SchemaMetaFile_Memory.csc/", ""},
+                                     {"__SchemaMetaFile_Memory.csc/Base/", ""},
+                                     {"__SchemaMetaFile_Memory.csc/Base/wav.wav", "ef"}}));
     EXPECT_EQ(scene.extraction->Finish().UnwrittenFiles, 0u);
 
     scene.Extract(Record({}), "Other\\");
@@ -91,23 +90,24 @@ TEST(Extract, ALaterFileOfTheSamePathReplacesTheEarlierOne) {
     Scene scene;
     scene.Extract(
         Record({Entry("same", Location(0, 0), 0, 8), Entry("same", Location(0, 10), 0, 2)}), "B\\");
-    EXPECT_EQ(scene.Written()["__A/B/same.ogg"], "AB");
+    EXPECT_EQ(scene.Written()["__SchemaMetaFile.csc/B/same.ogg"], "AB");
 }
 
 TEST(Extract, RawNamesCarryTheNumberAndLieInTheArchiveFolder) {
     Scene scene(true);
     scene.Extract(Record({Entry("n", Location(1, 0), 3, 0), Entry("e", Location(2, 0), 0, 0)}),
                   extract::RawBasePath, 12);
-    EXPECT_EQ(
-        scene.Written(),
-        (Tree{{"__B/", ""}, {"__B/000012_n.wav", "abc"}, {"__C/", ""}, {"__C/000012_e", ""}}));
+    EXPECT_EQ(scene.Written(), (Tree{{"__SchemaMetaFile_Memory.csc/", ""},
+                                     {"__SchemaMetaFile_Memory.csc/000012_n.wav", "abc"},
+                                     {"__SchemaMetafile_HardDrive.csc/", ""},
+                                     {"__SchemaMetafile_HardDrive.csc/000012_e", ""}}));
 }
 
 TEST(Extract, BytesBeyondTheArchiveEndBecomeASparseZeroTailAndAreCounted) {
     Scene scene;
     std::uint32_t lyingSize = 0xFFFFFFF0; // almost 4 GiB
     scene.Extract(Record({Entry("lie", Location(0, 16), 0, lyingSize)}), "L\\");
-    std::filesystem::path written = scene.folder.Path() / "__A/L/lie.ogg";
+    std::filesystem::path written = scene.folder.Path() / "__SchemaMetaFile.csc/L/lie.ogg";
     ASSERT_EQ(std::filesystem::file_size(written), lyingSize);
     struct stat info {};
     ASSERT_EQ(::stat(written.c_str(), &info), 0);
@@ -116,28 +116,29 @@ TEST(Extract, BytesBeyondTheArchiveEndBecomeASparseZeroTailAndAreCounted) {
     std::string head(8, '\xAA');
     in.read(head.data(), 8);
     EXPECT_EQ(head, std::string("GHIJ\0\0\0\0", 8));
-    EXPECT_EQ(scene.archives[0].ShortReads, 1u);
+    EXPECT_EQ(scene.state.Archives[0].ShortReads, 1u);
     scene.Extract(Record({Entry("far", Location(0, 0x1FFFFFFF), 0, 3)}), "L\\");
-    EXPECT_EQ(testing_support::ReadFile(scene.folder.Path() / "__A/L/far.ogg"),
+    EXPECT_EQ(testing_support::ReadFile(scene.folder.Path() / "__SchemaMetaFile.csc/L/far.ogg"),
               std::string(3, '\0'));
-    EXPECT_EQ(scene.archives[0].ShortReads, 2u);
+    EXPECT_EQ(scene.state.Archives[0].ShortReads, 2u);
     extract::TreeReport report = scene.extraction->Finish();
     EXPECT_EQ(report.UnwrittenFiles, 0u);
     EXPECT_EQ(report.ZeroFilledFiles, 2u);
-    EXPECT_EQ(report.FirstZeroFilled.Text, "__A/L/lie.ogg");
+    EXPECT_EQ(report.FirstZeroFilled.Text, "__SchemaMetaFile.csc/L/lie.ogg");
 }
 
 TEST(Extract, FilesThatCannotBeCreatedAreCountedWithTheFirstPath) {
     Scene scene;
-    testing_support::WriteFile(scene.folder.Path() / "__B", "a file where a folder should be");
+    testing_support::WriteFile(scene.folder.Path() / "__SchemaMetaFile_Memory.csc",
+                               "a file where a folder should be");
     scene.Extract(Record({Entry("x", Location(1, 0), 0, 1), Entry("y", Location(1, 0), 0, 1),
                           Entry("", Location(0, 0), 0, 0), Entry("ok", Location(0, 0), 0, 1)}),
                   "Base\\");
     extract::TreeReport report = scene.extraction->Finish();
     EXPECT_EQ(report.UnwrittenFiles, 3u) << "an empty name leaves only a folder path";
-    EXPECT_EQ(report.FirstUnwritten.Text, "__B/Base/x.ogg");
+    EXPECT_EQ(report.FirstUnwritten.Text, "__SchemaMetaFile_Memory.csc/Base/x.ogg");
     EXPECT_EQ(report.FirstUnwrittenReason, platform::NotAFolderError()) << "the folder's reason";
-    EXPECT_EQ(scene.Written()["__A/Base/ok.ogg"], "0");
+    EXPECT_EQ(scene.Written()["__SchemaMetaFile.csc/Base/ok.ogg"], "0");
 }
 
 TEST(Extract, NamesFromTheArchiveStayInsideTheOutputFolder) {
@@ -145,9 +146,9 @@ TEST(Extract, NamesFromTheArchiveStayInsideTheOutputFolder) {
     scene.Extract(Record({Entry("..", Location(0, 0), 0, 1),
                           Entry(std::string("z\0z", 3), Location(0, 1), 0, 1)}),
                   "..\\..\\");
-    EXPECT_EQ(scene.Written(), (Tree{{"__A/", ""},
-                                     {"__A/__/", ""},
-                                     {"__A/__/__/", ""},
-                                     {"__A/__/__/...ogg", "0"},
-                                     {"__A/__/__/z_z.ogg", "1"}}));
+    EXPECT_EQ(scene.Written(), (Tree{{"__SchemaMetaFile.csc/", ""},
+                                     {"__SchemaMetaFile.csc/__/", ""},
+                                     {"__SchemaMetaFile.csc/__/__/", ""},
+                                     {"__SchemaMetaFile.csc/__/__/...ogg", "0"},
+                                     {"__SchemaMetaFile.csc/__/__/z_z.ogg", "1"}}));
 }

@@ -44,13 +44,13 @@ Outcome RunWith(unsigned writers, const builder::ArchiveSet& set, bool raw,
     Outcome outcome;
     {
         testing_support::InFolder inside(folder.Path());
-        run::Run state;
+        run::RunState state;
         state.Extraction.WriterThreads = writers;
-        state.Console.Out = testing_support::CreateForWriting(captured.Path() / "out");
-        state.Console.Capacity = console::RedirectedCapacity;
-        outcome.ExitCode =
-            run::RunProgram(state, raw ? std::optional<std::string>("-RAWExtract") : std::nullopt);
-        platform::Close(state.Console.Out);
+        state.Output =
+            console::OpenChannel(testing_support::CreateForWriting(captured.Path() / "out"));
+        outcome.ExitCode = run::RunProgram(state, raw ? std::vector<std::string>{"-RAWExtract"}
+                                                      : std::vector<std::string>{});
+        platform::Close(state.Output.Out);
     }
     outcome.Console = testing_support::ReadFile(captured.Path() / "out");
     outcome.Tree = testing_support::Tree(folder.Path());
@@ -287,7 +287,8 @@ TEST(OutputTree, TheFirstUnwrittenIsTheFirstTakenWithItsOwnReason) {
         if (step != "create") {
             return platform::NoError;
         }
-        const auto& [waitFor, error] = after.at(path);
+        const std::string waitFor = after.at(path).first;
+        const platform::ErrorCode error = after.at(path).second;
         std::unique_lock<std::mutex> held(lock);
         if (!waitFor.empty()) {
             changed.wait_for(held, std::chrono::seconds(5), [&] { return failed.count(waitFor); });

@@ -1,26 +1,21 @@
 #include "console/console.h"
 
 namespace console {
-namespace {
 
-void PassOut(Console& console) {
-    if (console.Buffer.empty()) {
-        return;
-    }
-    platform::Write(console.Out, console.Buffer.data(), console.Buffer.size());
-    NoteShown(console.Progress, console.Buffer);
-    console.Buffer.clear();
-}
-
-} // namespace
-
-Console OpenStandardOutput() {
+Console OpenChannel(platform::FileHandle out) {
     Console console;
-    console.Out = platform::StandardOutput();
-    console.IsConsole = platform::IsTerminal(console.Out);
-    console.Capacity = console.IsConsole ? ConsoleCapacity : RedirectedCapacity;
+    console.Out = out;
+    console.IsTerminal = platform::IsTerminal(out);
+    console.Capacity = console.IsTerminal ? TerminalCapacity : RedirectedCapacity;
     console.Buffer.reserve(console.Capacity);
     return console;
+}
+
+void WriteOutEverything(Console& console) {
+    if (!console.Buffer.empty()) {
+        platform::Write(console.Out, console.Buffer.data(), console.Buffer.size());
+        console.Buffer.clear();
+    }
 }
 
 void Write(Console& console, std::string_view text) {
@@ -33,7 +28,7 @@ void Write(Console& console, std::string_view text) {
         console.Buffer.append(text.substr(0, part));
         text.remove_prefix(part);
         if (console.Buffer.size() >= console.Capacity) {
-            PassOut(console);
+            WriteOutEverything(console);
         }
     }
 }
@@ -46,32 +41,31 @@ void WriteChar(Console& console, char character) {
     Write(console, std::string_view(&character, 1));
 }
 
-void WriteName(Console& console, std::string_view name) {
-    if (!console.IsConsole) {
-        Write(console, name);
-        return;
-    }
+std::string Shown(const Console& console, std::string_view name) {
     std::string shown(name);
-    for (char& character : shown) {
-        if (static_cast<unsigned char>(character) < 32 || character == 127) {
-            character = '?';
+    if (console.IsTerminal) {
+        for (char& character : shown) {
+            if (static_cast<unsigned char>(character) < 32 || character == 127) {
+                character = '?';
+            }
         }
     }
-    Write(console, shown);
+    return shown;
+}
+
+void WriteName(Console& console, std::string_view name) {
+    Write(console, Shown(console, name));
 }
 
 void WriteLine(Console& console, std::string_view text) {
     Write(console, text);
     Write(console, LineEnd);
-    if (console.IsConsole) {
-        PassOut(console);
-    }
-    console.Progress.InItem = false;
+    ShowOnTerminal(console);
 }
 
-void Flush(Console& console) {
-    if (console.IsConsole && !HoldsBack(console.Progress)) {
-        PassOut(console);
+void ShowOnTerminal(Console& console) {
+    if (console.IsTerminal) {
+        WriteOutEverything(console);
     }
 }
 
@@ -79,45 +73,10 @@ bool LineOpen(const Console& console) {
     return console.LastWritten != '\n';
 }
 
-void WriteOutEverything(Console& console) {
-    PassOut(console);
-    console.Progress.InItem = false;
-}
-
 void EndOpenLine(Console& console) {
-    if (console.IsConsole && LineOpen(console)) {
+    if (console.IsTerminal && LineOpen(console)) {
         WriteLine(console);
     }
-}
-
-void CaptureAnchor(Console& console) {
-    if (!console.IsConsole) {
-        return;
-    }
-    ProgressLine& line = console.Progress;
-    PassOut(console);
-    line.InItem = false;
-    line.ColumnsSinceAnchor = 0;
-    platform::CaptureCursor(console.Out, line.Anchor);
-}
-
-void ReturnToAnchor(Console& console) {
-    if (!console.IsConsole) {
-        return;
-    }
-    ProgressLine& line = console.Progress;
-    if (line.InItem && !line.ItemShown) {
-        // Kept back and now replaced: it would only have flickered by.
-        console.Buffer.clear();
-    }
-    line.InItem = false;
-    PassOut(console);
-    if (line.ColumnsSinceAnchor > 0) {
-        platform::ReturnCursor(console.Out, line.Anchor, line.ColumnsSinceAnchor);
-    }
-    line.ColumnsSinceAnchor = 0;
-    line.InItem = true;
-    line.ItemShown = false;
 }
 
 } // namespace console

@@ -12,17 +12,46 @@ std::uint64_t Columns(std::string_view text) {
     return columns;
 }
 
-bool HoldsBack(const ProgressLine& line) {
-    return line.InItem && !line.ItemShown &&
-           std::chrono::steady_clock::now() < line.LastDrawn + line.RedrawInterval;
+void ProgressLine::Start() {
+    holding_ = false;
+    columnsShown_ = 0;
+    if (console_.IsTerminal) {
+        WriteOutEverything(console_);
+        platform::CaptureCursor(console_.Out, anchor_);
+    }
 }
 
-void NoteShown(ProgressLine& line, std::string_view text) {
-    if (line.InItem) {
-        line.ColumnsSinceAnchor += Columns(text);
-        line.ItemShown = true;
-        line.LastDrawn = std::chrono::steady_clock::now();
+void ProgressLine::Show(std::string_view item) {
+    if (!console_.IsTerminal) {
+        Write(console_, item);
+        return;
     }
+    if (std::chrono::steady_clock::now() < lastDrawn_ + RedrawInterval) {
+        heldBack_.assign(item);
+        holding_ = true;
+        return;
+    }
+    Draw(item);
+}
+
+void ProgressLine::Finish() {
+    if (holding_) {
+        Draw(heldBack_);
+    }
+}
+
+void ProgressLine::Draw(std::string_view item) {
+    // The way back to the anchor, which clears the old item, and the new item leave together.
+    std::string back;
+    if (columnsShown_ > 0) {
+        platform::ReturnCursor(console_.Out, anchor_, columnsShown_, back);
+    }
+    Write(console_, back);
+    Write(console_, item);
+    WriteOutEverything(console_);
+    columnsShown_ = Columns(item);
+    lastDrawn_ = std::chrono::steady_clock::now();
+    holding_ = false;
 }
 
 } // namespace console

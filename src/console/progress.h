@@ -1,36 +1,46 @@
 #pragma once
 
+#include "console/console.h"
 #include "platform/platform.h"
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
-// The redraw policy of the in-place progress line on a console: where the line starts, which item
-// is being drawn, when the last one was drawn, and how far the text since the start reaches. The
-// channel in console.h only buffers; it hands this line what it passes out.
+// The progress line: one line that each item replaces in place. Callers hand it each item's text;
+// how and when an item reaches the screen is decided here.
 namespace console {
-
-struct ProgressLine {
-    platform::CursorAnchor Anchor;
-    // Progress items can come far faster than a console can draw them. An item that starts within
-    // RedrawInterval of the last drawn one is kept back, and dropped when the next item replaces it
-    // unseen; what is on screen at the end, and every byte of redirected output, stay the same.
-    std::chrono::steady_clock::duration RedrawInterval = std::chrono::milliseconds(40);
-    std::chrono::steady_clock::time_point LastDrawn = std::chrono::steady_clock::time_point::min();
-    bool InItem = false;
-    bool ItemShown = false;
-    std::uint64_t ColumnsSinceAnchor = 0;
-};
 
 // The columns that text takes on a terminal: a UTF-8 continuation byte takes none.
 std::uint64_t Columns(std::string_view text);
 
-// Whether the item being written should stay in the buffer for now: nothing of it is shown yet
-// and the last item was drawn too recently.
-bool HoldsBack(const ProgressLine& line);
+class ProgressLine {
+  public:
+    explicit ProgressLine(Console& console) : console_(console) {}
 
-// Notes text that reached the console.
-void NoteShown(ProgressLine& line, std::string_view text);
+    // The line starts where the text written so far ends (at the start of a fresh line).
+    void Start();
+    // Replaces the item shown by item. Into a file or a pipe every item follows the last one,
+    // byte for byte. On a terminal an item that comes within RedrawInterval of the last one drawn
+    // is held back, and replaced unseen by the next; when an item is drawn, the last one is
+    // cleared with the same write, so the line is never left blank.
+    void Show(std::string_view item);
+    // Draws an item held back, so that the last item is always what the line shows at the end.
+    void Finish();
+
+    // Progress items can come far faster than a terminal can draw them.
+    std::chrono::steady_clock::duration RedrawInterval = std::chrono::milliseconds(40);
+
+  private:
+    void Draw(std::string_view item);
+
+    Console& console_;
+    platform::CursorAnchor anchor_;
+    std::chrono::steady_clock::time_point lastDrawn_ = std::chrono::steady_clock::time_point::min();
+    std::uint64_t columnsShown_ = 0; // columns of the item on screen, from the anchor
+    std::string heldBack_;
+    bool holding_ = false;
+};
 
 } // namespace console

@@ -31,34 +31,32 @@ void ReadMissionSound(Archive& index, TSM_MissionSound& sound) {
 
 } // namespace
 
-void ReadIndexTables(Archive& index, console::Console& console, IndexTables& tables) {
+void ReadTags(Archive& index, IndexTables& tables) {
     ReadBlock(index, tables.IndexHeader.data(), tables.IndexHeader.size());
     tables.Tags.resize(ReadU8(index));
-    console::Write(console, "Read Tags Table...");
-    console::Flush(console);
     for (TSM_Tag& tag : tables.Tags) {
         ReadTag(index, tag);
     }
-    console::Write(console, "done");
-    console::WriteLine(console);
+}
 
-    console::Write(console, "Read Tagged Sounds...");
-    console::Flush(console);
+void ReadTaggedSounds(Archive& index, IndexTables& tables) {
     tables.TaggedSounds.resize(ReadU16(index));
     for (TSM_TaggedSound& sound : tables.TaggedSounds) {
         ReadTaggedSound(index, sound);
     }
-    console::Write(console, "done");
-    console::WriteLine(console);
+}
 
-    console::Write(console, "Read Mission Sounds...");
-    console::Flush(console);
+void ReadMissionSounds(Archive& index, IndexTables& tables) {
     tables.MissionSounds.resize(ReadU16(index));
     for (TSM_MissionSound& sound : tables.MissionSounds) {
         ReadMissionSound(index, sound);
     }
-    console::Write(console, "done\r\n");
-    console::WriteLine(console);
+}
+
+void ReadIndexTables(Archive& index, IndexTables& tables) {
+    ReadTags(index, tables);
+    ReadTaggedSounds(index, tables);
+    ReadMissionSounds(index, tables);
 }
 
 } // namespace csc

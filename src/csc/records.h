@@ -57,6 +57,30 @@ struct SM_SoundFileInfo {
 
 inline constexpr std::uint32_t AbsentFile = 0xFFFFFFFF;
 
+// The form in which a stored file is taken out: OGG when it has an OGG size, else WAV when it has a
+// WAV size, else a bare file of no bytes. Both forms lie at the one location an entry stores.
+enum class StoredForm { Bare, Ogg, Wav };
+
+struct ChosenForm {
+    StoredForm Form = StoredForm::Bare;
+    std::uint32_t Size = 0;
+};
+
+constexpr ChosenForm ChooseForm(const SM_SoundFileInfo& file) {
+    if (file.OggSize != 0) {
+        return {StoredForm::Ogg, file.OggSize};
+    }
+    if (file.WavSize != 0) {
+        return {StoredForm::Wav, file.WavSize};
+    }
+    return {};
+}
+
+// ".ogg", ".wav", or nothing for a bare file.
+constexpr const char* Extension(StoredForm form) {
+    return form == StoredForm::Ogg ? ".ogg" : form == StoredForm::Wav ? ".wav" : "";
+}
+
 // One sound of the game: a header and the list of its stored files.
 struct TSM_SoundInfo {
     std::array<std::uint8_t, 45> Header{}; // stored, never interpreted

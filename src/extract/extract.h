@@ -2,13 +2,11 @@
 
 #include "csc/location.h"
 #include "csc/reader.h"
-#include "csc/records.h"
+#include "extract/job.h"
 #include "extract/output_tree.h"
 
 #include <array>
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 namespace extract {
 
@@ -17,6 +15,8 @@ struct ExtractionSettings {
     bool RawExtract = false;
     platform::NameRules NameRules = platform::NativeNameRules;
     unsigned WriterThreads = DefaultWriterThreads(); // 0: the reading thread writes every file
+    bool KeepExisting = false;     // leave every output path where something stands as it is
+    bool NameEveryFailure = false; // report each unwritten file, not only the first
     PoolBounds Bounds{};
 };
 
@@ -31,31 +31,20 @@ class ArchiveRanges : public RangeSource {
     const csc::ByteSource* source_ = nullptr;
 };
 
-// A running extraction: the archives it reads from and the output tree it fills.
-class Extraction {
+// The extract job: each file found goes to the output tree, with its bytes read from the archive
+// (small ones on the reading thread, large ones by the writer that writes them).
+class Extraction : public Job {
   public:
     Extraction(std::array<csc::Archive, csc::ArchiveSlots>& archives,
-               const std::array<std::string_view, csc::ArchiveSlots>& folderNames,
                const ExtractionSettings& settings, Disk& disk);
 
-    // Copies every present file of record out of its archive into the output tree, below the
-    // folder of its archive and basePath. number prefixes the file names in the RAW mode. Entries
-    // that are absent or lie in an archive that is not open are skipped without leaving anything
-    // behind.
-    void ExtractSoundInfo(const csc::TSM_SoundInfo& record, const std::string& basePath,
-                          std::int32_t number);
+    void Take(csc::Archive& archive, FoundFile file) override;
     // Waits until every file is written and tells what writing came to.
     TreeReport Finish() { return tree_.Finish(); }
     // For an interrupted run: drops the files not yet begun and finishes those being written.
     TreeReport Abandon() { return tree_.Abandon(); }
 
   private:
-    void ExtractFile(const csc::SM_SoundFileInfo& file, const std::string& basePath,
-                     std::int32_t number);
-
-    const ExtractionSettings settings_;
-    std::array<csc::Archive, csc::ArchiveSlots>& archives_;
-    const std::array<std::string_view, csc::ArchiveSlots>& folderNames_;
     std::array<ArchiveRanges, csc::ArchiveSlots> ranges_;
     OutputTree tree_;
 };

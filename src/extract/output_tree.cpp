@@ -90,6 +90,15 @@ class FileWriter {
         return error;
     }
 
+    // Creates the file only where nothing stands at its path.
+    platform::ErrorCode CreateUnlessStanding(const OutputPath& path) {
+        platform::ErrorCode error = disk_.CreateNew(path.Text, file_);
+        if (error == platform::NoError) {
+            created_ = path.Text;
+        }
+        return error;
+    }
+
     // Writes what the payload gives, then the zero tail up to size; how many bytes the payload
     // gave goes to delivered.
     platform::ErrorCode Fill(const Payload& payload, std::uint64_t size, std::size_t& delivered) {
@@ -148,9 +157,11 @@ unsigned DefaultWriterThreads() {
 }
 
 OutputTree::OutputTree(Disk& disk, TreeSettings settings)
-    : disk_(disk), pool_(
-                       AffordableWriters(settings.Writers), AffordableBounds(settings.Bounds),
-                       [this](Job& job) { Write(job); }, [this](Job& job) { Settle(job); }) {}
+    : disk_(disk), keepExisting_(settings.KeepExisting),
+      nameEveryFailure_(settings.NameEveryFailure),
+      pool_(
+          AffordableWriters(settings.Writers), AffordableBounds(settings.Bounds),
+          [this](Job& job) { Write(job); }, [this](Job& job) { Settle(job); }) {}
 
 void OutputTree::MakeRoom(std::uint64_t bytes) {
     ThrowIfOutOfMemory();
@@ -190,11 +201,21 @@ void OutputTree::Take(Entry entry) {
 TreeReport OutputTree::Finish() {
     pool_.WaitUntilFinished();
     ThrowIfOutOfMemory();
-    return report_;
+    return Report();
 }
 
 TreeReport OutputTree::Abandon() {
     pool_.Abandon();
+    return Report();
+}
+
+TreeReport OutputTree::Report() {
+    std::sort(everyUnwritten_.begin(), everyUnwritten_.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    report_.EveryUnwritten.clear();
+    for (auto& [order, unwritten] : everyUnwritten_) {
+        report_.EveryUnwritten.push_back(unwritten);
+    }
     return report_;
 }
 
@@ -241,8 +262,16 @@ void OutputTree::Write(Job& job) {
         FileWriter writer(disk_);
         FileOutcome& outcome = job.Outcome;
         std::size_t delivered = 0;
-        outcome.Reason =
-            writer.Create(job.File.Path, job.InNewFolder && job.File.Path.NameFolders == 0);
+        if (keepExisting_) {
+            outcome.Reason = writer.CreateUnlessStanding(job.File.Path);
+            if (platform::IsAlreadyThere(outcome.Reason)) {
+                outcome = FileOutcome{.Kept = true};
+                return;
+            }
+        } else {
+            outcome.Reason =
+                writer.Create(job.File.Path, job.InNewFolder && job.File.Path.NameFolders == 0);
+        }
         if (outcome.Reason == platform::NoError) {
             outcome.Reason = writer.Fill(job.File.Bytes, job.File.Size, delivered);
         }
@@ -271,8 +300,13 @@ void OutputTree::Book(Job& job) {
     const FileOutcome& outcome = job.Outcome;
     if (outcome.OutOfMemory) {
         outOfMemory_ = true;
+    } else if (outcome.Kept) {
+        ++report_.KeptFiles;
     } else if (!outcome.Written) {
         ++report_.UnwrittenFiles;
+        if (nameEveryFailure_) {
+            everyUnwritten_.emplace_back(job.Order, Unwritten{job.File.Path, outcome.Reason});
+        }
         if (job.Order < firstUnwrittenOrder_) {
             firstUnwrittenOrder_ = job.Order;
             report_.FirstUnwritten = std::move(job.File.Path);
@@ -280,6 +314,7 @@ void OutputTree::Book(Job& job) {
         }
     } else {
         ++report_.WrittenFiles;
+        report_.WrittenBytes += job.File.Size;
         if (outcome.ZeroTail) {
             ++report_.ZeroFilledFiles;
             if (job.Order < firstZeroFilledOrder_) {

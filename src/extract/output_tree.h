@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 // The output tree: the one owner of the output folders. It makes the folders of each file it takes,
 // replaces what stands, writes the bytes and the zero tail, removes what a failure left, and
@@ -48,14 +50,23 @@ struct Entry {
     std::uint64_t Size = 0;
 };
 
+// A file that could not be written, and why.
+struct Unwritten {
+    OutputPath Path;
+    platform::ErrorCode Reason = platform::NoError;
+};
+
 // What writing came to, over every entry taken.
 struct TreeReport {
     std::uint64_t WrittenFiles = 0;
+    std::uint64_t WrittenBytes = 0;
+    std::uint64_t KeptFiles = 0;      // left as they stood, as asked
     std::uint64_t UnwrittenFiles = 0; // not created, or not written in full (nothing left of them)
     OutputPath FirstUnwritten{};
     platform::ErrorCode FirstUnwrittenReason = platform::NoError;
     std::uint64_t ZeroFilledFiles = 0; // written, with zeros where the archive ended early
     OutputPath FirstZeroFilled{};
+    std::vector<Unwritten> EveryUnwritten; // in the order taken, when asked for
 };
 
 inline constexpr std::uint32_t MostFolderLevels = 128;
@@ -66,6 +77,8 @@ unsigned DefaultWriterThreads();
 
 struct TreeSettings {
     unsigned Writers = DefaultWriterThreads(); // 0: the caller's thread writes every file
+    bool KeepExisting = false;     // where anything stands at a path, leave it and count it kept
+    bool NameEveryFailure = false; // fill TreeReport::EveryUnwritten
     PoolBounds Bounds{};
 };
 
@@ -96,6 +109,7 @@ class OutputTree {
   private:
     struct FileOutcome {
         bool Written = false;
+        bool Kept = false;
         bool ZeroTail = false; // written, with zeros where the archive gave no bytes
         platform::ErrorCode Reason = platform::NoError; // why it was not written
         bool OutOfMemory = false;
@@ -117,6 +131,7 @@ class OutputTree {
     void Settle(Job& job);
     void Book(Job& job);
     void ThrowIfOutOfMemory();
+    TreeReport Report();
 
     Disk& disk_;
     // The folders known to stand, made in this run or found there: each as its own name (identity
@@ -134,6 +149,9 @@ class OutputTree {
     std::uint64_t nextOrder_ = 0;
     std::uint64_t firstUnwrittenOrder_ = UINT64_MAX;
     std::uint64_t firstZeroFilledOrder_ = UINT64_MAX;
+    const bool keepExisting_;
+    const bool nameEveryFailure_;
+    std::vector<std::pair<std::uint64_t, Unwritten>> everyUnwritten_; // by order taken
     bool outOfMemory_ = false;
     TreeReport report_;
     // Last, so that it finishes its files while the rest is still there to settle them.

@@ -63,7 +63,8 @@ inline constexpr bool IdentityIsTheBytes = true;
 
 // Sets the process up for a run: a pipe whose reader has gone and a file size limit make writes
 // fail instead of ending the process, and interrupts (Ctrl-C, SIGINT, SIGTERM and SIGHUP on POSIX;
-// Ctrl-C, Ctrl-Break and closing the console on Windows) only raise a flag that the run polls.
+// Ctrl-C, Ctrl-Break and closing the console on Windows) only raise a flag that the run polls. A
+// signal ignored on entry (nohup, a shell's background job) stays ignored.
 void PrepareProcess();
 // Whether an interrupt has arrived since PrepareProcess.
 bool Interrupted();
@@ -107,6 +108,9 @@ struct OutputRoot {
     // Held in memory only (a tmpfs): nothing there survives a power cut, so nothing is synced.
     bool Volatile = false;
 };
+// Makes folder with every folder above it that is missing, following links as the user gave them.
+// NoError when a folder stands there afterwards.
+ErrorCode MakeFolders(const std::string& folder);
 // The folder given (empty: the current one) as an output root; error tells why it is none.
 std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& error);
 void CloseOutputRoot(OutputRoot& root);
@@ -154,7 +158,10 @@ struct CursorAnchor {
 void CaptureCursor(FileHandle console, CursorAnchor& anchor);
 // Sends the cursor back to anchor and clears the columnsSinceAnchor columns of text shown since
 // the anchor was taken, so that a shorter text written there next leaves nothing of the old one.
-void ReturnCursor(FileHandle console, const CursorAnchor& anchor, std::uint64_t columnsSinceAnchor);
+// Where that takes control sequences, they are appended to control for the caller to write
+// together with the text that follows; where it takes calls, they are made now.
+void ReturnCursor(FileHandle console, const CursorAnchor& anchor, std::uint64_t columnsSinceAnchor,
+                  std::string& control);
 
 // The command line as one string where the system hands it over whole (Windows); empty where the
 // shell has already split it into arguments.

@@ -159,7 +159,11 @@ void PrepareProcess() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        ::sigaction(signal, &action, nullptr);
+        // A signal ignored on entry stays ignored: nohup and a shell's background jobs ask for it.
+        struct sigaction before {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+            ::sigaction(signal, &action, nullptr);
+        }
     }
 }
 
@@ -290,6 +294,21 @@ bool Close(FileHandle file) {
     // Network file systems and quotas report failed writes only here. After EINTR the descriptor
     // is gone on Linux and must not be closed again.
     return ::close(Descriptor(file)) == 0 || errno == EINTR;
+}
+
+ErrorCode MakeFolders(const std::string& folder) {
+    for (std::size_t end = 0; end != std::string::npos;) {
+        end = folder.find('/', end + 1);
+        std::string level = folder.substr(0, end);
+        if (::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST) {
+            return Failed();
+        }
+    }
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        return Failed();
+    }
+    return S_ISDIR(info.st_mode) ? NoError : NotAFolderError();
 }
 
 std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& error) {
@@ -467,7 +486,8 @@ bool IsTerminal(FileHandle output) {
 // to it is a carriage return plus one line up for every row that the text since then wrapped onto.
 void CaptureCursor(FileHandle, CursorAnchor&) {}
 
-void ReturnCursor(FileHandle console, const CursorAnchor&, std::uint64_t columnsSinceAnchor) {
+void ReturnCursor(FileHandle console, const CursorAnchor&, std::uint64_t columnsSinceAnchor,
+                  std::string& control) {
     std::uint64_t rows = 0;
     struct winsize size {};
     if (columnsSinceAnchor > 0 && ::ioctl(Descriptor(console), TIOCGWINSZ, &size) == 0 &&
@@ -478,13 +498,12 @@ void ReturnCursor(FileHandle console, const CursorAnchor&, std::uint64_t columns
     }
     // Back to the start, up the rows the text wrapped onto, and clear: the rest of the line, or
     // everything below when the text took several rows.
-    std::string control = "\r";
+    control += "\r";
     if (rows > 0) {
         control += "\x1b[" + std::to_string(rows) + "A\x1b[J";
     } else {
         control += "\x1b[K";
     }
-    Write(console, control.data(), control.size());
 }
 
 std::optional<std::string> WholeCommandLine() {

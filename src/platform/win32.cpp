@@ -230,6 +230,21 @@ bool Close(FileHandle file) {
     return file == InvalidFile || ::CloseHandle(Native(file)) != 0;
 }
 
+ErrorCode MakeFolders(const std::string& folder) {
+    std::wstring wide = Widened(folder);
+    for (std::size_t end = 0; end != std::wstring::npos;) {
+        end = wide.find_first_of(L"\\/", end + 1);
+        std::wstring level = wide.substr(0, end);
+        // "C:" and "\\server\share" are no folders to make; whatever fails here shows below.
+        ::CreateDirectoryW(level.c_str(), nullptr);
+    }
+    DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return ::GetLastError();
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? NoError : NotAFolderError();
+}
+
 std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& error) {
     // Below the root, paths go to the system in the "\\?\" form of the full path, which no
     // length limit applies to and which the system takes as it stands: no "." or ".." is resolved
@@ -365,8 +380,8 @@ void CaptureCursor(FileHandle console, CursorAnchor& anchor) {
     }
 }
 
-void ReturnCursor(FileHandle console, const CursorAnchor& anchor,
-                  std::uint64_t columnsSinceAnchor) {
+void ReturnCursor(FileHandle console, const CursorAnchor& anchor, std::uint64_t columnsSinceAnchor,
+                  std::string&) {
     COORD position;
     position.X = static_cast<SHORT>(anchor.Column);
     position.Y = static_cast<SHORT>(anchor.Row);

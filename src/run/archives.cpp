@@ -5,21 +5,30 @@
 
 namespace run {
 
-void DiscoverArchives(console::Console& console, ArchiveHandles& archives) {
-    console::WriteLine(console, "Searching CSC Archives...");
-    for (std::size_t slot = 0; slot < DiscoveredSlots; ++slot) {
-        console::Write(console, "  ");
-        console::Write(console, ArchiveFileNames[slot]);
-        console::Write(console, ": ");
-        console::Flush(console);
-        std::string name(ArchiveFileNames[slot]);
-        archives[slot] = csc::OpenArchive(name);
+void DiscoverArchives(console::Console& console, bool quiet, const std::string& folder,
+                      ArchiveHandles& archives) {
+    if (!quiet) {
+        console::WriteLine(console, "Searching CSC Archives...");
+    }
+    std::string prefix = folder.empty() ? "" : folder + "/";
+    for (std::size_t slot = 0; slot < csc::ShippedArchives; ++slot) {
+        if (!quiet) {
+            console::Write(console, "  ");
+            console::Write(console, csc::ArchiveFileNames[slot]);
+            console::Write(console, ": ");
+            console::ShowOnTerminal(console);
+        }
+        std::string name(csc::ArchiveFileNames[slot]);
+        archives[slot] = csc::OpenArchive(prefix + name);
         if (!csc::IsOpen(archives[slot]) && platform::IsNotFound(archives[slot].Source.OpenError)) {
             // Copies from a disc or another system often change the case of a name; the console
             // and the output folder keep the table's name.
-            if (std::optional<std::string> other = platform::FindIgnoringCase("", name)) {
-                archives[slot] = csc::OpenArchive(*other);
+            if (std::optional<std::string> other = platform::FindIgnoringCase(folder, name)) {
+                archives[slot] = csc::OpenArchive(prefix + *other);
             }
+        }
+        if (quiet) {
+            continue;
         }
         if (csc::IsOpen(archives[slot])) {
             console::WriteLine(console, "ok");
@@ -28,7 +37,9 @@ void DiscoverArchives(console::Console& console, ArchiveHandles& archives) {
             console::WriteLine(console);
         }
     }
-    console::WriteLine(console);
+    if (!quiet) {
+        console::WriteLine(console);
+    }
 }
 
 void WriteWhyNotOpen(console::Console& console, const csc::Archive& archive) {

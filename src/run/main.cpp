@@ -4,27 +4,20 @@
 
 #include <new>
 
-namespace {
-
-std::optional<std::string> FirstCommandLineArgument(int argc, char** argv) {
-    if (std::optional<std::string> whole = platform::WholeCommandLine()) {
-        return run::FirstArgument(*whole);
-    }
-    if (argc < 2) {
-        return std::nullopt;
-    }
-    return std::string(argv[1]);
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     platform::PrepareProcess();
-    run::Run state;
-    state.Console = console::OpenStandardOutput();
+    run::RunState state;
+    state.Output = console::OpenChannel(platform::StandardOutput());
+    state.Errors = console::OpenChannel(platform::StandardError());
     // Running out of memory is the one condition that ends a run early, wherever it happens.
     try {
-        int exitCode = run::RunProgram(state, FirstCommandLineArgument(argc, argv));
+        std::vector<std::string> arguments;
+        if (std::optional<std::string> whole = platform::WholeCommandLine()) {
+            arguments = run::SplitCommandLine(*whole);
+        } else {
+            arguments.assign(argv + (argc > 0 ? 1 : 0), argv + argc);
+        }
+        int exitCode = run::RunProgram(state, arguments);
         platform::InterruptHandled();
         return exitCode;
     } catch (const std::bad_alloc&) {

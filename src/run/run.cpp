@@ -1,10 +1,12 @@
 #include "run/run.h"
 
 #include "csc/index_tables.h"
+#include "run/listing.h"
 #include "run/options.h"
-#include "run/phases.h"
+#include "run/walk.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 namespace run {
@@ -21,28 +23,51 @@ void WriteBanner(console::Console& console) {
 void WriteHelp(console::Console& console) {
     const std::string_view lines[] = {
         "Usage: cscunpack [-RAWExtract]",
+        "       cscunpack [options]",
         "",
         "Unpacks the sound files (OGG and WAV) stored in the CSC archives of Corvane 2, byte for",
-        "byte. Run it in the folder that holds the archives: SchemaMetafile_HardDrive.csc (the "
-        "index,",
-        "required) and SchemaMetaFile.csc, SchemaMetaFile_Memory.csc, SchemaMetaFile_DVD1.csc to",
-        "SchemaMetaFile_DVD3.csc (each optional). The files go to a folder beside each archive:",
+        "byte: SchemaMetafile_HardDrive.csc (the index, required) and SchemaMetaFile.csc,",
+        "SchemaMetaFile_Memory.csc, SchemaMetaFile_DVD1.csc to SchemaMetaFile_DVD3.csc (each",
+        "optional). The files go to a folder for each archive:",
         "",
-        "  cscunpack              follows the index's tag and mission tables:",
-        "                           __<archive>/TaggedSounds/<tag>[.<sub-tag>]/<file>",
-        "                           __<archive>/MissionSounds/<mission>/<file>",
-        "  cscunpack -RAWExtract  reads the sound records back to back into numbered files:",
-        "                           __<archive>/<number>_<file>",
-        "  cscunpack --help       shows this text (also -h, -? and /?)",
-        "  cscunpack --version    shows the version",
+        "  __<archive>/TaggedSounds/<tag>[.<sub-tag>]/<file>   the tag and mission tables",
+        "  __<archive>/MissionSounds/<mission>/<file>",
+        "  __<archive>/<number>_<file>                         the RAW mode",
         "",
-        "Existing files of the same names are replaced.",
+        "The original form, in the folder that holds the archives:",
+        "  cscunpack              follows the index's tag and mission tables",
+        "  cscunpack -RAWExtract  reads the sound records back to back into numbered files",
         "",
-        "Exit codes: 0 every file written; 1 written, with warnings; 2 index archive not found or",
-        "unreadable; 130 interrupted; 203 memory ran out.",
+        "The option form, as soon as one of these options is given (or anything that starts",
+        "with --); results go to standard output, everything else to standard error:",
+        "  -l, --list             list the files a run would write; write nothing",
+        "  -t, --test             read every file a run would write and check it; write nothing",
+        "      --details          with --list: each sound's format, channels, rate and duration",
+        "  -r, --raw              the RAW layout (also -RAWExtract)",
+        "  -a, --archives DIR     the folder that holds the archives (default: the current one)",
+        "  -d, --output-dir DIR   the folder that receives the __<archive> folders (default: the",
+        "                         current one); made with its parents when missing",
+        "  -i, --include PATTERN  take only files that match; may be repeated",
+        "  -x, --exclude PATTERN  leave out files that match; may be repeated; wins over -i",
+        "  -k, --keep-existing    leave every output path where something stands as it is",
+        "  -j, --threads N        writer threads, 0 to 64 (0: the reading thread writes)",
+        "  -q, --quiet            no banner, phases or progress",
+        "      --json             with --list or --test: one JSON object per line",
+        "  -h, --help             shows this text (also -? and /?)",
+        "      --version          shows the version",
+        "",
+        "A PATTERN without / is matched against the file name, one with / against the path below",
+        "the output folder, / between folders; * and ? stay within a folder name, ** spans",
+        "folders, [...] is a class; letters match in either case.",
+        "",
+        "Existing files of the same names are replaced, unless --keep-existing is given.",
+        "",
+        "Exit codes: 0 every file written (listed, or found whole); 1 done, with warnings (files",
+        "not written, damaged, or skipped as their archive was not found); 2 the index archive",
+        "not found or unreadable, or a command line in error; 130 interrupted; 203 memory ran out.",
     };
     for (std::string_view line : lines) {
-        // The tree in the platform's own separators; "/?" stays as it is.
+        // The tree in the platform's own separators.
         std::string shown(line);
         if (line.find("__<") != std::string_view::npos) {
             std::replace(shown.begin(), shown.end(), '/', platform::ShownSeparator);
@@ -51,35 +76,81 @@ void WriteHelp(console::Console& console) {
     }
 }
 
-void WriteFileCount(console::Console& console, std::uint64_t count) {
-    console::WriteNumber(console, static_cast<std::int64_t>(count));
-    console::Write(console, count == 1 ? " output file" : " output files");
+std::string Files(std::uint64_t count, std::string_view one = " file",
+                  std::string_view many = " files") {
+    return std::to_string(count) + std::string(count == 1 ? one : many);
 }
 
-// A run that met damaged archives or could not write its files says so, and does not end as if
-// all had gone well.
-int ReportTrouble(Run& run, const extract::TreeReport& written) {
-    console::Console& console = run.Console;
-    bool trouble = written.UnwrittenFiles > 0 || written.ZeroFilledFiles > 0;
-    for (const csc::Archive& archive : run.Archives) {
-        trouble = trouble || archive.ShortReads > 0;
-    }
-    if (!trouble) {
-        return ExitClean;
-    }
+void WriteFileCount(console::Console& console, std::uint64_t count) {
+    console::Write(console, Files(count, " output file", " output files"));
+}
+
+void EndStatusLine(console::Console& console) {
     if (console::LineOpen(console)) {
         console::WriteLine(console);
     }
-    if (written.UnwrittenFiles > 0) {
+}
+
+// Files whose archive is not open cannot be taken out; a run that skipped some says which
+// archives it missed, and does not end as if all had gone well.
+bool ReportSkipped(console::Console& console, const WalkCounts& counts) {
+    std::uint64_t skipped = 0;
+    std::string archives;
+    for (std::size_t slot = 0; slot < counts.Skipped.size(); ++slot) {
+        if (counts.Skipped[slot] > 0) {
+            skipped += counts.Skipped[slot];
+            archives += (archives.empty() ? "" : ", ") + std::string(csc::ArchiveFileNames[slot]);
+        }
+    }
+    if (skipped == 0) {
+        return false;
+    }
+    EndStatusLine(console);
+    console::WriteLine(console, "Warning: " + Files(skipped) + (skipped == 1 ? " was" : " were") +
+                                    " skipped, as their archives were not found: " + archives);
+    return true;
+}
+
+// Archives that ended before a read was complete.
+bool ReportShortReads(console::Console& console, const ArchiveHandles& archives) {
+    bool any = false;
+    for (std::size_t slot = 0; slot < archives.size(); ++slot) {
+        if (archives[slot].ShortReads == 0) {
+            continue;
+        }
+        EndStatusLine(console);
         console::Write(console, "Warning: ");
-        WriteFileCount(console, written.UnwrittenFiles);
-        console::Write(console, " could not be written, the first: ");
-        console::WriteName(console, extract::ShownPath(written.FirstUnwritten));
-        console::Write(console, " (");
-        console::Write(console, platform::DescribeError(written.FirstUnwrittenReason));
-        console::WriteLine(console, ")");
+        console::Write(console, csc::ArchiveFileNames[slot]);
+        console::Write(console, " ended before ");
+        console::WriteNumber(console, static_cast<std::int64_t>(archives[slot].ShortReads));
+        console::WriteLine(console, " reads were complete; missing bytes were taken as zeros");
+        any = true;
+    }
+    return any;
+}
+
+// A run that met damaged archives or could not write its files says so, and does not end as if
+// all had gone well. The option form names every unwritten file.
+bool ReportWriting(console::Console& console, const extract::TreeReport& written, bool everyFile) {
+    if (written.UnwrittenFiles > 0) {
+        EndStatusLine(console);
+        if (everyFile) {
+            for (const extract::Unwritten& unwritten : written.EveryUnwritten) {
+                console::Write(console, "Warning: could not write ");
+                console::WriteName(console, extract::ShownPath(unwritten.Path));
+                console::WriteLine(console, " (" + platform::DescribeError(unwritten.Reason) + ")");
+            }
+        } else {
+            console::Write(console, "Warning: ");
+            WriteFileCount(console, written.UnwrittenFiles);
+            console::Write(console, " could not be written, the first: ");
+            console::WriteName(console, extract::ShownPath(written.FirstUnwritten));
+            console::WriteLine(console,
+                               " (" + platform::DescribeError(written.FirstUnwrittenReason) + ")");
+        }
     }
     if (written.ZeroFilledFiles > 0) {
+        EndStatusLine(console);
         console::Write(console, "Warning: ");
         WriteFileCount(console, written.ZeroFilledFiles);
         console::Write(console, written.ZeroFilledFiles == 1 ? " was" : " were");
@@ -87,97 +158,213 @@ int ReportTrouble(Run& run, const extract::TreeReport& written) {
         console::WriteName(console, extract::ShownPath(written.FirstZeroFilled));
         console::WriteLine(console);
     }
-    for (std::size_t slot = 0; slot < run.Archives.size(); ++slot) {
-        if (run.Archives[slot].ShortReads == 0) {
-            continue;
-        }
-        console::Write(console, "Warning: ");
-        console::Write(console, ArchiveFileNames[slot]);
-        console::Write(console, " ended before ");
-        console::WriteNumber(console, static_cast<std::int64_t>(run.Archives[slot].ShortReads));
-        console::WriteLine(console, " reads were complete; missing bytes were taken as zeros");
-    }
-    return ExitWithWarnings;
+    return written.UnwrittenFiles > 0 || written.ZeroFilledFiles > 0;
 }
 
 // An interrupted run stops taking files, finishes those being written, and says how far it came.
-int ReportInterrupt(Run& run, const extract::TreeReport& written) {
-    console::Console& console = run.Console;
-    if (console::LineOpen(console)) {
-        console::WriteLine(console);
-    }
-    console::Write(console, "Interrupted: ");
-    WriteFileCount(console, written.WrittenFiles);
-    console::WriteLine(console, written.WrittenFiles == 1 ? " was written" : " were written");
+int ReportInterrupt(console::Console& console, std::uint64_t written) {
+    EndStatusLine(console);
+    console::WriteLine(console, "Interrupted: " + Files(written, " output file", " output files") +
+                                    (written == 1 ? " was written" : " were written"));
     return ExitInterrupted;
 }
 
-// Extracts in the mode asked for into the current folder, and tells the exit code.
-int Extract(Run& run) {
+// Makes the output folder with its parents where it is missing, and opens it.
+std::optional<platform::OutputRoot> OutputFolder(RunState& state, const std::string& folder) {
     platform::ErrorCode error = platform::NoError;
-    std::optional<platform::OutputRoot> root = platform::OpenOutputRoot("", error);
-    extract::NativeDisk disk(std::move(*root));
-    extract::Extraction extraction(run.Archives, ArchiveFolderNames, run.Extraction, disk);
-    if (run.Extraction.RawExtract) {
-        RunRawPhase(run, extraction);
-    } else {
-        RunNormalPhases(run, extraction);
+    if (!folder.empty()) {
+        error = platform::MakeFolders(folder);
     }
+    std::optional<platform::OutputRoot> root;
+    if (error == platform::NoError) {
+        root = platform::OpenOutputRoot(folder, error);
+    }
+    if (!root) {
+        console::WriteLine(state.Errors, "cscunpack: cannot write into the output folder " +
+                                             console::Shown(state.Errors, folder) + " (" +
+                                             platform::DescribeError(error) + ")");
+    }
+    return root;
+}
+
+class Stopwatch {
+  public:
+    double Seconds() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+
+  private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+int Extract(RunState& state, const Options& asked, const WalkSettings& walk,
+            platform::OutputRoot root) {
+    Stopwatch stopwatch;
+    extract::NativeDisk disk(std::move(root));
+    extract::ExtractionSettings settings = state.Extraction;
+    settings.RawExtract = walk.Raw;
+    settings.KeepExisting = asked.KeepExisting;
+    settings.NameEveryFailure = asked.OptionForm;
+    if (asked.Threads) {
+        settings.WriterThreads = *asked.Threads;
+    }
+    extract::Extraction extraction(state.Archives, settings, disk);
+    WalkCounts counts;
+    Walk(state, walk, extraction, counts);
+    console::Console& status = *state.Status;
     if (platform::Interrupted()) {
-        return ReportInterrupt(run, extraction.Abandon());
+        return ReportInterrupt(status, extraction.Abandon().WrittenFiles);
     }
     // Every file is out before the warnings are counted and the exit code is decided.
-    return ReportTrouble(run, extraction.Finish());
+    extract::TreeReport written = extraction.Finish();
+    bool trouble = ReportWriting(status, written, asked.OptionForm);
+    trouble = ReportShortReads(status, state.Archives) || trouble;
+    trouble = ReportSkipped(status, counts) || trouble;
+    if (asked.OptionForm) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", stopwatch.Seconds());
+        std::uint64_t skipped = 0;
+        for (std::uint64_t count : counts.Skipped) {
+            skipped += count;
+        }
+        console::WriteLine(state.Output, Files(written.WrittenFiles) + " written (" +
+                                             std::to_string(written.WrittenBytes) + " bytes), " +
+                                             std::to_string(written.KeptFiles) + " kept, " +
+                                             std::to_string(counts.LeftOut) + " left out, " +
+                                             std::to_string(skipped) + " skipped, " +
+                                             std::to_string(written.UnwrittenFiles) +
+                                             " unwritten, in " + seconds + " s");
+    }
+    return trouble ? ExitWithWarnings : ExitClean;
+}
+
+int ListOrTest(RunState& state, const Options& asked, const WalkSettings& walk) {
+    WalkCounts counts;
+    std::uint64_t damaged = 0;
+    if (asked.What == Action::List) {
+        Listing listing(state.Output, asked.Details, asked.Json);
+        Walk(state, walk, listing, counts);
+        if (!platform::Interrupted()) {
+            listing.Finish();
+        }
+    } else {
+        Checker checker(state.Output, asked.Json);
+        Walk(state, walk, checker, counts);
+        if (!platform::Interrupted()) {
+            checker.Finish();
+        }
+        damaged = checker.Damaged();
+    }
+    console::Console& status = *state.Status;
+    if (platform::Interrupted()) {
+        EndStatusLine(status);
+        console::WriteLine(status, "Interrupted");
+        return ExitInterrupted;
+    }
+    bool trouble = ReportShortReads(status, state.Archives);
+    trouble = ReportSkipped(status, counts) || trouble;
+    return trouble || damaged > 0 ? ExitWithWarnings : ExitClean;
+}
+
+void ReadTables(RunState& state, bool quiet) {
+    console::Console& console = *state.Status;
+    csc::Archive& index = state.Archives[csc::IndexArchive];
+    const struct {
+        std::string_view Pending;
+        void (*Read)(csc::Archive&, csc::IndexTables&);
+    } tables[] = {{"Read Tags Table...", csc::ReadTags},
+                  {"Read Tagged Sounds...", csc::ReadTaggedSounds},
+                  {"Read Mission Sounds...", csc::ReadMissionSounds}};
+    for (const auto& table : tables) {
+        if (!quiet) {
+            console::Write(console, table.Pending);
+            console::ShowOnTerminal(console);
+        }
+        table.Read(index, state.Tables);
+        if (!quiet) {
+            console::WriteLine(console, "done");
+        }
+    }
+    if (!quiet) {
+        console::WriteLine(console);
+    }
+}
+
+int Run(RunState& state, const Options& asked) {
+    console::Console& console = *state.Status;
+    std::optional<platform::OutputRoot> root;
+    if (asked.What == Action::Extract) {
+        root = OutputFolder(state, asked.OutputFolder);
+        if (!root) {
+            return ExitUsage;
+        }
+    }
+    if (!asked.Quiet) {
+        WriteBanner(console);
+    }
+    DiscoverArchives(console, asked.Quiet, asked.ArchiveFolder, state.Archives);
+    const csc::Archive& index = state.Archives[csc::IndexArchive];
+    if (!csc::IsOpen(index)) {
+        // Nothing was unpacked: a script that goes on after a success must not go on.
+        console::Write(console, "Error: ");
+        console::Write(console, csc::ArchiveFileNames[csc::IndexArchive]);
+        console::WriteChar(console, ' ');
+        WriteWhyNotOpen(console, index);
+        console::WriteLine(console);
+        return ExitIndexNotFound;
+    }
+    state.CurrentStep = Step::IndexTables;
+    ReadTables(state, asked.Quiet);
+    WalkSettings walk{.Raw = asked.Raw,
+                      .Quiet = asked.Quiet,
+                      .Taken = {.Include = asked.Include, .Exclude = asked.Exclude}};
+    if (asked.What == Action::Extract) {
+        return Extract(state, asked, walk, std::move(*root));
+    }
+    return ListOrTest(state, asked, walk);
 }
 
 } // namespace
 
-int RunProgram(Run& run, const std::optional<std::string>& firstArgument) {
-    console::Console& console = run.Console;
-    run.CurrentStep = Step::StartUp;
-    Request request = ChooseRequest(firstArgument);
-    if (request == Request::Help || request == Request::Version) {
-        if (request == Request::Help) {
-            WriteHelp(console);
+int RunProgram(RunState& state, const std::vector<std::string>& arguments) {
+    state.CurrentStep = Step::StartUp;
+    CommandLine line = ReadCommandLine(arguments);
+    const Options& asked = line.Asked;
+    if (!line.Problem.empty()) {
+        console::WriteLine(state.Errors,
+                           "cscunpack: " + console::Shown(state.Errors, line.Problem));
+        console::WriteLine(state.Errors, "Try 'cscunpack --help'");
+        console::WriteOutEverything(state.Errors);
+        return ExitUsage;
+    }
+    if (asked.What == Action::Help || asked.What == Action::Version) {
+        if (asked.What == Action::Help) {
+            WriteHelp(state.Output);
         } else {
-            console::WriteLine(console, "cscunpack " CSCUNPACK_VERSION);
+            console::WriteLine(state.Output, "cscunpack " CSCUNPACK_VERSION);
         }
-        console::WriteOutEverything(console);
+        console::WriteOutEverything(state.Output);
         return ExitClean;
     }
-    WriteBanner(console);
-    run.Extraction.RawExtract = request == Request::RawExtract;
-    DiscoverArchives(console, run.Archives);
-
-    int exitCode = ExitClean;
-    const csc::Archive& index = run.Archives[IndexArchive];
-    if (!csc::IsOpen(index)) {
-        // Nothing was unpacked: a script that goes on after a success must not go on.
-        console::Write(console, "Error: ");
-        console::Write(console, ArchiveFileNames[IndexArchive]);
-        console::WriteChar(console, ' ');
-        WriteWhyNotOpen(console, index);
-        console::WriteLine(console);
-        exitCode = ExitIndexNotFound;
-    } else {
-        run.CurrentStep = Step::IndexTables;
-        csc::ReadIndexTables(run.Archives[IndexArchive], console, run.Tables);
-        exitCode = Extract(run);
-    }
-    CloseArchives(run.Archives);
-    console::EndOpenLine(console); // the RAW mode's last item, so that no prompt lands on it
-    console::WriteOutEverything(console);
+    state.Status = asked.OptionForm ? &state.Errors : &state.Output;
+    int exitCode = Run(state, asked);
+    CloseArchives(state.Archives);
+    // The RAW mode's last item is left open, so that no prompt lands on it on a terminal.
+    console::EndOpenLine(*state.Status);
+    console::WriteOutEverything(state.Output);
+    console::WriteOutEverything(state.Errors);
     return exitCode;
 }
 
-int EndWithOutOfMemory(Run& run) {
-    console::WriteOutEverything(run.Console);
+int EndWithOutOfMemory(RunState& state) {
+    console::WriteOutEverything(state.Output);
+    console::WriteOutEverything(state.Errors);
     // Memory has run out: the line is made on the stack.
     char line[64];
     int length = std::snprintf(line, sizeof line, "Runtime error %3d at %08X\r\n", ExitOutOfMemory,
-                               static_cast<unsigned>(run.CurrentStep));
+                               static_cast<unsigned>(state.CurrentStep));
     if (length > 0) {
-        platform::Write(run.Console.Out, line, static_cast<std::size_t>(length));
+        platform::Write(state.Status->Out, line, static_cast<std::size_t>(length));
     }
     return ExitOutOfMemory;
 }

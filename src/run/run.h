@@ -6,8 +6,8 @@
 #include "run/archives.h"
 
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <vector>
 
 namespace run {
 
@@ -24,25 +24,31 @@ enum class Step : std::uint32_t {
 inline constexpr int ExitClean = 0;
 inline constexpr int ExitWithWarnings = 1;
 inline constexpr int ExitIndexNotFound = 2;
+inline constexpr int ExitUsage = 2;
 inline constexpr int ExitInterrupted = 130;
 inline constexpr int ExitOutOfMemory = 203;
 
-// The state of one run, from the banner to the closing of the archives.
-struct Run {
-    console::Console Console;
-    bool RawExtract = false;
+// The state of one run, from the command line to the closing of the archives.
+struct RunState {
+    console::Console Output; // standard output
+    console::Console Errors; // standard error
+    // Banner, discovery, phases, progress, warnings and errors: standard output in the compatible
+    // form, as the original has it; standard error in the option form, where standard output
+    // carries only results (the listing, JSON, the summary).
+    console::Console* Status = &Output;
     ArchiveHandles Archives;
     csc::IndexTables Tables;
     Step CurrentStep = Step::StartUp;
     extract::ExtractionSettings Extraction{};
 };
 
-// One whole run in the current folder: banner, discovery, tables, the phases of the chosen mode,
-// the end-of-run warnings and closing. Returns the exit code.
-int RunProgram(Run& run, const std::optional<std::string>& firstArgument);
+// One whole run: the command line (the program's name left out), then help, the version, or the
+// banner, discovery, tables and the job asked for, the end-of-run report and closing. Returns the
+// exit code.
+int RunProgram(RunState& state, const std::vector<std::string>& arguments);
 
 // Ends a run whose memory ran out: the buffered text, then "Runtime error 203 at <step>" straight
 // to the output. Returns the exit code.
-int EndWithOutOfMemory(Run& run);
+int EndWithOutOfMemory(RunState& state);
 
 } // namespace run

@@ -265,10 +265,12 @@ TEST(Extraction, RecordsOutOfOrderAndMissingArchivesAreHandledPerEntry) {
     archives.Archives[5].reset(); // DVD3 missing
     Scene scene(archives);
     auto run = scene.Run();
-    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.ExitCode, 1) << "a file was skipped";
     EXPECT_EQ(run.Output,
               expected::Banner + expected::Discovery({false, false, true, true, false, false}) +
-                  expected::Tables + expected::NormalPhases({"TDoors", "TDoors"}, {"M1"}));
+                  expected::Tables + expected::NormalPhases({"TDoors", "TDoors"}, {"M1"}) +
+                  "Warning: 2 files were skipped, as their archives were not found: "
+                  "SchemaMetaFile_DVD3.csc, UnknownFile1\r\n");
     EXPECT_EQ(scene.Written(),
               (Tree{{"__SchemaMetaFile_DVD1.csc/", ""},
                     {"__SchemaMetaFile_DVD1.csc/TaggedSounds/", ""},

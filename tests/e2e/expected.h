@@ -1,5 +1,7 @@
 #pragma once
 
+#include "csc/archives.h"
+#include "run/walk.h"
 #include "test_support.h"
 
 #include <array>
@@ -15,14 +17,11 @@ inline const std::string Banner =
     "Big Thanx to Tamsel from the CSC format notes for CSC spec\r\n"
     "\r\n";
 
-inline std::string Discovery(const std::array<bool, 6>& found) {
-    static const char* const names[] = {"SchemaMetaFile.csc",           "SchemaMetaFile_Memory.csc",
-                                        "SchemaMetafile_HardDrive.csc", "SchemaMetaFile_DVD1.csc",
-                                        "SchemaMetaFile_DVD2.csc",      "SchemaMetaFile_DVD3.csc"};
+inline std::string Discovery(const std::array<bool, csc::ShippedArchives>& found) {
     std::string text = "Searching CSC Archives...\r\n";
-    for (std::size_t slot = 0; slot < 6; ++slot) {
-        text +=
-            std::string("  ") + names[slot] + ": " + (found[slot] ? "ok" : "not found") + "\r\n";
+    for (std::size_t slot = 0; slot < csc::ShippedArchives; ++slot) {
+        text += "  " + std::string(csc::ArchiveFileNames[slot]) + ": " +
+                (found[slot] ? "ok" : "not found") + "\r\n";
     }
     return text + "\r\n";
 }
@@ -32,12 +31,12 @@ inline const std::string Tables =
 
 inline std::string TaggedItem(std::size_t i, std::size_t count, const std::string& tag) {
     return "  [" + std::to_string(i) + "/" + std::to_string(count) + "] " + tag + "..." +
-           std::string(25, ' ');
+           std::string(run::TaggedItemTail, ' ');
 }
 
 inline std::string MissionItem(std::size_t i, std::size_t count, const std::string& mission) {
     return "  [" + std::to_string(i) + "/" + std::to_string(count) + "] " + mission + "..." +
-           std::string(13, ' ');
+           std::string(run::MissionItemTail, ' ');
 }
 
 // Both normal-mode phases, given the tag name shown for each tagged sound and each mission name.

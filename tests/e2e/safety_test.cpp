@@ -37,9 +37,12 @@ TEST(Safety, OnlyARegularFileCountsAsAnArchive) {
     ASSERT_EQ(::mkfifo((scene / "SchemaMetaFile_DVD3.csc").c_str(), 0644), 0);
     fs::create_directory(scene / "SchemaMetaFile_DVD2.csc");
     auto run = testing_support::RunTool(scene.folder.Path(), {});
-    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.ExitCode, 1) << "the files of the two archives were skipped";
     EXPECT_NE(run.Output.find(expected::Discovery({true, true, true, true, false, false})),
               std::string::npos)
+        << run.Output;
+    EXPECT_TRUE(run.Output.ends_with("Warning: 4 files were skipped, as their archives were not "
+                                     "found: SchemaMetaFile_DVD2.csc, SchemaMetaFile_DVD3.csc\r\n"))
         << run.Output;
 }
 

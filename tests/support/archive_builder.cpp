@@ -1,6 +1,6 @@
 #include "archive_builder.h"
 
-#include "run/archives.h"
+#include "csc/archives.h"
 
 #include <fstream>
 #include <stdexcept>
@@ -106,7 +106,7 @@ StoredFile File(std::string name, std::uint32_t slot, Bytes content, bool wav) {
 }
 
 std::string ArchiveFileName(std::size_t slot) {
-    return std::string(run::ArchiveFileNames[slot]);
+    return std::string(csc::ArchiveFileNames[slot]);
 }
 
 void WriteArchiveSet(const ArchiveSet& set, const std::filesystem::path& folder) {

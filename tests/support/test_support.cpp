@@ -113,12 +113,15 @@ constexpr unsigned kSecondsARunMayTake = 120;
     ::_exit(127);
 }
 
-int ExitCode(pid_t child, long* peakResidentKiB = nullptr) {
+int ExitCode(pid_t child, long* peakResidentKiB = nullptr, int* killedBy = nullptr) {
     int status = 0;
     struct rusage usage {};
     ::wait4(child, &status, 0, &usage);
     if (peakResidentKiB != nullptr) {
         *peakResidentKiB = usage.ru_maxrss;
+    }
+    if (killedBy != nullptr) {
+        *killedBy = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
@@ -181,10 +184,14 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
             CPU_SET(0, &one);
             ::sched_setaffinity(0, sizeof one, &one);
         }
-        // As a shell starts a command: nothing ignored that the tool would meet by default.
+        // As a shell starts a command: nothing ignored or blocked that the tool would meet by
+        // default, whatever the test runner does with signals.
         for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE}) {
             ::signal(signal, SIG_DFL);
         }
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         Exec(command);
     }
     if (interrupt.Signal != 0) {
@@ -192,7 +199,7 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
         ::kill(child, interrupt.Signal);
     }
     ToolRun result;
-    result.ExitCode = ExitCode(child, &result.PeakResidentKiB);
+    result.ExitCode = ExitCode(child, &result.PeakResidentKiB, &result.KilledBy);
     result.Output = ReadFile(outPath);
     result.Errors = ReadFile(errPath);
     return result;
@@ -228,7 +235,7 @@ ToolRun RunToolOnTerminal(const std::filesystem::path& folder,
         result.Output.append(buffer, static_cast<std::size_t>(got));
     }
     ::close(terminal);
-    result.ExitCode = ExitCode(child, &result.PeakResidentKiB);
+    result.ExitCode = ExitCode(child, &result.PeakResidentKiB, &result.KilledBy);
     return result;
 }
 

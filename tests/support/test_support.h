@@ -45,7 +45,8 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 std::map<std::string, std::string> Tree(const std::filesystem::path& folder);
 
 struct ToolRun {
-    int ExitCode = -1;
+    int ExitCode = -1;        // 128 and the signal's number when a signal ended the child
+    int KilledBy = 0;         // that signal
     std::string Output;       // everything written to standard output
     std::string Errors;       // everything written to standard error
     long PeakResidentKiB = 0; // of the child process

@@ -1,0 +1,171 @@
+#include "run/listing.h"
+
+#include "csc/archives.h"
+#include "extract/output_path.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace run {
+namespace {
+
+const char* FormatName(csc::StoredForm form) {
+    return form == csc::StoredForm::Ogg ? "ogg" : form == csc::StoredForm::Wav ? "wav" : nullptr;
+}
+
+std::string JsonFormat(csc::StoredForm form) {
+    const char* name = FormatName(form);
+    return name != nullptr ? JsonString(name) : "null";
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
+// The fields every JSON line of a file begins with.
+std::string JsonFile(const extract::FoundFile& file) {
+    return "{\"path\": " + JsonString(file.Path.Text) +
+           ", \"archive\": " + JsonString(csc::ArchiveFileNames[file.Slot]) +
+           ", \"size\": " + std::to_string(file.Size) + ", \"format\": " + JsonFormat(file.Form);
+}
+
+// Reads count bytes of the file from offset into bytes; fewer where the archive holds fewer.
+void ReadPart(csc::Archive& archive, const csc::Extent& file, std::uint64_t offset,
+              std::size_t count, std::vector<std::uint8_t>& bytes) {
+    std::size_t wanted =
+        offset < file.Held
+            ? static_cast<std::size_t>(std::min<std::uint64_t>(count, file.Held - offset))
+            : 0;
+    bytes.resize(wanted);
+    bytes.resize(csc::ReadExtent(archive, csc::Extent{file.Offset + offset, wanted}, bytes.data()));
+}
+
+sound::Details DetailsOf(csc::Archive& archive, const extract::FoundFile& file,
+                         std::vector<std::uint8_t>& head, std::vector<std::uint8_t>& tail) {
+    constexpr std::size_t HeadBytes = 4096;
+    if (file.Form == csc::StoredForm::Wav) {
+        ReadPart(archive, file.Bytes, 0, HeadBytes, head);
+        return sound::WavDetails(head, file.Size);
+    }
+    if (file.Form == csc::StoredForm::Ogg) {
+        ReadPart(archive, file.Bytes, 0, HeadBytes, head);
+        std::uint64_t tailStart =
+            file.Bytes.Held > sound::LargestOggPage ? file.Bytes.Held - sound::LargestOggPage : 0;
+        ReadPart(archive, file.Bytes, tailStart, sound::LargestOggPage, tail);
+        return sound::OggDetails(head, tail);
+    }
+    return {};
+}
+
+std::string Optional(const std::optional<std::uint32_t>& value) {
+    return value ? std::to_string(*value) : "null";
+}
+
+} // namespace
+
+std::string JsonString(std::string_view text) {
+    std::string json = "\"";
+    for (char character : text) {
+        auto byte = static_cast<unsigned char>(character);
+        if (byte == '"' || byte == '\\') {
+            json += '\\';
+            json += character;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            json += escaped;
+        } else if (byte >= 0x80) {
+            json += static_cast<char>(0xC0 | byte >> 6);
+            json += static_cast<char>(0x80 | (byte & 0x3F));
+        } else {
+            json += character;
+        }
+    }
+    return json + "\"";
+}
+
+void Listing::Take(csc::Archive& archive, extract::FoundFile file) {
+    ++files_;
+    bytes_ += file.Size;
+    std::optional<sound::Details> details;
+    if (details_) {
+        details = DetailsOf(archive, file, head_, tail_);
+    }
+    if (json_) {
+        std::string line = JsonFile(file);
+        if (details) {
+            line += ", \"codec\": " + JsonString(details->Codec) +
+                    ", \"channels\": " + Optional(details->Channels) +
+                    ", \"rate\": " + Optional(details->Rate) + ", \"seconds\": " +
+                    (details->Seconds ? Seconds(*details->Seconds) : std::string("null"));
+        }
+        console::WriteLine(results_, line + "}");
+        return;
+    }
+    char size[32];
+    std::snprintf(size, sizeof size, "%12llu  ", static_cast<unsigned long long>(file.Size));
+    std::string line = size;
+    if (details) {
+        const char* format = FormatName(file.Form);
+        char columns[96];
+        std::snprintf(columns, sizeof columns, "%-3s  %-7s  %2s ch  %6s Hz  %9s s  ",
+                      format != nullptr ? format : "-", std::string(details->Codec).c_str(),
+                      details->Channels ? std::to_string(*details->Channels).c_str() : "-",
+                      details->Rate ? std::to_string(*details->Rate).c_str() : "-",
+                      details->Seconds ? Seconds(*details->Seconds).c_str() : "-");
+        line += columns;
+    }
+    console::Write(results_, line);
+    console::WriteName(results_, extract::ShownPath(file.Path));
+    console::WriteLine(results_);
+}
+
+void Listing::Finish() {
+    if (!json_) {
+        console::WriteLine(results_,
+                           std::to_string(files_) + (files_ == 1 ? " file, " : " files, ") +
+                               std::to_string(bytes_) + (bytes_ == 1 ? " byte" : " bytes"));
+    }
+}
+
+void Checker::Take(csc::Archive& archive, extract::FoundFile file) {
+    ++files_;
+    std::optional<std::string> problem;
+    if (file.Bytes.Held < file.Size) {
+        problem = "cut short: the archive holds " + std::to_string(file.Bytes.Held) + " of its " +
+                  std::to_string(file.Size) + " bytes";
+    } else if (file.Form != csc::StoredForm::Bare) {
+        bytes_.resize(file.Bytes.Held);
+        std::size_t read = csc::ReadExtent(archive, file.Bytes, bytes_.data());
+        if (read < file.Bytes.Held) {
+            problem = "cut short: the archive holds " + std::to_string(read) + " of its " +
+                      std::to_string(file.Size) + " bytes";
+        } else if (file.Form == csc::StoredForm::Ogg) {
+            problem = sound::OggProblem(bytes_);
+        } else {
+            problem = sound::WavProblem(bytes_);
+        }
+    }
+    damaged_ += problem ? 1 : 0;
+    if (json_) {
+        console::WriteLine(
+            results_,
+            JsonFile(file) + ", \"ok\": " + (problem ? "false" : "true") +
+                ", \"problem\": " + (problem ? JsonString(*problem) : std::string("null")) + "}");
+    } else if (problem) {
+        console::WriteName(results_, extract::ShownPath(file.Path));
+        console::WriteLine(results_, ": " + *problem);
+    }
+}
+
+void Checker::Finish() {
+    if (!json_) {
+        console::WriteLine(results_, std::to_string(files_) +
+                                         (files_ == 1 ? " file checked, " : " files checked, ") +
+                                         std::to_string(damaged_) + " damaged");
+    }
+}
+
+} // namespace run
