@@ -30,6 +30,8 @@ void AppendPage(Bytes& out, const ogg_page& page) {
     out.append(reinterpret_cast<const char*>(page.body), static_cast<std::size_t>(page.body_len));
 }
 
+} // namespace
+
 // A mono Ogg Vorbis file of a sine tone, as any player plays it. The stream's serial number is
 // fixed, so the same tone always gives the same bytes.
 Bytes OggVorbisTone(double frequency, double seconds) {
@@ -108,6 +110,8 @@ Bytes WavTone(double frequency, double seconds) {
     }
     return wav;
 }
+
+namespace {
 
 StoredFile Stored(std::string name, std::uint32_t slot, double frequency, bool wav) {
     StoredFile file;

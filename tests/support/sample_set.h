@@ -5,8 +5,12 @@
 namespace builder {
 
 // A small, realistic archive set: tags with and without sub-tags, tagged and mission sounds, files
-// in every archive, both stored forms, an absent file. The stored sounds are short generated tones
-// in WAV form; the OGG entries hold WAV bytes too, as an OGG encoder is beyond a test tool.
+// in every archive, both stored forms, an absent file. The stored sounds are quarter-second tones at
+// 8,000 samples per second: real Ogg Vorbis for the OGG entries, 16-bit PCM for the WAV entries.
 ArchiveSetBuilder SampleSet();
+
+// A mono tone of that rate as Ogg Vorbis, encoded with libvorbis, and as 16-bit PCM WAV.
+Bytes OggVorbisTone(double frequency, double seconds);
+Bytes WavTone(double frequency, double seconds);
 
 } // namespace builder

@@ -1,0 +1,319 @@
+// The option form of the command line: listing, testing, other folders, patterns, keeping what
+// stands, the summary, and the errors of a command line.
+
+#include "archive_builder.h"
+#include "expected.h"
+#include "run/patterns.h"
+#include "sample_set.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using builder::File;
+using testing_support::RunTool;
+using testing_support::TempFolder;
+using testing_support::UnderLauncher;
+using Tree = std::map<std::string, std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A path as the tool under test takes it on its command line: Wine's drive Z: holds the root.
+std::string Native(const fs::path& path) {
+    if (!UnderLauncher()) {
+        return path.string();
+    }
+    std::string windows = "Z:" + path.string();
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t begin = 0; begin < text.size();) {
+        std::size_t end = text.find("\r\n", begin);
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end == std::string::npos ? text.size() : end + 2;
+    }
+    return lines;
+}
+
+// The files of a tree, without its folders.
+Tree Files(const fs::path& folder) {
+    Tree files;
+    for (auto& [path, bytes] : testing_support::Tree(folder)) {
+        if (!path.ends_with("/")) {
+            files[path] = bytes;
+        }
+    }
+    return files;
+}
+
+// The sample written out by a plain run: the files every option-form run is held against.
+const Tree& SampleFiles() {
+    static const Tree files = [] {
+        TempFolder folder;
+        builder::WriteArchiveSet(builder::SampleSet().Build(), folder.Path());
+        RunTool(folder.Path(), {});
+        return Files(folder.Path());
+    }();
+    return files;
+}
+
+std::string Summary(std::size_t written, std::size_t bytes, std::size_t kept, std::size_t leftOut,
+                    std::size_t skipped, std::size_t unwritten) {
+    return std::to_string(written) + (written == 1 ? " file" : " files") + " written (" +
+           std::to_string(bytes) + " bytes), " + std::to_string(kept) + " kept, " +
+           std::to_string(leftOut) + " left out, " + std::to_string(skipped) + " skipped, " +
+           std::to_string(unwritten) + " unwritten, in ";
+}
+
+} // namespace
+
+TEST(OptionForm, ACommandLineInErrorStopsBeforeAnyArchiveIsOpened) {
+    TempFolder folder;
+    builder::WriteArchiveSet(builder::SampleSet().Build(), folder.Path());
+    testing_support::WriteFile(folder.Path() / "a-file", "not a folder");
+    const std::vector<std::vector<std::string>> wrong = {
+        {"-l", "-z"},    {"-l", "-t"},
+        {"-j", "65"},    {"--details"},
+        {"--json"},      {"--list", "stray"},
+        {"-d"},          {"-q", "-rawextract"},
+        {"--threads=x"}, {"--output-dir=a-file"},
+    };
+    for (const auto& arguments : wrong) {
+        auto run = RunTool(folder.Path(), arguments);
+        std::string name = arguments.front() + " " + arguments.back();
+        EXPECT_EQ(run.ExitCode, 2) << name;
+        EXPECT_EQ(run.Output, "") << name;
+        std::vector<std::string> lines = Lines(run.Errors);
+        ASSERT_EQ(lines.size(), arguments.front().starts_with("--output") ? 1u : 2u)
+            << name << ": " << run.Errors;
+        EXPECT_TRUE(lines[0].starts_with("cscunpack: ")) << name;
+        if (lines.size() == 2) {
+            EXPECT_EQ(lines[1], "Try 'cscunpack --help'") << name;
+        }
+    }
+    EXPECT_EQ(Files(folder.Path()), Tree{}) << "nothing written";
+}
+
+// The listing names every file a run writes, in the order it writes them, and writes nothing.
+TEST(OptionForm, AListingShowsWhatARunWritesAndWritesNothing) {
+    TempFolder folder;
+    builder::WriteArchiveSet(builder::SampleSet().Build(), folder.Path());
+    auto run = RunTool(folder.Path(), {"-l", "-q"});
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.Errors, "");
+    EXPECT_EQ(Files(folder.Path()), Tree{}) << "no folder made, nothing written";
+    std::vector<std::string> lines = Lines(run.Output);
+    ASSERT_EQ(lines.size(), 13u) << run.Output;
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < 12; ++i) {
+        std::size_t size = std::stoul(lines[i]);
+        std::string path = lines[i].substr(14);
+        std::string written = path;
+        std::replace(written.begin(), written.end(), '\\', '/');
+        ASSERT_TRUE(SampleFiles().count(written)) << path;
+        EXPECT_EQ(SampleFiles().at(written).size(), size) << path;
+        EXPECT_EQ(path, expected::Shown(written));
+        bytes += size;
+    }
+    EXPECT_EQ(lines[12], "12 files, " + std::to_string(bytes) + " bytes");
+    EXPECT_EQ(lines[0].substr(14),
+              expected::Shown("__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/"
+                              "wind_loop.ogg"))
+        << "extraction order: the first tagged sound's file first";
+
+    auto details = RunTool(folder.Path(), {"--list", "--details", "--json", "--quiet"});
+    std::vector<std::string> json = Lines(details.Output);
+    ASSERT_EQ(json.size(), 12u) << details.Output;
+    EXPECT_EQ(json[0], "{\"path\": \"__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/"
+                       "wind_loop.ogg\", \"archive\": \"SchemaMetaFile_DVD1.csc\", \"size\": " +
+                           std::to_string(std::stoul(lines[0])) +
+                           ", \"format\": \"ogg\", \"codec\": \"vorbis\", \"channels\": 1, "
+                           "\"rate\": 8000, \"seconds\": 0.250}");
+    EXPECT_NE(json[1].find("\"format\": \"wav\", \"codec\": \"pcm\", \"channels\": 1, \"rate\": "
+                           "8000, \"seconds\": 0.250}"),
+              std::string::npos)
+        << json[1];
+}
+
+TEST(OptionForm, JsonPathsTakeHighBytesAsLatin1) {
+    builder::ArchiveSetBuilder set;
+    set.AddMissionSound("Caf\xE9", {{File("a\"b\x01", 3, "X")}});
+    TempFolder folder;
+    builder::WriteArchiveSet(set.Build(), folder.Path());
+    auto run = RunTool(folder.Path(), {"-l", "--json"});
+    std::string name = UnderLauncher() ? "a_b_" : "a\\\"b\\u0001";
+    EXPECT_EQ(run.Output,
+              "{\"path\": \"__SchemaMetaFile_DVD1.csc/MissionSounds/Caf\xC3\xA9/" + name +
+                  ".ogg\", \"archive\": \"SchemaMetaFile_DVD1.csc\", \"size\": 1, \"format\": "
+                  "\"ogg\"}\r\n");
+    EXPECT_NE(run.Errors.find("Phase 2 of 2"), std::string::npos) << "the phases go to stderr";
+}
+
+// Each damaged file gets a line with its first problem; a damaged file makes the exit code 1.
+TEST(OptionForm, TestNamesEachDamagedFile) {
+    std::string ogg = builder::OggVorbisTone(440, 20);
+    std::vector<std::size_t> pages;
+    for (std::size_t at = ogg.find("OggS"); at != std::string::npos;
+         at = ogg.find("OggS", at + 1)) {
+        pages.push_back(at);
+    }
+    ASSERT_GE(pages.size(), 4u);
+    std::string header = ogg, body = ogg;
+    header[pages[1] + 8] ^= 1;
+    body[pages[2] + 40] ^= 1;
+    std::string wav = builder::WavTone(440, 0.25);
+    builder::ArchiveSetBuilder set;
+    set.AddMissionSound("M",
+                        {{File("clean", 3, ogg), File("header", 3, header), File("body", 3, body),
+                          File("missing", 3, ogg.substr(0, pages[1]) + ogg.substr(pages[2])),
+                          File("cut", 3, wav.substr(0, 4000), true), File("fine", 3, wav, true)}});
+    builder::StoredFile past = File("past", 4, wav, true);
+    past.WavSize = 5000; // beyond the end of its archive
+    set.AddMissionSound("N", {{past}});
+    TempFolder folder;
+    builder::WriteArchiveSet(set.Build(), folder.Path());
+    auto run = RunTool(folder.Path(), {"--test", "-q"});
+    EXPECT_EQ(run.ExitCode, 1);
+    std::string m = expected::Shown("__SchemaMetaFile_DVD1.csc/MissionSounds/M/");
+    EXPECT_EQ(
+        Lines(run.Output),
+        (std::vector<std::string>{
+            m + "header.ogg: page 2: checksum mismatch", m + "body.ogg: page 3: checksum mismatch",
+            m + "missing.ogg: page 2: page number 2 where 1 was due",
+            m + "cut.wav: the RIFF header says 4044 bytes, the file has 4000",
+            expected::Shown("__SchemaMetaFile_DVD2.csc/MissionSounds/N/past.wav") +
+                ": cut short: the archive holds 4044 of its 5000 bytes",
+            "7 files checked, 5 damaged"}));
+    auto json = RunTool(folder.Path(), {"--test", "--json", "-q"});
+    std::vector<std::string> lines = Lines(json.Output);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_TRUE(lines[0].ends_with("\"format\": \"ogg\", \"ok\": true, \"problem\": null}"));
+    EXPECT_TRUE(lines[1].ends_with("\"ok\": false, \"problem\": \"page 2: checksum mismatch\"}"));
+
+    TempFolder clean;
+    builder::WriteArchiveSet(builder::SampleSet().Build(), clean.Path());
+    auto sample = RunTool(clean.Path(), {"-t", "-q"});
+    EXPECT_EQ(sample.ExitCode, 0);
+    EXPECT_EQ(sample.Output, "12 files checked, 0 damaged\r\n");
+}
+
+// Archives read from one folder, the tree written into another, made with its parents; the
+// summary on standard output, everything else on standard error.
+TEST(OptionForm, ArchivesFromOneFolderAndTheTreeIntoAnother) {
+    TempFolder scratch;
+    fs::path archives = scratch.Path() / "game disc";
+    builder::WriteArchiveSet(builder::SampleSet().Build(), archives);
+    fs::path output = scratch.Path() / "out folder" / "new";
+    ::chmod(archives.c_str(), 0555);
+    auto run = RunTool(scratch.Path(), {"-a", Native(archives), "--output-dir", Native(output)});
+    ::chmod(archives.c_str(), 0755);
+    EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+    EXPECT_EQ(Files(output), SampleFiles());
+    EXPECT_EQ(Files(archives), Tree{}) << "nothing beside the archives";
+    ASSERT_EQ(Lines(run.Output).size(), 1u) << run.Output;
+    EXPECT_TRUE(run.Output.starts_with(Summary(12, 40816, 0, 0, 0, 0))) << run.Output;
+    EXPECT_TRUE(run.Errors.starts_with(expected::Banner + expected::Discovery(expected::AllFound)))
+        << run.Errors;
+}
+
+// Files left out by patterns, or kept where something stands, move the archive positions as
+// extracting them would: the files that are written are those of a full run, byte for byte.
+TEST(OptionForm, PatternsAndKeepingWriteExactlyTheirShareOfAFullRun) {
+    const struct Case {
+        std::vector<std::string> arguments;
+        run::Selection selection;
+    } cases[] = {
+        {{"-i", "*.wav"}, {.Include = {"*.wav"}, .Exclude = {}}},
+        {{"-x", "*.WAV"}, {.Include = {}, .Exclude = {"*.WAV"}}},
+        {{"--include=__SchemaMetaFile_DVD1.csc/**", "-x", "b*"},
+         {.Include = {"__SchemaMetaFile_DVD1.csc/**"}, .Exclude = {"b*"}}},
+        {{"-i", "*/MissionSounds/**", "-i", "hello.*"},
+         {.Include = {"*/MissionSounds/**", "hello.*"}, .Exclude = {}}},
+        {{"-r", "-i", "0000[0-4]*"}, {.Include = {}, .Exclude = {}}},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        builder::WriteArchiveSet(builder::SampleSet().Build(), folder.Path());
+        std::vector<std::string> arguments = c.arguments;
+        arguments.push_back("-q");
+        auto run = RunTool(folder.Path(), arguments);
+        Tree expected;
+        bool raw = c.arguments[0] == "-r";
+        if (raw) {
+            TempFolder full;
+            builder::WriteArchiveSet(builder::SampleSet().Build(), full.Path());
+            RunTool(full.Path(), {"-RAWExtract"});
+            for (auto& [path, bytes] : Files(full.Path())) {
+                if (run::Matches("0000[0-4]*", path)) {
+                    expected[path] = bytes;
+                }
+            }
+        } else {
+            for (auto& [path, bytes] : SampleFiles()) {
+                if (run::Selected(c.selection, path)) {
+                    expected[path] = bytes;
+                }
+            }
+        }
+        EXPECT_EQ(Files(folder.Path()), expected) << c.arguments[1];
+        std::size_t total = raw ? 12 : SampleFiles().size();
+        std::size_t bytes = 0;
+        for (auto& [path, content] : expected) {
+            bytes += content.size();
+        }
+        EXPECT_TRUE(run.Output.starts_with(
+            Summary(expected.size(), bytes, 0, total - expected.size(), 0, 0)))
+            << c.arguments[1] << ": " << run.Output;
+    }
+
+    TempFolder folder;
+    builder::WriteArchiveSet(builder::SampleSet().Build(), folder.Path());
+    fs::path standing = folder.Path() / "__SchemaMetaFile_DVD1.csc/MissionSounds/M01_Harbor";
+    fs::create_directories(standing);
+    testing_support::WriteFile(standing / "briefing.ogg", "mine");
+    auto kept = RunTool(folder.Path(), {"-k", "-q"});
+    EXPECT_EQ(kept.ExitCode, 0);
+    Tree expected = SampleFiles();
+    expected["__SchemaMetaFile_DVD1.csc/MissionSounds/M01_Harbor/briefing.ogg"] = "mine";
+    EXPECT_EQ(Files(folder.Path()), expected);
+    EXPECT_TRUE(
+        kept.Output.starts_with(Summary(11,
+                                        40816 - SampleFiles()
+                                                    .at("__SchemaMetaFile_DVD1.csc/MissionSounds/"
+                                                        "M01_Harbor/briefing.ogg")
+                                                    .size(),
+                                        1, 0, 0, 0)))
+        << kept.Output;
+}
+
+// The option form names every file it could not write, and every archive it missed.
+TEST(OptionForm, EveryUnwrittenFileAndEveryMissingArchiveIsNamed) {
+    builder::ArchiveSet set = builder::SampleSet().Build();
+    set.Archives[5].reset();
+    TempFolder folder;
+    builder::WriteArchiveSet(set, folder.Path());
+    testing_support::WriteFile(folder.Path() / "__SchemaMetaFile_DVD2.csc", "in the way");
+    auto run = RunTool(folder.Path(), {"-q", "-j", "0"});
+    EXPECT_EQ(run.ExitCode, 1);
+    std::vector<std::string> lines = Lines(run.Errors);
+    ASSERT_EQ(lines.size(), 3u) << run.Errors;
+    EXPECT_TRUE(lines[0].starts_with(
+        "Warning: could not write " +
+        expected::Shown("__SchemaMetaFile_DVD2.csc/TaggedSounds/Ambience/birds.wav") + " ("));
+    EXPECT_TRUE(lines[1].starts_with(
+        "Warning: could not write " +
+        expected::Shown("__SchemaMetaFile_DVD2.csc/TaggedSounds/Voice.UnkSubTag/mumble.ogg") +
+        " ("));
+    EXPECT_EQ(lines[2], "Warning: 2 files were skipped, as their archives were not found: "
+                        "SchemaMetaFile_DVD3.csc");
+    EXPECT_TRUE(run.Output.starts_with(Summary(8, 40816 - 4044 - 2917 - 4044 - 2934, 0, 0, 2, 2)))
+        << run.Output;
+
+    auto pool = RunTool(folder.Path(), {"-q", "-j", "3"});
+    EXPECT_EQ(pool.Errors, run.Errors) << "the same with any number of writers";
+}
