@@ -152,6 +152,13 @@ TEST(Damaged, LyingLengthsCountsAndSizesCostNeitherMemoryNorDisk) {
         "Warning: SchemaMetaFile_DVD2.csc ended before 1 reads were "
         "complete; missing bytes were taken as zeros\r\n"))
         << outcome.Run.Output;
+
+    builder::ArchiveSetBuilder one;
+    one.AddTaggedSound({}, {{huge}});
+    Outcome single = RunContained(one.Build(), {});
+    EXPECT_NE(single.Run.Output.find("Warning: 1 output file was completed with zeros, the first: "),
+              std::string::npos)
+        << single.Run.Output;
 }
 
 TEST(Damaged, LocationWordsBeyondTheEndReadEmptyRecords) {

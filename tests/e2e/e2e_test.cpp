@@ -413,3 +413,54 @@ TEST(Terminal, EachItemClearsTheLastAndTheRunEndsOnAFreshLine) {
     // The terminal turns each line feed into a carriage return and a line feed.
     EXPECT_TRUE(raw.Output.ends_with("files...\r\r\n")) << raw.Output;
 }
+
+// The line is cleared only together with the drawing of the item that replaces it, so that it is
+// never left blank while items come faster than they are drawn.
+TEST(Terminal, TheProgressLineIsNeverLeftBlank) {
+    if (testing_support::UnderLauncher()) {
+        GTEST_SKIP() << "Wine draws on a pseudo-terminal with its own control sequences";
+    }
+    builder::ArchiveSetBuilder set;
+    for (int i = 0; i < 20000; ++i) {
+        set.AddMissionSound(std::string(1, 'M').append(std::to_string(i % 100)),
+                            {{File(std::to_string(i), 3 + i % 3, "x")}});
+    }
+    Scene scene(set.Build());
+    auto run = testing_support::RunToolOnTerminal(scene.folder.Path(), {}, 80);
+    EXPECT_EQ(run.ExitCode, 0);
+    std::size_t erases = 0;
+    for (const std::string& piece : run.Pieces) {
+        for (std::size_t at = piece.find("\x1b["); at != std::string::npos;
+             at = piece.find("\x1b[", at + 1)) {
+            ++erases;
+            std::size_t end = piece.find_first_of("KJ", at);
+            ASSERT_NE(end, std::string::npos) << "a control sequence cut between two writes";
+            EXPECT_TRUE(piece.compare(end + 1, 3, "  [") == 0)
+                << "an erase without the item that replaces it: "
+                << piece.substr(at, std::min<std::size_t>(40, piece.size() - at));
+        }
+    }
+    EXPECT_GT(erases, 2u) << "the run was long enough to redraw the line several times";
+}
+
+// The cursor goes back up one row for every row the last item wrapped onto, and not for an item that
+// exactly fills its row, where the cursor waits on the last column.
+TEST(Terminal, AnItemGoesBackUpTheRowsItWrappedOnto) {
+    if (testing_support::UnderLauncher()) {
+        GTEST_SKIP() << "Wine draws on a pseudo-terminal with its own control sequences";
+    }
+    // "  [1/2] " and the name, "..." and 13 spaces: 40 columns with a name of 16, 41 with 17.
+    for (std::size_t name : {16u, 17u, 56u, 57u}) {
+        builder::ArchiveSetBuilder set;
+        set.AddMissionSound(std::string(name, 'n'), {{File("a", 3, "A")}});
+        set.AddMissionSound("b", {{File("b", 3, "B")}});
+        Scene scene(set.Build());
+        auto run = testing_support::RunToolOnTerminal(scene.folder.Path(), {}, 40);
+        std::size_t rows = (24 + name - 1) / 40;
+        std::string back = rows == 0 ? "\r\x1b[K" : "\r\x1b[" + std::to_string(rows) + "A\x1b[J";
+        EXPECT_NE(run.Output.find(std::string(name, 'n') + "..." +
+                                  std::string(run::MissionItemTail, ' ') + back + "  [2/2] b"),
+                  std::string::npos)
+            << name << " characters: " << run.Output;
+    }
+}

@@ -146,12 +146,15 @@ TEST(Safety, NamesThatWindowsWouldSendToADeviceArriveAsFiles) {
 TEST(Safety, NamesReachATerminalWithoutTheirControlBytes) {
     builder::ArchiveSetBuilder set;
     set.AddTag("X\x1b[2J");
-    set.AddTaggedSound({builder::TagRef(0, 255)}, {{File("a", 3, "A")}});
+    set.AddTaggedSound({builder::TagRef(0, 255)}, {{File("a", 3, "A"), File("\x1b[2J", 4, "U")}});
     set.AddMissionSound("\x1b[1AAll files extracted OK", {});
     set.AddMissionSound("\x1b]0;PWNED\x07", {{File("b", 3, "B")}}); // the last item is always shown
     Scene scene(set.Build());
+    // A file where a folder belongs, so that the warning names the file that cannot be written.
+    testing_support::WriteFile(scene / "__SchemaMetaFile_DVD2.csc", "in the way");
     auto terminal = testing_support::RunToolOnTerminal(scene.folder.Path(), {});
-    EXPECT_EQ(terminal.ExitCode, 0);
+    EXPECT_EQ(terminal.ExitCode, 1);
+    EXPECT_NE(terminal.Output.find("could not be written, the first: "), std::string::npos);
     for (const char* forged : {"\x1b[2J", "\x1b]0;", "\x07", "\x1b[1A"}) {
         EXPECT_EQ(terminal.Output.find(forged), std::string::npos) << terminal.Output;
     }

@@ -233,6 +233,7 @@ ToolRun RunToolOnTerminal(const std::filesystem::path& folder,
             break; // EIO once the child has gone and the terminal is closed
         }
         result.Output.append(buffer, static_cast<std::size_t>(got));
+        result.Pieces.emplace_back(buffer, static_cast<std::size_t>(got));
     }
     ::close(terminal);
     result.ExitCode = ExitCode(child, &result.PeakResidentKiB, &result.KilledBy);

@@ -50,6 +50,8 @@ struct ToolRun {
     std::string Output;       // everything written to standard output
     std::string Errors;       // everything written to standard error
     long PeakResidentKiB = 0; // of the child process
+    // On a terminal: the pieces in which the output arrived, each as one read took it.
+    std::vector<std::string> Pieces;
 };
 
 // Limits put on the child; 0 leaves a limit as it is.
