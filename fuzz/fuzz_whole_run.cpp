@@ -4,6 +4,7 @@
 // and with a pool of writers, and both must give the same exit code, console text and tree.
 
 #include "csc/reader.h"
+#include "json_lines.h"
 #include "run/run.h"
 
 #include <cstdlib>
@@ -74,8 +75,10 @@ struct Outcome {
     std::map<std::string, std::string> Tree;
 };
 
+// Runs the tool on the fuzzed index beside a small data archive, with extra arguments after the
+// mode that the input's last byte picks.
 Outcome RunIn(const fs::path& runFolder, unsigned writers, const std::uint8_t* data,
-              std::size_t size) {
+              std::size_t size, const std::vector<std::string>& extra = {}) {
     fs::create_directories(runFolder);
     Put(runFolder / "SchemaMetafile_HardDrive.csc", data, size);
     static const std::string dataArchive(4096, 'd');
@@ -89,13 +92,16 @@ Outcome RunIn(const fs::path& runFolder, unsigned writers, const std::uint8_t* d
     state.Extraction.WriterThreads = writers;
     state.Output = console::OpenChannel(
         ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    state.Errors = console::OpenChannel(::open("/dev/null", O_WRONLY | O_CLOEXEC));
     std::vector<std::string> arguments;
     if (size > 0 && data[size - 1] & 1) {
         arguments.push_back("-RAWExtract");
     }
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
     Outcome outcome;
     outcome.ExitCode = run::RunProgram(state, arguments);
     platform::Close(state.Output.Out);
+    platform::Close(state.Errors.Out);
     fs::current_path(previous);
 
     RequireContained(runFolder);
@@ -111,15 +117,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fs::remove_all(Root());
     Outcome one = RunIn(Root() / "one", 0, data, size);
     Outcome pool = RunIn(Root() / "pool", 4, data, size);
+    // The listing (the option form's, RAW as the input picks it) names every file the extraction
+    // left, with its size, and a test reads the same files in the same order.
+    Outcome list = RunIn(Root() / "list", 2, data, size, {"-l", "--json", "-q"});
+    Outcome test = RunIn(Root() / "test", 2, data, size, {"-t", "--json", "-q"});
     // Nothing beside the run folders and their console captures.
     for (const auto& entry : fs::directory_iterator(Root())) {
         std::string name = entry.path().filename().string();
-        if (name != "one" && name != "pool" && name != "one.console" && name != "pool.console") {
+        if (name.ends_with(".console")) {
+            name.resize(name.size() - 8);
+        }
+        if (name != "one" && name != "pool" && name != "list" && name != "test") {
             std::abort();
         }
     }
     if (pool.ExitCode != one.ExitCode || pool.Console != one.Console || pool.Tree != one.Tree) {
         std::abort();
+    }
+    auto listed = testing_support::Listed(list.Console);
+    if (testing_support::Listed(test.Console) != listed) {
+        std::abort();
+    }
+    std::map<std::string, std::uint64_t> last(listed.begin(), listed.end());
+    for (const auto& [path, size] : listed) {
+        last[path] = size;
+    }
+    for (const auto& [path, seen] : one.Tree) {
+        std::string written = fs::path(path).generic_string();
+        bool file = written.starts_with("__") && fs::is_regular_file(Root() / "one" / path);
+        if (file && (!last.count(written) ||
+                     seen.substr(0, seen.find(':')) != std::to_string(last[written]))) {
+            std::abort();
+        }
     }
     fs::remove_all(Root());
     return 0;

@@ -3,6 +3,8 @@
 
 #include "archive_builder.h"
 #include "extract/extract.h"
+#include "json_lines.h"
+#include "run/patterns.h"
 #include "run/run.h"
 #include "sample_set.h"
 #include "test_support.h"
@@ -35,7 +37,8 @@ struct Outcome {
 };
 
 // Runs the tool in a fresh folder holding set; prepare may put things in the way first.
-Outcome RunWith(unsigned writers, const builder::ArchiveSet& set, bool raw,
+Outcome RunWith(unsigned writers, const builder::ArchiveSet& set,
+                const std::vector<std::string>& arguments,
                 const std::function<void(const fs::path&)>& prepare) {
     testing_support::TempFolder folder;
     builder::WriteArchiveSet(set, folder.Path());
@@ -48,9 +51,11 @@ Outcome RunWith(unsigned writers, const builder::ArchiveSet& set, bool raw,
         state.Extraction.WriterThreads = writers;
         state.Output =
             console::OpenChannel(testing_support::CreateForWriting(captured.Path() / "out"));
-        outcome.ExitCode = run::RunProgram(state, raw ? std::vector<std::string>{"-RAWExtract"}
-                                                      : std::vector<std::string>{});
+        state.Errors =
+            console::OpenChannel(testing_support::CreateForWriting(captured.Path() / "err"));
+        outcome.ExitCode = run::RunProgram(state, arguments);
         platform::Close(state.Output.Out);
+        platform::Close(state.Errors.Out);
     }
     outcome.Console = testing_support::ReadFile(captured.Path() / "out");
     outcome.Tree = testing_support::Tree(folder.Path());
@@ -70,7 +75,16 @@ std::string OddName(std::uint32_t& state) {
 
 } // namespace
 
-TEST(Writers, APoolWritesWhatOneWriterWrites) {
+struct DifferentialCase {
+    const char* name;
+    builder::ArchiveSet set;
+    std::function<void(const fs::path&)> prepare;
+    bool writable = true;
+};
+
+// Archive sets that put the order of writing to the test: the same path twice, files and folders in
+// each other's way, names that decide where files land, many files, a cut index.
+std::vector<DifferentialCase> DifferentialSets() {
     builder::ArchiveSetBuilder samePath; // the later file of one path is what remains
     samePath.AddTaggedSound({}, {{File("same", 3, "first"), File("same", 3, "second")}});
     samePath.AddTaggedSound({}, {{File("same", 3, "third")}});
@@ -123,28 +137,95 @@ TEST(Writers, APoolWritesWhatOneWriterWrites) {
     auto unwritable = [](const fs::path& folder) {
         testing_support::WriteFile(folder / "__SchemaMetaFile_DVD1.csc", "in the way");
     };
-    const struct Case {
-        const char* name;
-        builder::ArchiveSet set;
-        std::function<void(const fs::path&)> prepare;
-    } cases[] = {
+    return {
         {"sample", builder::SampleSet().Build(), nothing},
-        {"sample, unwritable", builder::SampleSet().Build(), unwritable},
+        {"sample, unwritable", builder::SampleSet().Build(), unwritable, false},
         {"same path", samePath.Build(), nothing},
         {"file in the way", fileInTheWay.Build(), nothing},
         {"separators in names", separators.Build(), nothing},
         {"odd names", oddNames.Build(), nothing},
         {"many", many.Build(), nothing},
-        {"many, unwritable", many.Build(), unwritable},
+        {"many, unwritable", many.Build(), unwritable, false},
         {"cut index", cutIndex, nothing},
     };
-    for (const Case& c : cases) {
+}
+
+TEST(Writers, APoolWritesWhatOneWriterWrites) {
+    const std::vector<DifferentialCase> cases = DifferentialSets();
+    for (const DifferentialCase& c : cases) {
         for (bool raw : {false, true}) {
-            Outcome one = RunWith(0, c.set, raw, c.prepare);
-            Outcome pool = RunWith(4, c.set, raw, c.prepare);
+            std::vector<std::string> mode;
+            if (raw) {
+                mode.push_back("-RAWExtract");
+            }
+            Outcome one = RunWith(0, c.set, mode, c.prepare);
+            Outcome pool = RunWith(4, c.set, mode, c.prepare);
             EXPECT_EQ(pool.ExitCode, one.ExitCode) << c.name << (raw ? ", RAW" : "");
             EXPECT_EQ(pool.Console, one.Console) << c.name << (raw ? ", RAW" : "");
             EXPECT_EQ(pool.Tree, one.Tree) << c.name << (raw ? ", RAW" : "");
+        }
+    }
+}
+
+namespace {
+
+std::map<std::string, std::string> FilesOf(const std::map<std::string, std::string>& tree) {
+    std::map<std::string, std::string> files;
+    for (const auto& [path, bytes] : tree) {
+        if (!path.ends_with("/")) {
+            files[path] = bytes;
+        }
+    }
+    return files;
+}
+
+} // namespace
+
+// The three jobs cannot differ in which files they see or in what order: the listing names what
+// extraction writes, with its size, testing reads the same files, and patterns take exactly their
+// share of a full run, byte for byte.
+TEST(Walk, ListingTestingAndPatternsSeeWhatExtractionWrites) {
+    auto nothing = [](const fs::path&) {};
+    for (const DifferentialCase& c : DifferentialSets()) {
+        for (bool raw : {false, true}) {
+            std::vector<std::string> mode = {"-q"};
+            if (raw) {
+                mode.push_back("-r");
+            }
+            auto with = [&](std::vector<std::string> more) {
+                more.insert(more.end(), mode.begin(), mode.end());
+                return more;
+            };
+            std::string name = std::string(c.name) + (raw ? ", RAW" : "");
+            Outcome full = RunWith(4, c.set, mode, c.prepare);
+            auto listed =
+                testing_support::Listed(RunWith(4, c.set, with({"-l", "--json"}), nothing).Console);
+            auto tested =
+                testing_support::Listed(RunWith(4, c.set, with({"-t", "--json"}), nothing).Console);
+            EXPECT_EQ(tested, listed) << name;
+            std::map<std::string, std::uint64_t> last(listed.begin(), listed.end());
+            for (const auto& [path, size] : listed) {
+                last[path] = size; // a path written twice holds the later file
+            }
+            std::map<std::string, std::string> files = FilesOf(full.Tree);
+            for (const auto& [path, bytes] : files) {
+                auto found = last.find(path);
+                ASSERT_NE(found, last.end()) << name << ": " << path << " was not listed";
+                EXPECT_EQ(found->second, bytes.size()) << name << ": " << path;
+            }
+            if (c.writable && full.ExitCode == 0) {
+                EXPECT_EQ(last.size(), files.size()) << name;
+            }
+            for (const char* pattern : {"*a*", "**/M*/**"}) {
+                Outcome part = RunWith(4, c.set, with({"-x", pattern}), c.prepare);
+                std::map<std::string, std::string> share;
+                for (const auto& [path, bytes] : files) {
+                    if (!run::Matches(pattern, path)) {
+                        share[path] = bytes;
+                    }
+                }
+                EXPECT_EQ(FilesOf(part.Tree), share) << name << ", -x " << pattern;
+            }
         }
     }
 }
