@@ -156,8 +156,9 @@ TEST(Damaged, LyingLengthsCountsAndSizesCostNeitherMemoryNorDisk) {
     builder::ArchiveSetBuilder one;
     one.AddTaggedSound({}, {{huge}});
     Outcome single = RunContained(one.Build(), {});
-    EXPECT_NE(single.Run.Output.find("Warning: 1 output file was completed with zeros, the first: "),
-              std::string::npos)
+    EXPECT_NE(
+        single.Run.Output.find("Warning: 1 output file was completed with zeros, the first: "),
+        std::string::npos)
         << single.Run.Output;
 }
 

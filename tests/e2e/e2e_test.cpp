@@ -443,8 +443,8 @@ TEST(Terminal, TheProgressLineIsNeverLeftBlank) {
     EXPECT_GT(erases, 2u) << "the run was long enough to redraw the line several times";
 }
 
-// The cursor goes back up one row for every row the last item wrapped onto, and not for an item that
-// exactly fills its row, where the cursor waits on the last column.
+// The cursor goes back up one row for every row the last item wrapped onto, and not for an item
+// that exactly fills its row, where the cursor waits on the last column.
 TEST(Terminal, AnItemGoesBackUpTheRowsItWrappedOnto) {
     if (testing_support::UnderLauncher()) {
         GTEST_SKIP() << "Wine draws on a pseudo-terminal with its own control sequences";
