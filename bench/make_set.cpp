@@ -18,6 +18,7 @@
 #include "archive_builder.h"
 #include "extract/output_tree.h"
 #include "run/run.h"
+#include "sound/sound.h"
 
 #include <atomic>
 #include <chrono>
@@ -66,6 +67,65 @@ std::string Noise(std::uint64_t seed, std::size_t size) {
     return bytes;
 }
 
+// One Ogg page of the stream, its checksum set.
+std::string OggPage(std::uint8_t flags, std::uint32_t sequence, const std::string& body,
+                    bool packetEnds) {
+    std::string page = "OggS";
+    page += '\0';
+    page += static_cast<char>(flags);
+    page.append(8, '\0'); // granule position
+    builder::PutU32(page, 0x0C5C0C5C);
+    builder::PutU32(page, sequence);
+    builder::PutU32(page, 0); // the checksum, set below
+    std::size_t full = body.size() / 255;
+    std::size_t segments = full + (packetEnds ? 1 : 0);
+    page += static_cast<char>(segments);
+    page.append(full, '\xFF');
+    if (packetEnds) {
+        page += static_cast<char>(body.size() % 255);
+    }
+    page += body;
+    std::uint32_t crc =
+        sound::OggCrc({reinterpret_cast<const std::uint8_t*>(page.data()), page.size()});
+    for (int i = 0; i < 4; ++i) {
+        page[22 + i] = static_cast<char>(crc >> (8 * i));
+    }
+    return page;
+}
+
+// A file of size bytes that a test of it reads in full: Ogg pages whose first packet is a Vorbis
+// identification header and whose bodies are noise, every checksum right.
+std::string OggNoise(std::uint64_t seed, std::size_t size) {
+    std::string identification = std::string("\x01vorbis") + std::string(4, '\0') + "\x01" +
+                                 std::string("\x40\x1F\0\0", 4) + std::string(13, '\0') + "\x01";
+    std::string ogg = OggPage(0x02, 0, identification, true);
+    std::string noise = Noise(seed, size);
+    std::uint32_t sequence = 1;
+    // Full pages while much is left, then one page that ends exactly at size: a body of L bytes
+    // takes L + L / 255 + 28 bytes as a page.
+    while (ogg.size() < size) {
+        std::size_t left = size - ogg.size();
+        std::size_t body = 0;
+        bool last = false;
+        if (left > 2 * 65307) {
+            body = 255 * 255;
+        } else {
+            for (body = std::min<std::size_t>(left, 254 * 255); body > 0; --body) {
+                if (body + body / 255 + 28 == left) {
+                    last = true;
+                    break;
+                }
+            }
+            if (!last) {
+                body = left / 2; // no single page fits exactly: two pages will
+            }
+        }
+        bool ends = last || body % 255 != 0;
+        ogg += OggPage(last ? 0x04 : 0x00, sequence++, noise.substr(ogg.size(), body), ends);
+    }
+    return ogg;
+}
+
 struct Workload {
     builder::ArchiveSetBuilder Set;
     std::map<std::string, std::string> Expected; // relative path, bytes
@@ -77,7 +137,7 @@ void AddSound(Workload& work, bool tagged, std::size_t i, std::size_t size,
     builder::StoredFile file;
     file.Name = (tagged ? "t_" : "m_") + std::to_string(i);
     file.Slot = static_cast<std::uint32_t>(i % 6);
-    file.Content = Noise(i * 2 + (tagged ? 0 : 1), size);
+    file.Content = OggNoise(i * 2 + (tagged ? 0 : 1), size);
     work.Expected[std::string(FolderNames[file.Slot]) + "/" + folder + "/" + file.Name + ".ogg"] =
         file.Content;
     if (tagged) {

@@ -59,6 +59,11 @@ sound::Details DetailsOf(csc::Archive& archive, const extract::FoundFile& file,
     return {};
 }
 
+std::string CutShort(std::size_t held, std::uint64_t size) {
+    return "cut short: the archive holds " + std::to_string(held) + " of its " +
+           std::to_string(size) + " bytes";
+}
+
 std::string Optional(const std::optional<std::uint32_t>& value) {
     return value ? std::to_string(*value) : "null";
 }
@@ -130,37 +135,77 @@ void Listing::Finish() {
     }
 }
 
+Checker::Checker(console::Console& results, bool json, unsigned workers)
+    : results_(results), json_(json),
+      pool_(
+          workers, extract::PoolBounds{},
+          [](Check& check) {
+              if (check.Problem || check.File.Form == csc::StoredForm::Bare) {
+                  return;
+              }
+              std::span<const std::uint8_t> bytes(check.Bytes.get(), check.Read);
+              check.Problem = check.File.Form == csc::StoredForm::Ogg ? sound::OggProblem(bytes)
+                                                                      : sound::WavProblem(bytes);
+          },
+          [this](Check& check) {
+              if (check.Bytes) {
+                  spare_.emplace_back(std::move(check.Bytes), check.Room);
+              }
+              done_.emplace(check.Order, std::move(check));
+              for (auto next = done_.find(nextToReport_); next != done_.end();
+                   next = done_.find(++nextToReport_)) {
+                  Report(next->second);
+                  done_.erase(next);
+              }
+          }) {}
+
 void Checker::Take(csc::Archive& archive, extract::FoundFile file) {
-    ++files_;
-    std::optional<std::string> problem;
-    if (file.Bytes.Held < file.Size) {
-        problem = "cut short: the archive holds " + std::to_string(file.Bytes.Held) + " of its " +
-                  std::to_string(file.Size) + " bytes";
-    } else if (file.Form != csc::StoredForm::Bare) {
-        bytes_.resize(file.Bytes.Held);
-        std::size_t read = csc::ReadExtent(archive, file.Bytes, bytes_.data());
-        if (read < file.Bytes.Held) {
-            problem = "cut short: the archive holds " + std::to_string(read) + " of its " +
-                      std::to_string(file.Size) + " bytes";
-        } else if (file.Form == csc::StoredForm::Ogg) {
-            problem = sound::OggProblem(bytes_);
+    Check check{.Order = files_++,
+                .File = std::move(file),
+                .Bytes = {},
+                .Room = 0,
+                .Read = 0,
+                .Problem = {}};
+    const csc::Extent& extent = check.File.Bytes;
+    if (extent.Held < check.File.Size) {
+        check.Problem = CutShort(extent.Held, check.File.Size);
+    } else if (check.File.Form != csc::StoredForm::Bare) {
+        pool_.WaitForRoom(extent.Held);
+        auto fits = std::find_if(spare_.begin(), spare_.end(),
+                                 [&](const auto& spare) { return spare.second >= extent.Held; });
+        if (fits != spare_.end()) {
+            check.Bytes = std::move(fits->first);
+            check.Room = fits->second;
+            spare_.erase(fits);
         } else {
-            problem = sound::WavProblem(bytes_);
+            check.Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(extent.Held);
+            check.Room = extent.Held;
+        }
+        check.Read = csc::ReadExtent(archive, extent, check.Bytes.get());
+        if (check.Read < extent.Held) {
+            check.Problem = CutShort(check.Read, check.File.Size);
         }
     }
+    std::uint64_t cost = check.Room;
+    pool_.Submit(std::move(check), cost);
+}
+
+void Checker::Report(Check& check) {
+    const std::optional<std::string>& problem = check.Problem;
     damaged_ += problem ? 1 : 0;
     if (json_) {
         console::WriteLine(
             results_,
-            JsonFile(file) + ", \"ok\": " + (problem ? "false" : "true") +
+            JsonFile(check.File) + ", \"ok\": " + (problem ? "false" : "true") +
                 ", \"problem\": " + (problem ? JsonString(*problem) : std::string("null")) + "}");
     } else if (problem) {
-        console::WriteName(results_, extract::ShownPath(file.Path));
+        console::WriteName(results_, extract::ShownPath(check.File.Path));
         console::WriteLine(results_, ": " + *problem);
     }
 }
 
 void Checker::Finish() {
+    pool_.WaitUntilFinished();
     if (!json_) {
         console::WriteLine(results_, std::to_string(files_) +
                                          (files_ == 1 ? " file checked, " : " files checked, ") +

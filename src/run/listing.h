@@ -2,9 +2,12 @@
 
 #include "console/console.h"
 #include "extract/job.h"
+#include "extract/pool.h"
 #include "sound/sound.h"
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,20 +37,38 @@ class Listing : public extract::Job {
     std::vector<std::uint8_t> head_, tail_;
 };
 
+// Files are read on the reading thread and checked by a pool of workers, the lines written in
+// extraction order.
 class Checker : public extract::Job {
   public:
-    Checker(console::Console& results, bool json) : results_(results), json_(json) {}
+    Checker(console::Console& results, bool json, unsigned workers);
     void Take(csc::Archive& archive, extract::FoundFile file) override;
-    // The total line, for text.
+    // Waits for every check, then writes the total line, for text.
     void Finish();
     std::uint64_t Damaged() const { return damaged_; }
 
   private:
+    struct Check {
+        std::uint64_t Order = 0;
+        extract::FoundFile File;
+        std::unique_ptr<std::uint8_t[]> Bytes;
+        std::size_t Room = 0; // what Bytes can hold
+        std::size_t Read = 0;
+        std::optional<std::string> Problem;
+    };
+    void Report(Check& check);
+
     console::Console& results_;
     const bool json_;
     std::uint64_t files_ = 0;
     std::uint64_t damaged_ = 0;
-    std::vector<std::uint8_t> bytes_;
+    // Checks done out of order wait here until those before them are written.
+    std::map<std::uint64_t, Check> done_;
+    // Buffers of checks done, kept for the next files: a buffer new to the process costs a fault
+    // for every page of it.
+    std::vector<std::pair<std::unique_ptr<std::uint8_t[]>, std::size_t>> spare_;
+    std::uint64_t nextToReport_ = 0;
+    extract::BoundedPool<Check> pool_;
 };
 
 } // namespace run

@@ -248,7 +248,8 @@ int ListOrTest(RunState& state, const Options& asked, const WalkSettings& walk) 
             listing.Finish();
         }
     } else {
-        Checker checker(state.Output, asked.Json);
+        Checker checker(state.Output, asked.Json,
+                        asked.Threads.value_or(state.Extraction.WriterThreads));
         Walk(state, walk, checker, counts);
         if (!platform::Interrupted()) {
             checker.Finish();

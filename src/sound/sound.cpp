@@ -19,8 +19,8 @@ std::uint64_t U64(const std::uint8_t* bytes) {
     return U32(bytes) | static_cast<std::uint64_t>(U32(bytes + 4)) << 32;
 }
 
-// Eight tables, so that the checksum takes eight bytes a step.
-using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
+// Sixteen tables, so that the checksum takes sixteen bytes a step.
+using CrcTables = std::array<std::array<std::uint32_t, 256>, 16>;
 
 const CrcTables& Tables() {
     static const CrcTables tables = [] {
@@ -32,7 +32,7 @@ const CrcTables& Tables() {
             }
             made[0][byte] = crc;
         }
-        for (std::size_t table = 1; table < 8; ++table) {
+        for (std::size_t table = 1; table < 16; ++table) {
             for (std::size_t byte = 0; byte < 256; ++byte) {
                 std::uint32_t before = made[table - 1][byte];
                 made[table][byte] = (before << 8) ^ made[0][before >> 24];
@@ -111,14 +111,15 @@ std::uint32_t OggCrc(std::span<const std::uint8_t> bytes, std::uint32_t crc) {
     const CrcTables& t = Tables();
     const std::uint8_t* p = bytes.data();
     std::size_t left = bytes.size();
-    while (left >= 8) {
+    while (left >= 16) {
         std::uint32_t a =
             crc ^ (static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
                    static_cast<std::uint32_t>(p[2]) << 8 | p[3]);
-        crc = t[7][a >> 24] ^ t[6][(a >> 16) & 0xFF] ^ t[5][(a >> 8) & 0xFF] ^ t[4][a & 0xFF] ^
-              t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
-        p += 8;
-        left -= 8;
+        crc = t[15][a >> 24] ^ t[14][(a >> 16) & 0xFF] ^ t[13][(a >> 8) & 0xFF] ^ t[12][a & 0xFF] ^
+              t[11][p[4]] ^ t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^ t[6][p[9]] ^
+              t[5][p[10]] ^ t[4][p[11]] ^ t[3][p[12]] ^ t[2][p[13]] ^ t[1][p[14]] ^ t[0][p[15]];
+        p += 16;
+        left -= 16;
     }
     for (; left > 0; --left, ++p) {
         crc = (crc << 8) ^ t[0][(crc >> 24) ^ *p];
