@@ -318,6 +318,7 @@ int Run(RunState& state, const Options& asked) {
     ReadTables(state, asked.Quiet);
     WalkSettings walk{.Raw = asked.Raw,
                       .Quiet = asked.Quiet,
+                      .ItemsWhenRedirected = !asked.OptionForm,
                       .Taken = {.Include = asked.Include, .Exclude = asked.Exclude}};
     if (asked.What == Action::Extract) {
         return Extract(state, asked, walk, std::move(*root));

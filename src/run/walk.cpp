@@ -46,7 +46,7 @@ void Walker::Heading(std::string_view heading) {
 }
 
 void Walker::Item(const std::string& item) {
-    if (!settings_.Quiet) {
+    if (!settings_.Quiet && (console_.IsTerminal || settings_.ItemsWhenRedirected)) {
         progress_.Show(item);
     }
 }

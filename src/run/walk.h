@@ -15,6 +15,9 @@ namespace run {
 struct WalkSettings {
     bool Raw = false;   // the RAW mode: records back to back, files under numbered names
     bool Quiet = false; // no phases or progress
+    // Progress items also where the console is a file or a pipe, where they run together into one
+    // long line, as the original has them.
+    bool ItemsWhenRedirected = true;
     Selection Taken{};
 };
 

@@ -152,6 +152,7 @@ TEST(OptionForm, JsonPathsTakeHighBytesAsLatin1) {
                   ".ogg\", \"archive\": \"SchemaMetaFile_DVD1.csc\", \"size\": 1, \"format\": "
                   "\"ogg\"}\r\n");
     EXPECT_NE(run.Errors.find("Phase 2 of 2"), std::string::npos) << "the phases go to stderr";
+    EXPECT_EQ(run.Errors.find("[1/1]"), std::string::npos) << "no progress items into a file";
 }
 
 // Each damaged file gets a line with its first problem; a damaged file makes the exit code 1.
