@@ -16,6 +16,7 @@
 // cannot pass.
 
 #include "archive_builder.h"
+#include "csc/archives.h"
 #include "extract/output_tree.h"
 #include "run/run.h"
 #include "sound/sound.h"
@@ -40,10 +41,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const FolderNames[] = {"__SchemaMetaFile.csc",           "__SchemaMetaFile_Memory.csc",
-                                   "__SchemaMetafile_HardDrive.csc", "__SchemaMetaFile_DVD1.csc",
-                                   "__SchemaMetaFile_DVD2.csc",      "__SchemaMetaFile_DVD3.csc"};
 
 std::uint64_t Checksum(const std::string& bytes) {
     std::uint64_t hash = 1469598103934665603ull; // FNV-1a
@@ -138,7 +135,10 @@ void AddSound(Workload& work, bool tagged, std::size_t i, std::size_t size,
     file.Name = (tagged ? "t_" : "m_") + std::to_string(i);
     file.Slot = static_cast<std::uint32_t>(i % 6);
     file.Content = OggNoise(i * 2 + (tagged ? 0 : 1), size);
-    work.Expected[std::string(FolderNames[file.Slot]) + "/" + folder + "/" + file.Name + ".ogg"] =
+    // The archive folders' names end with the program's separator.
+    std::string_view archive = csc::ArchiveFolderNames[file.Slot];
+    archive.remove_suffix(1);
+    work.Expected[std::string(archive) + "/" + folder + "/" + file.Name + ".ogg"] =
         file.Content;
     if (tagged) {
         work.Set.AddTaggedSound({builder::TagRef(tag, subTag)}, {{std::move(file)}});

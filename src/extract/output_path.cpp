@@ -61,6 +61,19 @@ template <typename Add> void EachComponent(std::string_view text, Add add) {
     }
 }
 
+// Appends component to text, made safe there, without a string of its own.
+void AppendSafe(std::string& text, std::string_view component, platform::NameRules rules) {
+    std::size_t start = text.size();
+    text += component;
+    auto begin = text.begin() + static_cast<std::ptrdiff_t>(start);
+    std::replace(begin, text.end(), '\0', '_');
+    if (rules == platform::NameRules::Posix && !ClimbsOut(component)) {
+        return; // the common case, with nothing more to do
+    }
+    std::string safe = SafeComponent(component, rules);
+    text.replace(start, std::string::npos, safe);
+}
+
 } // namespace
 
 std::string SafeComponent(std::string_view component, platform::NameRules rules) {
@@ -86,11 +99,13 @@ OutputPath BuildOutputPath(std::string_view archiveFolder, std::string_view base
     OutputPath path;
     path.Text.reserve(archiveFolder.size() + basePath.size() + fileName.size() + 1);
     auto addFolder = [&](std::string_view component, std::uint32_t& count) {
-        std::string safe = SafeComponent(component, rules);
+        std::size_t start = path.Text.size();
+        AppendSafe(path.Text, component, rules);
+        std::string_view safe = std::string_view(path.Text).substr(start);
         if (safe.empty() || safe == ".") {
-            return; // the folder it stands in
+            path.Text.resize(start); // the folder it stands in
+            return;
         }
-        path.Text += safe;
         path.Text += '/';
         ++count;
     };
@@ -101,7 +116,7 @@ OutputPath BuildOutputPath(std::string_view archiveFolder, std::string_view base
     EachComponent(basePath, folders);
     EachComponent(fileName, [&](std::string_view component, bool last) {
         if (last) {
-            path.Text += SafeComponent(component, rules);
+            AppendSafe(path.Text, component, rules);
         } else {
             addFolder(component, path.NameFolders);
         }

@@ -4,6 +4,7 @@
 #include "extract/output_path.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace run {
@@ -59,6 +60,15 @@ sound::Details DetailsOf(csc::Archive& archive, const extract::FoundFile& file,
     return {};
 }
 
+// A path in the platform's form, control bytes shown as "?" on a terminal.
+void WritePath(console::Console& console, const extract::OutputPath& path) {
+    if (platform::ShownSeparator == '/' && !console.IsTerminal) {
+        console::Write(console, path.Text); // as it stands: no copy for each of many lines
+    } else {
+        console::WriteName(console, extract::ShownPath(path));
+    }
+}
+
 std::string CutShort(std::size_t held, std::uint64_t size) {
     return "cut short: the archive holds " + std::to_string(held) + " of its " +
            std::to_string(size) + " bytes";
@@ -109,9 +119,13 @@ void Listing::Take(csc::Archive& archive, extract::FoundFile file) {
         console::WriteLine(results_, line + "}");
         return;
     }
-    char size[32];
-    std::snprintf(size, sizeof size, "%12llu  ", static_cast<unsigned long long>(file.Size));
-    std::string line = size;
+    std::string& line = line_;
+    line.assign(12, ' ');
+    char digits[24];
+    auto end = std::to_chars(digits, digits + sizeof digits, file.Size).ptr;
+    auto count = static_cast<std::size_t>(end - digits);
+    line.replace(count < 12 ? 12 - count : 0, count, digits, count);
+    line += "  ";
     if (details) {
         const char* format = FormatName(file.Form);
         char columns[96];
@@ -123,7 +137,7 @@ void Listing::Take(csc::Archive& archive, extract::FoundFile file) {
         line += columns;
     }
     console::Write(results_, line);
-    console::WriteName(results_, extract::ShownPath(file.Path));
+    WritePath(results_, file.Path);
     console::WriteLine(results_);
 }
 
@@ -199,7 +213,7 @@ void Checker::Report(Check& check) {
             JsonFile(check.File) + ", \"ok\": " + (problem ? "false" : "true") +
                 ", \"problem\": " + (problem ? JsonString(*problem) : std::string("null")) + "}");
     } else if (problem) {
-        console::WriteName(results_, extract::ShownPath(check.File.Path));
+        WritePath(results_, check.File.Path);
         console::WriteLine(results_, ": " + *problem);
     }
 }

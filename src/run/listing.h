@@ -35,6 +35,7 @@ class Listing : public extract::Job {
     std::uint64_t files_ = 0;
     std::uint64_t bytes_ = 0;
     std::vector<std::uint8_t> head_, tail_;
+    std::string line_; // reused for every line
 };
 
 // Files are read on the reading thread and checked by a pool of workers, the lines written in

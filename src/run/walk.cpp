@@ -26,7 +26,8 @@ class Walker {
     void TakeFile(const csc::SM_SoundFileInfo& file, const std::string& basePath,
                   std::int32_t number);
     void Heading(std::string_view heading);
-    void Item(const std::string& item);
+    // Whether progress items are shown; when not, their text is not even made.
+    bool ShowsItems() const;
     void ClosePhase();
     std::string Shown(std::string_view name) { return console::Shown(console_, name); }
 
@@ -45,10 +46,8 @@ void Walker::Heading(std::string_view heading) {
     }
 }
 
-void Walker::Item(const std::string& item) {
-    if (!settings_.Quiet && (console_.IsTerminal || settings_.ItemsWhenRedirected)) {
-        progress_.Show(item);
-    }
+bool Walker::ShowsItems() const {
+    return !settings_.Quiet && (console_.IsTerminal || settings_.ItemsWhenRedirected);
 }
 
 // Ends the last progress item and leaves one empty line.
@@ -75,10 +74,12 @@ void Walker::Normal() {
     for (std::size_t i = 0; i < tables.TaggedSounds.size() && !platform::Interrupted(); ++i) {
         const csc::TSM_TaggedSound& sound = tables.TaggedSounds[i];
         csc::ReadSoundInfo(index, sound.InfoLocation, working);
-        const csc::TSM_Tag* tag = extract::FirstTag(tables, sound);
-        Item(ItemNumber(i, tables.TaggedSounds.size()) +
-             Shown(tag != nullptr ? tag->Name : extract::UnknownTag) + "..." +
-             std::string(TaggedItemTail, ' '));
+        if (ShowsItems()) {
+            const csc::TSM_Tag* tag = extract::FirstTag(tables, sound);
+            progress_.Show(ItemNumber(i, tables.TaggedSounds.size()) +
+                           Shown(tag != nullptr ? tag->Name : extract::UnknownTag) + "..." +
+                           std::string(TaggedItemTail, ' '));
+        }
         TakeRecord(working, extract::TaggedSoundPath(tables, sound, 0), 0);
     }
     if (platform::Interrupted()) {
@@ -90,8 +91,10 @@ void Walker::Normal() {
     Heading("Phase 2 of 2: Extracting mission sounds...");
     for (std::size_t i = 0; i < tables.MissionSounds.size() && !platform::Interrupted(); ++i) {
         const csc::TSM_MissionSound& sound = tables.MissionSounds[i];
-        Item(ItemNumber(i, tables.MissionSounds.size()) + Shown(sound.Name) + "..." +
-             std::string(MissionItemTail, ' '));
+        if (ShowsItems()) {
+            progress_.Show(ItemNumber(i, tables.MissionSounds.size()) + Shown(sound.Name) + "..." +
+                           std::string(MissionItemTail, ' '));
+        }
         csc::ReadSoundInfo(index, sound.InfoLocation, working);
         TakeRecord(working, extract::MissionSoundPath(sound), 0);
     }
@@ -123,8 +126,10 @@ void Walker::Raw() {
     state_.CurrentStep = Step::RawExtraction;
     Heading("Special Phase: Extracting all sounds (RAW Extract)...");
     for (std::size_t i = 0; i < total && !platform::Interrupted(); ++i) {
-        Item("  Sound " + std::to_string(i + 1) + " of " + std::to_string(total) + ": " +
-             std::to_string(soundInfos[i].FileCount) + " files...");
+        if (ShowsItems()) {
+            progress_.Show("  Sound " + std::to_string(i + 1) + " of " + std::to_string(total) +
+                           ": " + std::to_string(soundInfos[i].FileCount) + " files...");
+        }
         TakeRecord(soundInfos[i], extract::RawBasePath, static_cast<std::int32_t>(i));
     }
     if (!settings_.Quiet) {
