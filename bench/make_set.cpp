@@ -138,8 +138,7 @@ void AddSound(Workload& work, bool tagged, std::size_t i, std::size_t size,
     // The archive folders' names end with the program's separator.
     std::string_view archive = csc::ArchiveFolderNames[file.Slot];
     archive.remove_suffix(1);
-    work.Expected[std::string(archive) + "/" + folder + "/" + file.Name + ".ogg"] =
-        file.Content;
+    work.Expected[std::string(archive) + "/" + folder + "/" + file.Name + ".ogg"] = file.Content;
     if (tagged) {
         work.Set.AddTaggedSound({builder::TagRef(tag, subTag)}, {{std::move(file)}});
     } else {
