@@ -12,7 +12,6 @@ namespace extract {
 
 // What an extraction is asked to do; the one place that says what it does by default.
 struct ExtractionSettings {
-    bool RawExtract = false;
     platform::NameRules NameRules = platform::NativeNameRules;
     unsigned WriterThreads = DefaultWriterThreads(); // 0: the reading thread writes every file
     bool KeepExisting = false;     // leave every output path where something stands as it is

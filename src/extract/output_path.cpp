@@ -142,13 +142,6 @@ std::string_view LeadingComponents(const OutputPath& path, std::size_t levels) {
     return std::string_view(path.Text).substr(0, end == 0 ? 0 : end - 1);
 }
 
-bool SamePlace(std::string_view a, std::string_view b) {
-    if constexpr (platform::IdentityIsTheBytes) {
-        return a == b;
-    }
-    return platform::FoldedForIdentity(a) == platform::FoldedForIdentity(b);
-}
-
 std::uint64_t PlaceKey(std::string_view text) {
     if constexpr (platform::IdentityIsTheBytes) {
         return Fnv1a(text);

@@ -53,10 +53,8 @@ std::string ShownPath(const OutputPath& path);
 // The first levels components of the path ("a/b" for 2 of "a/b/c.ogg").
 std::string_view LeadingComponents(const OutputPath& path, std::size_t levels);
 
-// Whether two paths name the same file or folder: the one rule of identity, which follows the
-// platform's file system (on Windows, names that differ in the case of any letter it folds are
-// one). The keys below are made from the same form.
-bool SamePlace(std::string_view a, std::string_view b);
+// Identity of places follows the platform's file system (on Windows, names that differ in the case
+// of any letter it folds are one place); both keys below are made from platform::FoldedForIdentity.
 // A number for the place a path text names: the same for paths that are the same place, and
 // rarely the same for two that are not.
 std::uint64_t PlaceKey(std::string_view text);

@@ -68,8 +68,6 @@ inline constexpr bool IdentityIsTheBytes = true;
 void PrepareProcess();
 // Whether an interrupt has arrived since PrepareProcess.
 bool Interrupted();
-// Raises the flag as an interrupt would; for tests.
-void RaiseInterrupt();
 // Says that the run has ended after an interrupt, so that a closing console may go.
 void InterruptHandled();
 

@@ -171,10 +171,6 @@ bool Interrupted() {
     return InterruptArrived.load(std::memory_order_relaxed);
 }
 
-void RaiseInterrupt() {
-    InterruptArrived.store(true);
-}
-
 void InterruptHandled() {}
 
 std::optional<std::string> FindIgnoringCase(const std::string& folder, const std::string& name) {

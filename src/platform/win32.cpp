@@ -129,10 +129,6 @@ bool Interrupted() {
     return InterruptArrived.load(std::memory_order_relaxed);
 }
 
-void RaiseInterrupt() {
-    InterruptArrived.store(true);
-}
-
 void InterruptHandled() {
     if (ClosedConsoleMayGo != nullptr) {
         ::SetEvent(ClosedConsoleMayGo);

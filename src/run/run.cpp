@@ -202,7 +202,6 @@ int Extract(RunState& state, const Options& asked, const WalkSettings& walk,
     Stopwatch stopwatch;
     extract::NativeDisk disk(std::move(root));
     extract::ExtractionSettings settings = state.Extraction;
-    settings.RawExtract = walk.Raw;
     settings.KeepExisting = asked.KeepExisting;
     settings.NameEveryFailure = asked.OptionForm;
     if (asked.Threads) {
