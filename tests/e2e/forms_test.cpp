@@ -248,7 +248,8 @@ TEST(OptionForm, PatternsAndKeepingWriteExactlyTheirShareOfAFullRun) {
         if (raw) {
             TempFolder full;
             builder::WriteArchiveSet(builder::SampleSet().Build(), full.Path());
-            RunTool(full.Path(), {"-RAWExtract"});
+            auto reference = RunTool(full.Path(), {"-RAWExtract"});
+            ASSERT_EQ(reference.ExitCode, 0) << reference.Output << reference.Errors;
             for (auto& [path, bytes] : Files(full.Path())) {
                 if (run::Matches("0000[0-4]*", path)) {
                     expected[path] = bytes;
