@@ -4,8 +4,8 @@
 
 using run::Action;
 
-// The compatible form looks at the first argument alone; any option of the option form, or any
-// argument that starts with "--", reads the whole line as options.
+// The classic form is exactly the lines its callers use; every other line is the option form,
+// where -RAWExtract stays a synonym of --raw and short options bundle as getopt's do.
 TEST(Options, TheTwoFormsOfTheCommandLine) {
     struct Case {
         std::vector<std::string> arguments;
@@ -15,17 +15,22 @@ TEST(Options, TheTwoFormsOfTheCommandLine) {
     const Case cases[] = {
         {{}, false, false, Action::Extract},
         {{"-RAWExtract"}, false, true, Action::Extract},
-        {{"-RAWExtract", "-foo", "bar"}, false, true, Action::Extract},
-        {{"-rawextract"}, false, false, Action::Extract},
-        {{"x", "-RAWExtract"}, false, false, Action::Extract},
-        {{"-lq"}, false, false, Action::Extract},
         {{"-?"}, false, false, Action::Help},
         {{"/?"}, false, false, Action::Help},
+        {{"-h"}, false, false, Action::Help},
+        {{"--version"}, false, false, Action::Version},
         {{"-l"}, true, false, Action::List},
+        {{"-lq"}, true, false, Action::List},
         {{"-q", "--test"}, true, false, Action::Test},
+        {{"-tq"}, true, false, Action::Test},
         {{"-RAWExtract", "-l"}, true, true, Action::List},
+        {{"-q", "-RAWExtract"}, true, true, Action::Extract},
         {{"--raw"}, true, true, Action::Extract},
-        {{"--help"}, true, false, Action::Help},
+        {{"-p"}, true, false, Action::Stream},
+        {{"--names"}, true, false, Action::List},
+        {{"-0"}, true, false, Action::List},
+        {{"-q", "--help"}, true, false, Action::Help},
+        {{"-q", "-?"}, true, false, Action::Help},
         {{"-d", "out", "--version"}, true, false, Action::Version},
     };
     for (const Case& c : cases) {
@@ -38,28 +43,57 @@ TEST(Options, TheTwoFormsOfTheCommandLine) {
     }
 }
 
-TEST(Options, OptionsTakeTheirValuesInEitherSpelling) {
+TEST(Options, OptionsTakeTheirValuesInEverySpelling) {
     run::CommandLine line =
-        run::ReadCommandLine({"--archives=/mnt/dvd", "-d", "-out", "-i", "*.wav", "--include",
-                              "M*/**", "-x", "b*", "-j", "0", "-k", "--json", "-t"});
+        run::ReadCommandLine({"--archives=/mnt/dvd", "-d", "-out", "-i", "*.wav", "--include", "-h",
+                              "-x", "b*", "-j", "0", "-k", "--json", "-t", "-i-?"});
     ASSERT_EQ(line.Problem, "");
     EXPECT_EQ(line.Asked.ArchiveFolder, "/mnt/dvd");
     EXPECT_EQ(line.Asked.OutputFolder, "-out") << "a value may start with a dash";
-    EXPECT_EQ(line.Asked.Include, (std::vector<std::string>{"*.wav", "M*/**"}));
+    EXPECT_EQ(line.Asked.Include, (std::vector<std::string>{"*.wav", "-h", "-?"}));
     EXPECT_EQ(line.Asked.Exclude, (std::vector<std::string>{"b*"}));
     EXPECT_EQ(line.Asked.Threads, 0u);
     EXPECT_TRUE(line.Asked.KeepExisting && line.Asked.Json);
     EXPECT_EQ(line.Asked.What, Action::Test);
+
+    run::CommandLine bundled = run::ReadCommandLine({"-lqa", "/mnt/dvd", "-dout", "-j64", "-0"});
+    ASSERT_EQ(bundled.Problem, "");
+    EXPECT_TRUE(bundled.Asked.Quiet);
+    EXPECT_EQ(bundled.Asked.ArchiveFolder, "/mnt/dvd");
+    EXPECT_EQ(bundled.Asked.OutputFolder, "out");
+    EXPECT_EQ(bundled.Asked.Threads, 64u) << "the whole range the help promises";
+    EXPECT_EQ(bundled.Asked.Style, run::ListingStyle::NullEnded);
 }
 
-TEST(Options, EveryProblemIsNamed) {
-    const std::vector<std::vector<std::string>> wrong = {
-        {"-l", "-z"},       {"-l", "-rawextract"}, {"-l", "-lq"}, {"-j", "65"},
-        {"--threads=many"}, {"-l", "-t"},          {"--details"}, {"--json", "-q"},
-        {"-l", "stray"},    {"--unknown"},         {"-d"},        {"-j4", "-l"},
+// Every problem in the tool's own words, exactly.
+TEST(Options, EveryProblemIsNamedInPlainWords) {
+    const std::pair<std::vector<std::string>, std::string> wrong[] = {
+        {{"-lq", "-z"}, "unknown option '-z'"},
+        {{"-rawextract"}, "unknown option '-rawextract'; did you mean -RAWExtract?"},
+        {{"x", "-RAWExtract"}, "unexpected argument 'x'"},
+        {{"-RAWExtract", "-foo"}, "unknown option '-f'"},
+        {{"hello.wav"}, "unexpected argument 'hello.wav'"},
+        {{"-l", "--", "-q"}, "unexpected argument '-q'"},
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"--lst"}, "unknown option '--lst'; did you mean --list?"},
+        {{"--t"}, "option '--t' is ambiguous: --test, --to-stdout, --threads"},
+        {{"--list=no"}, "option '--list' takes no value"},
+        {{"--test=0"}, "option '--test' takes no value"},
+        {{"-j"}, "option '-j' needs a value"},
+        {{"--threads"}, "option '--threads' needs a value"},
+        {{"-j", "65"}, "option '--threads' takes a number from 0 to 64, not '65'"},
+        {{"-j", "abc"}, "option '--threads' takes a number from 0 to 64, not 'abc'"},
+        {{"-d", ""}, "option '--output-dir' needs a folder, not an empty name"},
+        {{"--output-dir="}, "option '--output-dir' needs a folder, not an empty name"},
+        {{"-a", ""}, "option '--archives' needs a folder, not an empty name"},
+        {{"-l", "-t"}, "only one of --list, --test and --to-stdout can be given"},
+        {{"-p", "--names"}, "only one of --list, --test and --to-stdout can be given"},
+        {{"--details"}, "--details goes with --list"},
+        {{"--json", "-q"}, "--json goes with --list or --test"},
+        {{"--names", "--json"}, "--names and --null list paths alone, without --details or --json"},
     };
-    for (const auto& arguments : wrong) {
-        EXPECT_NE(run::ReadCommandLine(arguments).Problem, "") << arguments[0] << arguments.back();
+    for (const auto& [arguments, problem] : wrong) {
+        EXPECT_EQ(run::ReadCommandLine(arguments).Problem, problem) << arguments[0];
     }
 }
 

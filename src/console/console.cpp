@@ -12,10 +12,14 @@ Console OpenChannel(platform::FileHandle out) {
 }
 
 void WriteOutEverything(Console& console) {
-    if (!console.Buffer.empty()) {
-        platform::Write(console.Out, console.Buffer.data(), console.Buffer.size());
-        console.Buffer.clear();
+    if (!console.Buffer.empty() && !Failed(console)) {
+        platform::Written written =
+            platform::Write(console.Out, console.Buffer.data(), console.Buffer.size());
+        if (written.Error != platform::NoError) {
+            console.WriteError = written.Error;
+        }
     }
+    console.Buffer.clear();
 }
 
 void Write(Console& console, std::string_view text) {
@@ -59,7 +63,7 @@ void WriteName(Console& console, std::string_view name) {
 
 void WriteLine(Console& console, std::string_view text) {
     Write(console, text);
-    Write(console, LineEnd);
+    Write(console, console.LineEnd);
     ShowOnTerminal(console);
 }
 

@@ -11,7 +11,14 @@
 // callers hand it finished text and numbers.
 namespace console {
 
-inline constexpr std::string_view LineEnd = "\r\n";
+// The classic console ends its lines as the game's platform does; the option form ends them as the
+// platform it runs on does, so that scripts can read its results.
+inline constexpr std::string_view ClassicLineEnd = "\r\n";
+#if defined(_WIN32)
+inline constexpr std::string_view NativeLineEnd = "\r\n";
+#else
+inline constexpr std::string_view NativeLineEnd = "\n";
+#endif
 
 // On a terminal the text leaves at every line end and whenever it is to be shown at once. Into a
 // file or a pipe it leaves only as the buffer fills, and a run of 131,070 progress items would
@@ -25,7 +32,15 @@ struct Console {
     std::size_t Capacity = TerminalCapacity;
     std::string Buffer;
     char LastWritten = '\n';
+    std::string_view LineEnd = ClassicLineEnd;
+    // Why the output refused text (a full disk, a closed stream, a reader gone); once it has, the
+    // rest is dropped and the run ends as soon as it can.
+    platform::ErrorCode WriteError = platform::NoError;
 };
+
+inline bool Failed(const Console& console) {
+    return console.WriteError != platform::NoError;
+}
 
 // A channel to the handle (standard output or standard error).
 Console OpenChannel(platform::FileHandle out);

@@ -65,9 +65,10 @@ CopyResult CopyAt(const ByteSource& source, std::uint64_t offset, std::size_t co
         result.Copied = platform::CopyRange(source.File, offset, output, count);
         left = platform::ReadAt(source.File, offset + result.Copied, spare, count - result.Copied);
     }
-    std::size_t written = platform::Write(output, bytes, left);
-    result.Copied += written;
-    result.WriteFailed = written < left;
+    platform::Written written = platform::Write(output, bytes, left);
+    result.Copied += written.Bytes;
+    result.WriteFailed = written.Error != platform::NoError;
+    result.WriteError = written.Error;
     return result;
 }
 

@@ -23,6 +23,7 @@ struct ByteSource {
 struct CopyResult {
     std::size_t Copied = 0;   // bytes of the source that arrived at the output
     bool WriteFailed = false; // the output refused them; otherwise fewer means the source ended
+    platform::ErrorCode WriteError = platform::NoError; // why it refused them
 };
 
 // A source over the regular file of that name; not open when there is none or it cannot be

@@ -12,7 +12,7 @@ platform::ErrorCode NativeDisk::CreateNew(const std::string& path, platform::Fil
 
 platform::ErrorCode NativeDisk::Write(platform::FileHandle file, const std::uint8_t* bytes,
                                       std::size_t count) {
-    return platform::Write(file, bytes, count) == count ? platform::NoError : platform::LastError();
+    return platform::Write(file, bytes, count).Error;
 }
 
 RangeCopy NativeDisk::Copy(const ArchiveRange& range, platform::FileHandle file) {

@@ -13,7 +13,7 @@ constexpr std::uint64_t ReadByWriterFrom = 64u << 10;
 RangeCopy ArchiveRanges::CopyTo(std::uint64_t offset, std::size_t count,
                                 platform::FileHandle output, std::uint8_t* spare) const {
     csc::CopyResult copy = csc::CopyAt(*source_, offset, count, output, spare);
-    return RangeCopy{copy.Copied, copy.WriteFailed};
+    return RangeCopy{copy.Copied, copy.WriteFailed, copy.WriteError};
 }
 
 Extraction::Extraction(std::array<csc::Archive, csc::ArchiveSlots>& archives,

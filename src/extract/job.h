@@ -26,6 +26,8 @@ class Job {
   public:
     virtual ~Job() = default;
     virtual void Take(csc::Archive& archive, FoundFile file) = 0;
+    // False once the job can do nothing more (its output has gone): the walk stops.
+    virtual bool WantsMore() const { return true; }
 };
 
 } // namespace extract

@@ -112,7 +112,7 @@ class FileWriter {
             RangeCopy copy = disk_.Copy(std::get<ArchiveRange>(payload), file_);
             delivered = copy.Copied;
             if (copy.WriteFailed) {
-                error = platform::LastError();
+                error = copy.WriteError;
             }
         }
         if (error == platform::NoError && size > delivered) {
@@ -180,6 +180,7 @@ void OutputTree::Take(Entry entry) {
         Book(job);
         return;
     }
+    job.Place = PlaceKey(job.File.Path.Text);
     if (job.File.Path.NameFolders > 0) {
         // It may lie at or below any earlier file, and any later one at or below it.
         pool_.WaitUntilFinished();
@@ -188,7 +189,6 @@ void OutputTree::Take(Entry entry) {
         ThrowIfOutOfMemory();
         return;
     }
-    job.Place = PlaceKey(job.File.Path.Text);
     WaitForPlace(job.Place);
     std::uint64_t cost = Charge(PayloadBytes(job.File.Bytes) + job.File.Path.Text.size());
     pool_.WaitForRoom(cost);
@@ -209,7 +209,17 @@ TreeReport OutputTree::Abandon() {
     return Report();
 }
 
+void OutputTree::CountOverwritten() {
+    std::sort(writtenPlaces_.begin(), writtenPlaces_.end());
+    std::size_t before = writtenPlaces_.size();
+    writtenPlaces_.erase(std::unique(writtenPlaces_.begin(), writtenPlaces_.end()),
+                         writtenPlaces_.end());
+    report_.OverwrittenFiles += before - writtenPlaces_.size();
+    uniquePlaces_ = writtenPlaces_.size();
+}
+
 TreeReport OutputTree::Report() {
+    CountOverwritten();
     std::sort(everyUnwritten_.begin(), everyUnwritten_.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     report_.EveryUnwritten.clear();
@@ -315,6 +325,10 @@ void OutputTree::Book(Job& job) {
     } else {
         ++report_.WrittenFiles;
         report_.WrittenBytes += job.File.Size;
+        writtenPlaces_.push_back(job.Place);
+        if (writtenPlaces_.size() >= 2 * uniquePlaces_ + 4096) {
+            CountOverwritten();
+        }
         if (outcome.ZeroTail) {
             ++report_.ZeroFilledFiles;
             if (job.Order < firstZeroFilledOrder_) {

@@ -60,7 +60,10 @@ struct Unwritten {
 struct TreeReport {
     std::uint64_t WrittenFiles = 0;
     std::uint64_t WrittenBytes = 0;
-    std::uint64_t KeptFiles = 0;      // left as they stood, as asked
+    std::uint64_t KeptFiles = 0; // left as they stood, as asked
+    // Of the files written, those that took the place of an earlier file of this run (a path
+    // stored twice, or names that the file system takes for one).
+    std::uint64_t OverwrittenFiles = 0;
     std::uint64_t UnwrittenFiles = 0; // not created, or not written in full (nothing left of them)
     OutputPath FirstUnwritten{};
     platform::ErrorCode FirstUnwrittenReason = platform::NoError;
@@ -153,6 +156,11 @@ class OutputTree {
     const bool nameEveryFailure_;
     std::vector<std::pair<std::uint64_t, Unwritten>> everyUnwritten_; // by order taken
     bool outOfMemory_ = false;
+    // The places of the files written; sorted and made unique now and then, so that they cost
+    // memory in proportion to the files that stand in the tree.
+    std::vector<std::uint64_t> writtenPlaces_;
+    std::size_t uniquePlaces_ = 0; // the sorted, unique front of writtenPlaces_
+    void CountOverwritten();
     TreeReport report_;
     // Last, so that it finishes its files while the rest is still there to settle them.
     BoundedPool<Job> pool_;

@@ -13,6 +13,7 @@ namespace extract {
 struct RangeCopy {
     std::size_t Copied = 0;   // bytes of the range that arrived in the output file
     bool WriteFailed = false; // the output refused them; otherwise fewer means the archive ended
+    platform::ErrorCode WriteError = platform::NoError; // why it refused them
 };
 
 // The writer's way to the bytes of an archive: any thread may copy a range into an output file at

@@ -76,6 +76,12 @@ void InterruptHandled();
 // system ignores case anyway (Windows), or when there is none.
 std::optional<std::string> FindIgnoringCase(const std::string& folder, const std::string& name);
 
+// The path of the file name in folder (empty: the current one), joined with this platform's
+// separator; a separator that ends folder is not doubled.
+std::string PathInFolder(const std::string& folder, std::string_view name);
+// NoError when a folder stands at path (following links as the user gave them), else why not.
+ErrorCode CheckFolder(const std::string& folder);
+
 // Opens an existing regular file for reading only, letting others read it too; never creates one
 // and never waits. Anything else of that name (a folder, a pipe, a device) counts as not found.
 FileHandle OpenForReading(const std::string& path);
@@ -89,8 +95,15 @@ std::uint64_t FileSize(FileHandle file);
 // the program, where the system can copy between the two files; returns how many were copied.
 // Fewer (none where the system cannot) leaves the rest for the caller to read and write.
 std::size_t CopyRange(FileHandle from, std::uint64_t offset, FileHandle to, std::size_t count);
-// Writes count bytes at the file's position; returns how many were written.
-std::size_t Write(FileHandle file, const void* source, std::size_t count);
+// What a write came to: the bytes written, and, when they are fewer than asked, why.
+struct Written {
+    std::size_t Bytes = 0;
+    ErrorCode Error = NoError;
+};
+// Writes count bytes at the file's position.
+Written Write(FileHandle file, const void* source, std::size_t count);
+// Whether code says that the reader of a pipe has gone.
+bool IsBrokenPipe(ErrorCode code);
 // Makes the file size bytes long; a tail beyond what was written reads as zeros and, where the
 // file system allows, takes no disk space.
 bool Extend(FileHandle file, std::uint64_t size);
@@ -146,6 +159,17 @@ FileHandle StandardError();
 // Whether output to the handle reaches a terminal (an interactive console) rather than a file or a
 // pipe.
 bool IsTerminal(FileHandle output);
+
+// Whether both handles write to one terminal, so that what one shows lands among what the other
+// shows.
+bool SameTerminal(FileHandle first, FileHandle second);
+// Whether the console window belongs to this process alone: it was opened for it (a double-click
+// in Explorer) and closes with it. Never on POSIX.
+bool ConsoleOwnedAlone();
+// Whether standard input is that console, not a file or a pipe.
+bool InputIsTerminal();
+// Waits until the user presses Enter on the console (or standard input ends).
+void WaitForEnter();
 
 // A place on the console to which the cursor can be sent back.
 struct CursorAnchor {

@@ -197,6 +197,21 @@ std::optional<std::string> FindIgnoringCase(const std::string& folder, const std
     return found;
 }
 
+std::string PathInFolder(const std::string& folder, std::string_view name) {
+    if (folder.empty()) {
+        return std::string(name);
+    }
+    return folder + (folder.back() == '/' ? "" : "/") + std::string(name);
+}
+
+ErrorCode CheckFolder(const std::string& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        return Failed();
+    }
+    return S_ISDIR(info.st_mode) ? NoError : NotAFolderError();
+}
+
 FileHandle OpenForReading(const std::string& path) {
     // Without O_NONBLOCK, opening a FIFO waits for a writer that never comes.
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -258,21 +273,26 @@ std::size_t CopyRange([[maybe_unused]] FileHandle from, [[maybe_unused]] std::ui
     return copied;
 }
 
-std::size_t Write(FileHandle file, const void* source, std::size_t count) {
+Written Write(FileHandle file, const void* source, std::size_t count) {
     const auto* bytes = static_cast<const unsigned char*>(source);
-    std::size_t written = 0;
-    while (written < count) {
-        ssize_t put =
-            ::write(Descriptor(file), bytes + written, std::min(count - written, LargestTransfer));
+    Written written;
+    while (written.Bytes < count) {
+        ssize_t put = ::write(Descriptor(file), bytes + written.Bytes,
+                              std::min(count - written.Bytes, LargestTransfer));
         if (put < 0 && errno == EINTR) {
             continue;
         }
         if (put <= 0) {
+            written.Error = put < 0 ? Failed() : EIO;
             break;
         }
-        written += static_cast<std::size_t>(put);
+        written.Bytes += static_cast<std::size_t>(put);
     }
     return written;
+}
+
+bool IsBrokenPipe(ErrorCode code) {
+    return code == EPIPE;
 }
 
 bool Extend(FileHandle file, std::uint64_t size) {
@@ -476,6 +496,23 @@ FileHandle StandardError() {
 bool IsTerminal(FileHandle output) {
     return ::isatty(Descriptor(output)) == 1;
 }
+
+bool SameTerminal(FileHandle first, FileHandle second) {
+    struct stat a {
+    }, b{};
+    return IsTerminal(first) && IsTerminal(second) && ::fstat(Descriptor(first), &a) == 0 &&
+           ::fstat(Descriptor(second), &b) == 0 && a.st_rdev == b.st_rdev;
+}
+
+bool ConsoleOwnedAlone() {
+    return false;
+}
+
+bool InputIsTerminal() {
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+void WaitForEnter() {}
 
 // A terminal cannot be asked for its cursor without reading its answer from standard input, which
 // the program never reads. The anchor is always taken at the start of a fresh line, so returning

@@ -47,6 +47,29 @@ std::wstring Below(const OutputRoot& root, const std::string& path) {
     return root.Prefix + L'\\' + native;
 }
 
+// The full path of a path as the user gave it, in the "\\?\" form that no length limit applies
+// to, without a trailing separator; empty when the system cannot make it.
+std::wstring LongForm(std::string_view path) {
+    std::wstring relative = Widened(path);
+    DWORD length = ::GetFullPathNameW(relative.c_str(), 0, nullptr, nullptr);
+    if (length == 0) {
+        return {};
+    }
+    std::wstring full(length, L'\0');
+    length = ::GetFullPathNameW(relative.c_str(), length, full.data(), nullptr);
+    full.resize(length);
+    while (full.size() > 1 && (full.back() == L'\\' || full.back() == L'/')) {
+        full.pop_back();
+    }
+    if (full.starts_with(L"\\\\?\\")) {
+        return full;
+    }
+    if (full.starts_with(L"\\\\")) {
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    }
+    return L"\\\\?\\" + full;
+}
+
 std::atomic<bool> InterruptArrived = false;
 // Set once the run has ended, so that a console being closed may take the process.
 HANDLE ClosedConsoleMayGo = nullptr;
@@ -139,9 +162,28 @@ std::optional<std::string> FindIgnoringCase(const std::string&, const std::strin
     return std::nullopt; // Windows file systems find a name in any case by themselves
 }
 
+std::string PathInFolder(const std::string& folder, std::string_view name) {
+    if (folder.empty()) {
+        return std::string(name);
+    }
+    bool ended = folder.back() == '\\' || folder.back() == '/';
+    return folder + (ended ? "" : "\\") + std::string(name);
+}
+
+ErrorCode CheckFolder(const std::string& folder) {
+    std::wstring full = LongForm(folder);
+    DWORD attributes = full.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(full.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return ::GetLastError();
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? NoError : NotAFolderError();
+}
+
 FileHandle OpenForReading(const std::string& path) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                0, nullptr);
+    std::wstring full = LongForm(path);
+    HANDLE file = full.empty() ? INVALID_HANDLE_VALUE
+                               : ::CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE && ::GetFileType(file) != FILE_TYPE_DISK) {
         // A device or a pipe of that name is no archive.
         ::CloseHandle(file);
@@ -150,7 +192,7 @@ FileHandle OpenForReading(const std::string& path) {
     }
     if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
         // Nor is a folder, which the system refuses to open as a file.
-        DWORD attributes = ::GetFileAttributesA(path.c_str());
+        DWORD attributes = ::GetFileAttributesW(full.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             ::SetLastError(ERROR_FILE_NOT_FOUND);
         } else {
@@ -192,19 +234,28 @@ std::size_t CopyRange(FileHandle, std::uint64_t, FileHandle, std::size_t) {
     return 0; // Windows copies whole files only; the caller reads and writes the bytes itself
 }
 
-std::size_t Write(FileHandle file, const void* source, std::size_t count) {
+Written Write(FileHandle file, const void* source, std::size_t count) {
     const auto* bytes = static_cast<const unsigned char*>(source);
-    std::size_t written = 0;
-    while (written < count) {
-        DWORD piece = static_cast<DWORD>(count - written < LargestTransfer ? count - written
-                                                                           : LargestTransfer);
+    Written written;
+    while (written.Bytes < count) {
+        DWORD piece = static_cast<DWORD>(
+            count - written.Bytes < LargestTransfer ? count - written.Bytes : LargestTransfer);
         DWORD put = 0;
-        if (!::WriteFile(Native(file), bytes + written, piece, &put, nullptr) || put == 0) {
+        if (!::WriteFile(Native(file), bytes + written.Bytes, piece, &put, nullptr)) {
+            written.Error = ::GetLastError();
             break;
         }
-        written += put;
+        if (put == 0) {
+            written.Error = ERROR_WRITE_FAULT;
+            break;
+        }
+        written.Bytes += put;
     }
     return written;
+}
+
+bool IsBrokenPipe(ErrorCode code) {
+    return code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA;
 }
 
 bool Extend(FileHandle file, std::uint64_t size) {
@@ -245,27 +296,14 @@ std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& e
     // Below the root, paths go to the system in the "\\?\" form of the full path, which no
     // length limit applies to and which the system takes as it stands: no "." or ".." is resolved
     // and no trailing dot or space dropped, as the output paths hold none.
-    std::wstring relative = Widened(folder.empty() ? std::string_view(".") : folder);
-    DWORD length = ::GetFullPathNameW(relative.c_str(), 0, nullptr, nullptr);
-    std::wstring full(length, L'\0');
-    length = ::GetFullPathNameW(relative.c_str(), length, full.data(), nullptr);
-    DWORD attributes = length == 0 ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(full.c_str());
+    std::wstring full = LongForm(folder.empty() ? std::string_view(".") : folder);
+    DWORD attributes = full.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(full.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_DIRECTORY;
         return std::nullopt;
     }
-    full.resize(length);
-    while (!full.empty() && full.back() == L'\\') {
-        full.pop_back();
-    }
     OutputRoot root;
-    if (full.starts_with(L"\\\\?\\")) {
-        root.Prefix = full;
-    } else if (full.starts_with(L"\\\\")) {
-        root.Prefix = L"\\\\?\\UNC\\" + full.substr(2);
-    } else {
-        root.Prefix = L"\\\\?\\" + full;
-    }
+    root.Prefix = full;
     return root;
 }
 
@@ -366,6 +404,28 @@ FileHandle StandardError() {
 bool IsTerminal(FileHandle output) {
     DWORD mode = 0;
     return ::GetConsoleMode(Native(output), &mode) != 0;
+}
+
+bool SameTerminal(FileHandle first, FileHandle second) {
+    return IsTerminal(first) && IsTerminal(second); // a process has one console
+}
+
+bool ConsoleOwnedAlone() {
+    DWORD processes[2];
+    return ::GetConsoleProcessList(processes, 2) == 1;
+}
+
+bool InputIsTerminal() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+void WaitForEnter() {
+    HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    char character = 0;
+    DWORD got = 0;
+    while (::ReadFile(input, &character, 1, &got, nullptr) && got == 1 && character != '\n') {
+    }
 }
 
 void CaptureCursor(FileHandle console, CursorAnchor& anchor) {

@@ -10,7 +10,6 @@ void DiscoverArchives(console::Console& console, bool quiet, const std::string& 
     if (!quiet) {
         console::WriteLine(console, "Searching CSC Archives...");
     }
-    std::string prefix = folder.empty() ? "" : folder + "/";
     for (std::size_t slot = 0; slot < csc::ShippedArchives; ++slot) {
         if (!quiet) {
             console::Write(console, "  ");
@@ -19,12 +18,12 @@ void DiscoverArchives(console::Console& console, bool quiet, const std::string& 
             console::ShowOnTerminal(console);
         }
         std::string name(csc::ArchiveFileNames[slot]);
-        archives[slot] = csc::OpenArchive(prefix + name);
+        archives[slot] = csc::OpenArchive(platform::PathInFolder(folder, name));
         if (!csc::IsOpen(archives[slot]) && platform::IsNotFound(archives[slot].Source.OpenError)) {
             // Copies from a disc or another system often change the case of a name; the console
             // and the output folder keep the table's name.
             if (std::optional<std::string> other = platform::FindIgnoringCase(folder, name)) {
-                archives[slot] = csc::OpenArchive(prefix + *other);
+                archives[slot] = csc::OpenArchive(platform::PathInFolder(folder, *other));
             }
         }
         if (quiet) {

@@ -104,6 +104,15 @@ std::string JsonString(std::string_view text) {
 void Listing::Take(csc::Archive& archive, extract::FoundFile file) {
     ++files_;
     bytes_ += file.Size;
+    if (style_ != ListingStyle::Table) {
+        WritePath(results_, file.Path);
+        if (style_ == ListingStyle::Names) {
+            console::WriteLine(results_);
+        } else {
+            console::WriteChar(results_, '\0');
+        }
+        return;
+    }
     std::optional<sound::Details> details;
     if (details_) {
         details = DetailsOf(archive, file, head_, tail_);
@@ -142,10 +151,40 @@ void Listing::Take(csc::Archive& archive, extract::FoundFile file) {
 }
 
 void Listing::Finish() {
-    if (!json_) {
+    if (!json_ && style_ == ListingStyle::Table) {
         console::WriteLine(results_,
                            std::to_string(files_) + (files_ == 1 ? " file, " : " files, ") +
                                std::to_string(bytes_) + (bytes_ == 1 ? " byte" : " bytes"));
+    }
+}
+
+void Stream::Take(csc::Archive& archive, extract::FoundFile file) {
+    constexpr std::size_t PieceBytes = 256u << 10;
+    const csc::Extent& extent = file.Bytes;
+    console::WriteOutEverything(results_);
+    piece_.resize(PieceBytes);
+    for (std::size_t done = 0; done < extent.Held && WantsMore();) {
+        std::size_t count = std::min(PieceBytes, extent.Held - done);
+        std::size_t read =
+            csc::ReadExtent(archive, csc::Extent{extent.Offset + done, count}, piece_.data());
+        std::fill(piece_.begin() + static_cast<std::ptrdiff_t>(read),
+                  piece_.begin() + static_cast<std::ptrdiff_t>(count), 0);
+        Put(piece_.data(), count);
+        done += count;
+    }
+    // Where the archive holds fewer bytes than the file's size, a run writes zeros after them.
+    std::fill(piece_.begin(), piece_.end(), 0);
+    for (std::uint64_t left = file.Size - extent.Held; left > 0 && WantsMore();) {
+        std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(PieceBytes, left));
+        Put(piece_.data(), count);
+        left -= count;
+    }
+}
+
+void Stream::Put(const std::uint8_t* bytes, std::size_t count) {
+    platform::Written written = platform::Write(results_.Out, bytes, count);
+    if (written.Error != platform::NoError) {
+        results_.WriteError = written.Error;
     }
 }
 

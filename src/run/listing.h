@@ -3,6 +3,7 @@
 #include "console/console.h"
 #include "extract/job.h"
 #include "extract/pool.h"
+#include "run/options.h"
 #include "sound/sound.h"
 
 #include <cstdint>
@@ -22,8 +23,9 @@ std::string JsonString(std::string_view text);
 
 class Listing : public extract::Job {
   public:
-    Listing(console::Console& results, bool details, bool json)
-        : results_(results), details_(details), json_(json) {}
+    Listing(console::Console& results, bool details, bool json,
+            ListingStyle style = ListingStyle::Table)
+        : results_(results), details_(details), json_(json), style_(style) {}
     void Take(csc::Archive& archive, extract::FoundFile file) override;
     // The total line, for text.
     void Finish();
@@ -32,10 +34,26 @@ class Listing : public extract::Job {
     console::Console& results_;
     const bool details_;
     const bool json_;
+    const ListingStyle style_;
     std::uint64_t files_ = 0;
     std::uint64_t bytes_ = 0;
     std::vector<std::uint8_t> head_, tail_;
     std::string line_; // reused for every line
+};
+
+// The stream job: the bytes of every file a run would write, one file after the other, zero tail
+// included, to the results channel's handle, a piece at a time.
+class Stream : public extract::Job {
+  public:
+    explicit Stream(console::Console& results) : results_(results) {}
+    void Take(csc::Archive& archive, extract::FoundFile file) override;
+    bool WantsMore() const override { return !console::Failed(results_); }
+
+  private:
+    void Put(const std::uint8_t* bytes, std::size_t count);
+
+    console::Console& results_;
+    std::vector<std::uint8_t> piece_;
 };
 
 // Files are read on the reading thread and checked by a pool of workers, the lines written in

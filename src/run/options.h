@@ -5,13 +5,22 @@
 #include <string_view>
 #include <vector>
 
-// The command line, in two forms. The compatible form is the original's: only the first argument
-// counts, and it selects the RAW mode when it is exactly "-RAWExtract". The option form begins as
-// soon as any argument is one of the option-form options or starts with "--"; then every argument
-// is read as options, in any order.
+// The command line, in two forms. The compatible (classic) form is exactly one of the lines that
+// callers of the tool have always used: no argument (the normal mode), "-RAWExtract" alone (the RAW
+// mode), or a request for help or the version alone. Every other line is read as the option form,
+// with getopt's habits: short options bundle ("-lq", "-dout"), long ones take "--name=value", "--"
+// ends the options, and an argument that is not an option is an error. So a typo never runs an
+// extraction over the current folder.
 namespace run {
 
-enum class Action { Extract, List, Test, Help, Version };
+enum class Action { Extract, List, Test, Stream, Help, Version };
+
+// How the listing shows each file.
+enum class ListingStyle {
+    Table,     // size and path, then a total line
+    Names,     // the path alone, a line each
+    NullEnded, // the path alone, each ended by a zero byte (for xargs -0)
+};
 
 struct Options {
     bool OptionForm = false;
@@ -19,7 +28,8 @@ struct Options {
     bool Raw = false;
     bool Details = false; // with List: each sound's format, channels, rate and duration
     bool Json = false;    // with List or Test: one JSON object per line
-    bool Quiet = false;   // no banner, phases or progress
+    ListingStyle Style = ListingStyle::Table;
+    bool Quiet = false; // no banner, phases or progress
     bool KeepExisting = false;
     std::string ArchiveFolder; // empty: the current folder
     std::string OutputFolder;  // empty: the current folder

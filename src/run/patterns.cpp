@@ -5,14 +5,37 @@
 namespace run {
 namespace {
 
+#if defined(_WIN32)
+constexpr bool BackslashSeparates = true;
+#else
+constexpr bool BackslashSeparates = false;
+#endif
+
 char Folded(char character) {
     return character >= 'A' && character <= 'Z' ? static_cast<char>(character - 'A' + 'a')
                                                 : character;
 }
 
-// Matches the class that starts at pattern[p] ("[") against character; end goes behind the class.
-// A "[" without its "]" is taken as itself.
-bool ClassMatches(std::string_view pattern, std::size_t p, char character, std::size_t& end) {
+bool SameLetter(char a, char b) {
+    return Folded(a) == Folded(b);
+}
+
+// Whether the one-character item of pattern at p ("?", a class, an escaped or a plain character)
+// matches character; next goes behind the item. A "[" without its "]" is taken as itself.
+bool ItemMatches(std::string_view pattern, std::size_t p, char character, std::size_t& next) {
+    char wanted = pattern[p];
+    if (wanted == '?') {
+        next = p + 1;
+        return true;
+    }
+    if (wanted == '\\' && p + 1 < pattern.size()) {
+        next = p + 2;
+        return SameLetter(pattern[p + 1], character);
+    }
+    if (wanted != '[') {
+        next = p + 1;
+        return SameLetter(wanted, character);
+    }
     std::size_t at = p + 1;
     bool negated = at < pattern.size() && (pattern[at] == '!' || pattern[at] == '^');
     at += negated ? 1 : 0;
@@ -36,81 +59,186 @@ bool ClassMatches(std::string_view pattern, std::size_t p, char character, std::
         }
     }
     if (at >= pattern.size()) {
-        end = p + 1;
+        next = p + 1;
         return character == '[';
     }
-    end = at + 1;
-    return matched != negated && character != '/';
+    next = at + 1;
+    return matched != negated;
 }
 
-// Matching with "*" and "**" backtracks; seen remembers the places already tried, so that no
-// pattern costs more than its length times the path's.
-bool MatchFrom(std::string_view pattern, std::size_t p, std::string_view path, std::size_t s,
-               std::vector<bool>& seen) {
-    std::size_t place = p * (path.size() + 1) + s;
-    if (seen[place]) {
-        return false;
-    }
-    seen[place] = true;
-    while (p < pattern.size()) {
-        char wanted = pattern[p];
-        if (wanted == '*') {
-            bool spans = p + 1 < pattern.size() && pattern[p + 1] == '*';
-            std::size_t next = p + (spans ? 2 : 1);
-            if (spans && next < pattern.size() && pattern[next] == '/' &&
-                MatchFrom(pattern, next + 1, path, s, seen)) {
-                return true; // "**/" standing for no folder at all
+// One component against one component pattern, by the greedy two-pointer method: each stretch
+// between two stars is taken at its first fit, and a stretch that fails moves only the last star
+// on. No earlier star is ever tried again, so the cost is the name's length times the longest
+// stretch.
+bool ComponentMatches(std::string_view pattern, std::string_view name) {
+    std::size_t p = 0, s = 0;
+    std::size_t starP = std::string_view::npos, starS = 0;
+    while (s < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            while (p < pattern.size() && pattern[p] == '*') {
+                ++p;
             }
-            for (std::size_t end = s;; ++end) {
-                if (MatchFrom(pattern, next, path, end, seen)) {
-                    return true;
-                }
-                if (end == path.size() || (!spans && path[end] == '/')) {
-                    return false;
-                }
-            }
+            starP = p;
+            starS = s;
+            continue;
         }
-        if (s == path.size()) {
+        std::size_t next = p;
+        if (p < pattern.size() && ItemMatches(pattern, p, name[s], next)) {
+            p = next;
+            ++s;
+            continue;
+        }
+        if (starP == std::string_view::npos) {
             return false;
         }
-        if (wanted == '?') {
-            if (path[s] == '/') {
-                return false;
-            }
-            ++p;
-        } else if (wanted == '[') {
-            std::size_t end = p;
-            if (!ClassMatches(pattern, p, path[s], end)) {
-                return false;
-            }
-            p = end;
-        } else {
-            if (Folded(wanted) != Folded(path[s])) {
-                return false;
-            }
-            ++p;
-        }
-        ++s;
+        p = starP;
+        s = ++starS;
     }
-    return s == path.size();
+    while (p < pattern.size() && pattern[p] == '*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+// The components of a path against the pattern's, by the same method one level up: "**" is the
+// star, and every other component pattern matches exactly one component.
+bool ComponentsMatch(const std::vector<std::string>& pattern,
+                     const std::vector<std::string_view>& components) {
+    std::size_t p = 0, c = 0;
+    std::size_t starP = SIZE_MAX, starC = 0;
+    while (c < components.size()) {
+        if (p < pattern.size() && pattern[p] == "**") {
+            starP = ++p;
+            starC = c;
+            continue;
+        }
+        if (p < pattern.size() && ComponentMatches(pattern[p], components[c])) {
+            ++p;
+            ++c;
+            continue;
+        }
+        if (starP == SIZE_MAX) {
+            return false;
+        }
+        p = starP;
+        c = ++starC;
+    }
+    while (p < pattern.size() && pattern[p] == "**") {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+std::vector<std::string_view> Components(std::string_view path) {
+    std::vector<std::string_view> components;
+    for (std::size_t begin = 0; begin <= path.size();) {
+        std::size_t end = std::min(path.find('/', begin), path.size());
+        components.push_back(path.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return components;
+}
+
+// The text the listing's JSON shows for a path: bytes of 0x80 and above as Latin-1, in UTF-8.
+std::string ShownAsUtf8(std::string_view path) {
+    std::string shown;
+    for (char character : path) {
+        auto byte = static_cast<unsigned char>(character);
+        if (byte >= 0x80) {
+            shown += static_cast<char>(0xC0 | byte >> 6);
+            shown += static_cast<char>(0x80 | (byte & 0x3F));
+        } else {
+            shown += character;
+        }
+    }
+    return shown;
+}
+
+bool MatchesAsIs(const Pattern& pattern, std::string_view path) {
+    std::vector<std::string_view> components = Components(path);
+    if (pattern.FoldersOnly) {
+        components.pop_back(); // the file's own name
+    }
+    return ComponentsMatch(pattern.Components, components);
 }
 
 } // namespace
 
-bool Matches(std::string_view pattern, std::string_view path) {
-    if (pattern.find('/') == std::string_view::npos) {
-        std::size_t slash = path.rfind('/');
-        path = slash == std::string_view::npos ? path : path.substr(slash + 1);
+Pattern CompilePattern(std::string_view text) {
+    Pattern pattern;
+    std::vector<std::string> components(1);
+    bool anchored = false;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        char character = text[at];
+        if (character == '\\' && !BackslashSeparates && at + 1 < text.size()) {
+            components.back() += text.substr(at, 2); // an escape stays for the component match
+            ++at;
+        } else if (character == '/' || (character == '\\' && BackslashSeparates)) {
+            anchored = anchored || at + 1 < text.size();
+            components.emplace_back();
+        } else {
+            components.back() += character;
+        }
     }
-    std::vector<bool> seen((pattern.size() + 1) * (path.size() + 1));
-    return MatchFrom(pattern, 0, path, 0, seen);
+    pattern.FoldersOnly = components.size() > 1 && components.back().empty();
+    std::erase(components, std::string());
+    if (!anchored) {
+        components.insert(components.begin(), "**");
+    }
+    components.push_back("**"); // a folder that matches takes everything below it
+    pattern.Components = std::move(components);
+    return pattern;
 }
 
-bool Selected(const Selection& selection, std::string_view path) {
-    auto matches = [&](const std::string& pattern) { return Matches(pattern, path); };
-    bool included = selection.Include.empty() ||
-                    std::any_of(selection.Include.begin(), selection.Include.end(), matches);
-    return included && std::none_of(selection.Exclude.begin(), selection.Exclude.end(), matches);
+bool Matches(const Pattern& pattern, std::string_view path) {
+    if (MatchesAsIs(pattern, path)) {
+        return true;
+    }
+    bool high = std::any_of(path.begin(), path.end(),
+                            [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    return high && MatchesAsIs(pattern, ShownAsUtf8(path));
+}
+
+bool Matches(std::string_view pattern, std::string_view path) {
+    return Matches(CompilePattern(pattern), path);
+}
+
+Selector::Selector(const Selection& selection)
+    : includeText_(selection.Include), matched_(selection.Include.size()),
+      unmatched_(selection.Include.size()) {
+    for (const std::string& text : selection.Include) {
+        include_.push_back(CompilePattern(text));
+    }
+    for (const std::string& text : selection.Exclude) {
+        exclude_.push_back(CompilePattern(text));
+    }
+}
+
+bool Selector::Selected(std::string_view path) {
+    bool included = include_.empty();
+    // Once a file is in, only the patterns that have matched nothing yet are tried, to learn
+    // whether they ever do.
+    for (std::size_t i = 0; i < include_.size() && (!included || unmatched_ > 0); ++i) {
+        if ((!included || !matched_[i]) && Matches(include_[i], path)) {
+            included = true;
+            if (!matched_[i]) {
+                matched_[i] = true;
+                --unmatched_;
+            }
+        }
+    }
+    return included && std::none_of(exclude_.begin(), exclude_.end(),
+                                    [&](const Pattern& pattern) { return Matches(pattern, path); });
+}
+
+std::vector<std::string> Selector::Unmatched() const {
+    std::vector<std::string> unmatched;
+    for (std::size_t i = 0; i < includeText_.size(); ++i) {
+        if (!matched_[i]) {
+            unmatched.push_back(includeText_[i]);
+        }
+    }
+    return unmatched;
 }
 
 } // namespace run

@@ -34,14 +34,18 @@ void WriteHelp(console::Console& console) {
         "  __<archive>/MissionSounds/<mission>/<file>",
         "  __<archive>/<number>_<file>                         the RAW mode",
         "",
-        "The original form, in the folder that holds the archives:",
+        "The classic command line, in the folder that holds the archives, exactly as written:",
         "  cscunpack              follows the index's tag and mission tables",
         "  cscunpack -RAWExtract  reads the sound records back to back into numbered files",
         "",
-        "The option form, as soon as one of these options is given (or anything that starts",
-        "with --); results go to standard output, everything else to standard error:",
-        "  -l, --list             list the files a run would write; write nothing",
+        "Any other command line is read as options; results go to standard output, everything",
+        "else to standard error. Short options bundle (-lq, -dout):",
+        "  -l, --list             list the files a run would write: size and path; write nothing",
+        "      --names            list the paths alone, one a line",
+        "  -0, --null             list the paths alone, each ended by a zero byte (xargs -0)",
         "  -t, --test             read every file a run would write and check it; write nothing",
+        "  -p, --to-stdout        write the bytes of the files a run would write to standard",
+        "                         output, one after another; write no file",
         "      --details          with --list: each sound's format, channels, rate and duration",
         "  -r, --raw              the RAW layout (also -RAWExtract)",
         "  -a, --archives DIR     the folder that holds the archives (default: the current one)",
@@ -56,15 +60,18 @@ void WriteHelp(console::Console& console) {
         "  -h, --help             shows this text (also -? and /?)",
         "      --version          shows the version",
         "",
-        "A PATTERN without / is matched against the file name, one with / against the path below",
-        "the output folder, / between folders; * and ? stay within a folder name, ** spans",
-        "folders, [...] is a class; letters match in either case.",
+        "PATTERN matches a path below the output folder, / between folders, as in .gitignore:",
+        "without a /, any folder or file name (Ambience, *.wav); with one, the path from the",
+        "output folder on (__SchemaMetaFile_DVD1.csc/MissionSounds); a folder that matches takes",
+        "everything below it. A trailing / matches folders only, a leading **/ any folder; * and",
+        "? stay within a name, ** spans folders, [...] is a class; letters match in either case.",
         "",
         "Existing files of the same names are replaced, unless --keep-existing is given.",
         "",
         "Exit codes: 0 every file written (listed, or found whole); 1 done, with warnings (files",
-        "not written, damaged, or skipped as their archive was not found); 2 the index archive",
-        "not found or unreadable, or a command line in error; 130 interrupted; 203 memory ran out.",
+        "not written, damaged, skipped, or a pattern that matched nothing); 2 the index archive",
+        "not found or unreadable, or a command line in error; 3 the output could not be written;",
+        "130 interrupted; 203 memory ran out.",
     };
     for (std::string_view line : lines) {
         // The tree in the platform's own separators.
@@ -92,23 +99,47 @@ void EndStatusLine(console::Console& console) {
 }
 
 // Files whose archive is not open cannot be taken out; a run that skipped some says which
-// archives it missed, and does not end as if all had gone well.
+// archives it missed, and does not end as if all had gone well. Slots 6 and 7 name no archive
+// that the game ships, so their files are told apart.
 bool ReportSkipped(console::Console& console, const WalkCounts& counts) {
     std::uint64_t skipped = 0;
     std::string archives;
-    for (std::size_t slot = 0; slot < counts.Skipped.size(); ++slot) {
+    for (std::size_t slot = 0; slot < csc::ShippedArchives; ++slot) {
         if (counts.Skipped[slot] > 0) {
             skipped += counts.Skipped[slot];
             archives += (archives.empty() ? "" : ", ") + std::string(csc::ArchiveFileNames[slot]);
         }
     }
-    if (skipped == 0) {
-        return false;
+    std::uint64_t nowhere = 0;
+    for (std::size_t slot = csc::ShippedArchives; slot < counts.Skipped.size(); ++slot) {
+        nowhere += counts.Skipped[slot];
     }
-    EndStatusLine(console);
-    console::WriteLine(console, "Warning: " + Files(skipped) + (skipped == 1 ? " was" : " were") +
-                                    " skipped, as their archives were not found: " + archives);
-    return true;
+    if (skipped > 0) {
+        EndStatusLine(console);
+        console::WriteLine(console, "Warning: " + Files(skipped) +
+                                        (skipped == 1 ? " was skipped, as its archive was"
+                                                      : " were skipped, as their archives were") +
+                                        " not found: " + archives);
+    }
+    if (nowhere > 0) {
+        EndStatusLine(console);
+        console::WriteLine(console, "Warning: " + Files(nowhere) +
+                                        (nowhere == 1 ? " was skipped, as its location names"
+                                                      : " were skipped, as their locations name") +
+                                        " no archive (slot 6 or 7)");
+    }
+    return skipped > 0 || nowhere > 0;
+}
+
+// Every include pattern that matched no file is named: a typo must not pass for "nothing there".
+bool ReportUnmatched(console::Console& console, const WalkCounts& counts) {
+    for (const std::string& pattern : counts.Unmatched) {
+        EndStatusLine(console);
+        console::Write(console, "Warning: no file matches ");
+        console::WriteName(console, pattern);
+        console::WriteLine(console);
+    }
+    return !counts.Unmatched.empty();
 }
 
 // Archives that ended before a read was complete.
@@ -123,7 +154,10 @@ bool ReportShortReads(console::Console& console, const ArchiveHandles& archives)
         console::Write(console, csc::ArchiveFileNames[slot]);
         console::Write(console, " ended before ");
         console::WriteNumber(console, static_cast<std::int64_t>(archives[slot].ShortReads));
-        console::WriteLine(console, " reads were complete; missing bytes were taken as zeros");
+        console::WriteLine(console,
+                           archives[slot].ShortReads == 1
+                               ? " read was complete; missing bytes were taken as zeros"
+                               : " reads were complete; missing bytes were taken as zeros");
         any = true;
     }
     return any;
@@ -219,6 +253,7 @@ int Extract(RunState& state, const Options& asked, const WalkSettings& walk,
     bool trouble = ReportWriting(status, written, asked.OptionForm);
     trouble = ReportShortReads(status, state.Archives) || trouble;
     trouble = ReportSkipped(status, counts) || trouble;
+    trouble = ReportUnmatched(status, counts) || trouble;
     if (asked.OptionForm) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.3f", stopwatch.Seconds());
@@ -226,26 +261,36 @@ int Extract(RunState& state, const Options& asked, const WalkSettings& walk,
         for (std::uint64_t count : counts.Skipped) {
             skipped += count;
         }
+        std::string over;
+        if (written.OverwrittenFiles > 0) {
+            over = ", " + std::to_string(written.OverwrittenFiles) +
+                   (written.OverwrittenFiles == 1 ? " of them over an earlier file"
+                                                  : " of them over earlier files") +
+                   " of this run";
+        }
         console::WriteLine(state.Output, Files(written.WrittenFiles) + " written (" +
-                                             std::to_string(written.WrittenBytes) + " bytes), " +
-                                             std::to_string(written.KeptFiles) + " kept, " +
-                                             std::to_string(counts.LeftOut) + " left out, " +
-                                             std::to_string(skipped) + " skipped, " +
-                                             std::to_string(written.UnwrittenFiles) +
+                                             std::to_string(written.WrittenBytes) + " bytes)" +
+                                             over + ", " + std::to_string(written.KeptFiles) +
+                                             " kept, " + std::to_string(counts.LeftOut) +
+                                             " left out, " + std::to_string(skipped) +
+                                             " skipped, " + std::to_string(written.UnwrittenFiles) +
                                              " unwritten, in " + seconds + " s");
     }
     return trouble ? ExitWithWarnings : ExitClean;
 }
 
-int ListOrTest(RunState& state, const Options& asked, const WalkSettings& walk) {
+int ListTestOrStream(RunState& state, const Options& asked, const WalkSettings& walk) {
     WalkCounts counts;
     std::uint64_t damaged = 0;
     if (asked.What == Action::List) {
-        Listing listing(state.Output, asked.Details, asked.Json);
+        Listing listing(state.Output, asked.Details, asked.Json, asked.Style);
         Walk(state, walk, listing, counts);
         if (!platform::Interrupted()) {
             listing.Finish();
         }
+    } else if (asked.What == Action::Stream) {
+        Stream stream(state.Output);
+        Walk(state, walk, stream, counts);
     } else {
         Checker checker(state.Output, asked.Json,
                         asked.Threads.value_or(state.Extraction.WriterThreads));
@@ -263,6 +308,7 @@ int ListOrTest(RunState& state, const Options& asked, const WalkSettings& walk) 
     }
     bool trouble = ReportShortReads(status, state.Archives);
     trouble = ReportSkipped(status, counts) || trouble;
+    trouble = ReportUnmatched(status, counts) || trouble;
     return trouble || damaged > 0 ? ExitWithWarnings : ExitClean;
 }
 
@@ -290,14 +336,41 @@ void ReadTables(RunState& state, bool quiet) {
     }
 }
 
+// In the option form, the one line of an error that ends the run before its work.
+int Refuse(RunState& state, const std::string& problem) {
+    EndStatusLine(*state.Status);
+    console::WriteLine(state.Errors, "cscunpack: " + problem);
+    return ExitUsage;
+}
+
+// The folder the archives were looked for in, as the user named it.
+std::string ArchiveFolderShown(const RunState& state, const Options& asked) {
+    return asked.ArchiveFolder.empty() ? std::string("the current folder")
+                                       : console::Shown(state.Errors, asked.ArchiveFolder);
+}
+
 int Run(RunState& state, const Options& asked) {
     console::Console& console = *state.Status;
-    std::optional<platform::OutputRoot> root;
-    if (asked.What == Action::Extract) {
-        root = OutputFolder(state, asked.OutputFolder);
-        if (!root) {
-            return ExitUsage;
+    if (asked.OptionForm && !asked.ArchiveFolder.empty()) {
+        if (platform::ErrorCode error = platform::CheckFolder(asked.ArchiveFolder);
+            error != platform::NoError) {
+            return Refuse(state, "cannot read the archives folder " +
+                                     ArchiveFolderShown(state, asked) + " (" +
+                                     platform::DescribeError(error) + ")");
         }
+    }
+    if (asked.What == Action::Extract && !asked.OutputFolder.empty()) {
+        // A folder to be made is made later; something in its way is said at once.
+        platform::ErrorCode error = platform::CheckFolder(asked.OutputFolder);
+        if (error != platform::NoError && !platform::IsNotFound(error)) {
+            return Refuse(state, "cannot write into the output folder " +
+                                     console::Shown(state.Errors, asked.OutputFolder) + " (" +
+                                     platform::DescribeError(error) + ")");
+        }
+    }
+    if (asked.What == Action::Stream && state.Output.IsTerminal) {
+        return Refuse(state, "--to-stdout writes the sounds' bytes, which a terminal cannot show; "
+                             "send standard output to a file or a program");
     }
     if (!asked.Quiet) {
         WriteBanner(console);
@@ -306,6 +379,15 @@ int Run(RunState& state, const Options& asked) {
     const csc::Archive& index = state.Archives[csc::IndexArchive];
     if (!csc::IsOpen(index)) {
         // Nothing was unpacked: a script that goes on after a success must not go on.
+        if (asked.OptionForm) {
+            std::string name(csc::ArchiveFileNames[csc::IndexArchive]);
+            platform::ErrorCode error = index.Source.OpenError;
+            return Refuse(state, platform::IsNotFound(error)
+                                     ? "no " + name + " in " + ArchiveFolderShown(state, asked)
+                                     : name + " in " + ArchiveFolderShown(state, asked) +
+                                           " cannot be read (" + platform::DescribeError(error) +
+                                           ")");
+        }
         console::Write(console, "Error: ");
         console::Write(console, csc::ArchiveFileNames[csc::IndexArchive]);
         console::WriteChar(console, ' ');
@@ -313,47 +395,93 @@ int Run(RunState& state, const Options& asked) {
         console::WriteLine(console);
         return ExitIndexNotFound;
     }
+    // The output folder is made only once the run is sure to have work for it.
+    std::optional<platform::OutputRoot> root;
+    if (asked.What == Action::Extract) {
+        root = OutputFolder(state, asked.OutputFolder);
+        if (!root) {
+            return ExitUsage;
+        }
+    }
     state.CurrentStep = Step::IndexTables;
     ReadTables(state, asked.Quiet);
-    WalkSettings walk{.Raw = asked.Raw,
-                      .Quiet = asked.Quiet,
-                      .ItemsWhenRedirected = !asked.OptionForm,
-                      .Taken = {.Include = asked.Include, .Exclude = asked.Exclude}};
+    bool resultsOnTerminal = asked.What == Action::List || asked.What == Action::Test;
+    WalkSettings walk{
+        .Raw = asked.Raw,
+        .Quiet = asked.Quiet,
+        .ItemsWhenRedirected = !asked.OptionForm,
+        // Results and progress items on one terminal would run into each other.
+        .ItemsOnTerminal =
+            !(resultsOnTerminal && platform::SameTerminal(state.Output.Out, state.Status->Out)),
+        .WholeRunItems = asked.OptionForm,
+        .Doing = asked.What == Action::List     ? "Listing"
+                 : asked.What == Action::Test   ? "Checking"
+                 : asked.What == Action::Stream ? "Streaming"
+                                                : "Extracting",
+        .Taken = {.Include = asked.Include, .Exclude = asked.Exclude}};
     if (asked.What == Action::Extract) {
         return Extract(state, asked, walk, std::move(*root));
     }
-    return ListOrTest(state, asked, walk);
+    return ListTestOrStream(state, asked, walk);
+}
+
+// Output that could not be written is a failure of the run: said on standard error where that
+// still works, except when the reader of a pipe has gone, which is no surprise to whoever closed
+// it.
+int EndOnLostOutput(RunState& state, int exitCode) {
+    if (console::Failed(state.Output) && !platform::IsBrokenPipe(state.Output.WriteError)) {
+        console::WriteLine(state.Errors, "cscunpack: cannot write to standard output (" +
+                                             platform::DescribeError(state.Output.WriteError) +
+                                             ")");
+        console::WriteOutEverything(state.Errors);
+    }
+    if (console::Failed(state.Output) || console::Failed(state.Errors)) {
+        return ExitOutputLost;
+    }
+    return exitCode;
 }
 
 } // namespace
+
+bool ShouldPauseAtEnd(bool consoleOwnedAlone, bool inputIsConsole, bool outputIsConsole,
+                      bool errorsAreConsole) {
+    return consoleOwnedAlone && inputIsConsole && outputIsConsole && errorsAreConsole;
+}
 
 int RunProgram(RunState& state, const std::vector<std::string>& arguments) {
     state.CurrentStep = Step::StartUp;
     CommandLine line = ReadCommandLine(arguments);
     const Options& asked = line.Asked;
+    if (asked.OptionForm) {
+        state.Output.LineEnd = console::NativeLineEnd;
+        state.Errors.LineEnd = console::NativeLineEnd;
+    }
+    int exitCode = ExitClean;
     if (!line.Problem.empty()) {
         console::WriteLine(state.Errors,
                            "cscunpack: " + console::Shown(state.Errors, line.Problem));
         console::WriteLine(state.Errors, "Try 'cscunpack --help'");
-        console::WriteOutEverything(state.Errors);
-        return ExitUsage;
+        exitCode = ExitUsage;
+    } else if (asked.What == Action::Help) {
+        WriteHelp(state.Output);
+    } else if (asked.What == Action::Version) {
+        console::WriteLine(state.Output, "cscunpack " CSCUNPACK_VERSION);
+    } else {
+        state.Status = asked.OptionForm ? &state.Errors : &state.Output;
+        exitCode = Run(state, asked);
+        CloseArchives(state.Archives);
+        // The RAW mode's last item is left open, so that no prompt lands on it on a terminal.
+        console::EndOpenLine(*state.Status);
     }
-    if (asked.What == Action::Help || asked.What == Action::Version) {
-        if (asked.What == Action::Help) {
-            WriteHelp(state.Output);
-        } else {
-            console::WriteLine(state.Output, "cscunpack " CSCUNPACK_VERSION);
-        }
-        console::WriteOutEverything(state.Output);
-        return ExitClean;
-    }
-    state.Status = asked.OptionForm ? &state.Errors : &state.Output;
-    int exitCode = Run(state, asked);
-    CloseArchives(state.Archives);
-    // The RAW mode's last item is left open, so that no prompt lands on it on a terminal.
-    console::EndOpenLine(*state.Status);
     console::WriteOutEverything(state.Output);
     console::WriteOutEverything(state.Errors);
+    exitCode = EndOnLostOutput(state, exitCode);
+    if (ShouldPauseAtEnd(platform::ConsoleOwnedAlone(), platform::InputIsTerminal(),
+                         state.Output.IsTerminal, state.Errors.IsTerminal)) {
+        console::Write(state.Output, "Press Enter to close this window");
+        console::WriteOutEverything(state.Output);
+        platform::WaitForEnter();
+    }
     return exitCode;
 }
 

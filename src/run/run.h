@@ -25,6 +25,7 @@ inline constexpr int ExitClean = 0;
 inline constexpr int ExitWithWarnings = 1;
 inline constexpr int ExitIndexNotFound = 2;
 inline constexpr int ExitUsage = 2;
+inline constexpr int ExitOutputLost = 3; // standard output or standard error refused text
 inline constexpr int ExitInterrupted = 130;
 inline constexpr int ExitOutOfMemory = 203;
 
@@ -32,9 +33,9 @@ inline constexpr int ExitOutOfMemory = 203;
 struct RunState {
     console::Console Output; // standard output
     console::Console Errors; // standard error
-    // Banner, discovery, phases, progress, warnings and errors: standard output in the compatible
-    // form, as the original has it; standard error in the option form, where standard output
-    // carries only results (the listing, JSON, the summary).
+    // Banner, discovery, phases, progress, warnings and errors: standard output in the classic
+    // form; standard error in the option form, where standard output carries only results (the
+    // listing, JSON, the summary).
     console::Console* Status = &Output;
     ArchiveHandles Archives;
     csc::IndexTables Tables;
@@ -46,6 +47,11 @@ struct RunState {
 // banner, discovery, tables and the job asked for, the end-of-run report and closing. Returns the
 // exit code.
 int RunProgram(RunState& state, const std::vector<std::string>& arguments);
+
+// Whether the run ends by waiting for Enter: only where the console window was opened for this run
+// alone (a double-click in Explorer) and nothing is redirected.
+bool ShouldPauseAtEnd(bool consoleOwnedAlone, bool inputIsConsole, bool outputIsConsole,
+                      bool errorsAreConsole);
 
 // Ends a run whose memory ran out: the buffered text, then "Runtime error 203 at <step>" straight
 // to the output. Returns the exit code.

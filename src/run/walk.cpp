@@ -15,7 +15,10 @@ class Walker {
   public:
     Walker(RunState& state, const WalkSettings& settings, extract::Job& job, WalkCounts& counts)
         : state_(state), console_(*state.Status), settings_(settings), job_(job), counts_(counts),
-          progress_(console_) {}
+          progress_(console_), selector_(settings.Taken) {}
+    ~Walker() { counts_.Unmatched = selector_.Unmatched(); }
+    Walker(const Walker&) = delete;
+    Walker& operator=(const Walker&) = delete;
 
     void Normal();
     void Raw();
@@ -26,8 +29,19 @@ class Walker {
     void TakeFile(const csc::SM_SoundFileInfo& file, const std::string& basePath,
                   std::int32_t number);
     void Heading(std::string_view heading);
+    // "Phase 1 of 2: Extracting tagged sounds...", with what the job does.
+    void PhaseHeading(std::string_view start, std::string_view end);
+    // Whether the walk goes on: no interrupt has come, the output still takes text, and the job
+    // can use more files.
+    bool Going() const {
+        return !platform::Interrupted() && !console::Failed(state_.Output) &&
+               !console::Failed(state_.Errors) && job_.WantsMore();
+    }
     // Whether progress items are shown; when not, their text is not even made.
     bool ShowsItems() const;
+    // The start of a progress item: "  [i/count] " in a phase of the classic console; in the option
+    // form the count of the whole run and how much of it is done.
+    std::string ItemNumber(std::size_t index, std::size_t count) const;
     void ClosePhase();
     std::string Shown(std::string_view name) { return console::Shown(console_, name); }
 
@@ -37,6 +51,9 @@ class Walker {
     extract::Job& job_;
     WalkCounts& counts_;
     console::ProgressLine progress_;
+    Selector selector_;
+    std::size_t itemsBefore_ = 0; // items of the phases before this one
+    std::size_t itemsInRun_ = 0;
 };
 
 void Walker::Heading(std::string_view heading) {
@@ -46,22 +63,33 @@ void Walker::Heading(std::string_view heading) {
     }
 }
 
+void Walker::PhaseHeading(std::string_view start, std::string_view end) {
+    if (!settings_.Quiet) {
+        Heading(std::string(start) + std::string(settings_.Doing) + std::string(end));
+    }
+}
+
 bool Walker::ShowsItems() const {
-    return !settings_.Quiet && (console_.IsTerminal || settings_.ItemsWhenRedirected);
+    return !settings_.Quiet &&
+           (console_.IsTerminal ? settings_.ItemsOnTerminal : settings_.ItemsWhenRedirected);
 }
 
 // Ends the last progress item and leaves one empty line.
 void Walker::ClosePhase() {
     if (!settings_.Quiet) {
         progress_.Finish();
-        console::Write(console_, "\r\n");
+        console::Write(console_, console_.LineEnd);
         console::WriteLine(console_);
     }
 }
 
-// "  [i/count] ", the start of a normal-mode progress item.
-std::string ItemNumber(std::size_t index, std::size_t count) {
-    return "  [" + std::to_string(index + 1) + "/" + std::to_string(count) + "] ";
+std::string Walker::ItemNumber(std::size_t index, std::size_t count) const {
+    if (!settings_.WholeRunItems) {
+        return "  [" + std::to_string(index + 1) + "/" + std::to_string(count) + "] ";
+    }
+    std::size_t done = itemsBefore_ + index + 1;
+    return "  [" + std::to_string(done) + "/" + std::to_string(itemsInRun_) + "] " +
+           std::to_string(done * 100 / itemsInRun_) + "% ";
 }
 
 void Walker::Normal() {
@@ -69,36 +97,38 @@ void Walker::Normal() {
     const csc::IndexTables& tables = state_.Tables;
     csc::TSM_SoundInfo working;
 
+    itemsInRun_ = tables.TaggedSounds.size() + tables.MissionSounds.size();
     state_.CurrentStep = Step::TaggedSounds;
-    Heading("Phase 1 of 2: Extracting tagged sounds...");
-    for (std::size_t i = 0; i < tables.TaggedSounds.size() && !platform::Interrupted(); ++i) {
+    PhaseHeading("Phase 1 of 2: ", " tagged sounds...");
+    for (std::size_t i = 0; i < tables.TaggedSounds.size() && Going(); ++i) {
         const csc::TSM_TaggedSound& sound = tables.TaggedSounds[i];
         csc::ReadSoundInfo(index, sound.InfoLocation, working);
         if (ShowsItems()) {
             const csc::TSM_Tag* tag = extract::FirstTag(tables, sound);
             progress_.Show(ItemNumber(i, tables.TaggedSounds.size()) +
                            Shown(tag != nullptr ? tag->Name : extract::UnknownTag) + "..." +
-                           std::string(TaggedItemTail, ' '));
+                           std::string(settings_.WholeRunItems ? 0 : TaggedItemTail, ' '));
         }
         TakeRecord(working, extract::TaggedSoundPath(tables, sound, 0), 0);
     }
-    if (platform::Interrupted()) {
+    if (!Going()) {
         return;
     }
     ClosePhase();
 
+    itemsBefore_ = tables.TaggedSounds.size();
     state_.CurrentStep = Step::MissionSounds;
-    Heading("Phase 2 of 2: Extracting mission sounds...");
-    for (std::size_t i = 0; i < tables.MissionSounds.size() && !platform::Interrupted(); ++i) {
+    PhaseHeading("Phase 2 of 2: ", " mission sounds...");
+    for (std::size_t i = 0; i < tables.MissionSounds.size() && Going(); ++i) {
         const csc::TSM_MissionSound& sound = tables.MissionSounds[i];
         if (ShowsItems()) {
             progress_.Show(ItemNumber(i, tables.MissionSounds.size()) + Shown(sound.Name) + "..." +
-                           std::string(MissionItemTail, ' '));
+                           std::string(settings_.WholeRunItems ? 0 : MissionItemTail, ' '));
         }
         csc::ReadSoundInfo(index, sound.InfoLocation, working);
         TakeRecord(working, extract::MissionSoundPath(sound), 0);
     }
-    if (platform::Interrupted()) {
+    if (!Going()) {
         return;
     }
     ClosePhase();
@@ -119,16 +149,20 @@ void Walker::Raw() {
         csc::ReadSoundInfo(index, 0, record);
     }
     if (!settings_.Quiet) {
-        console::Write(console_, "done\r\n");
+        console::Write(console_, "done");
+        console::Write(console_, console_.LineEnd);
         console::WriteLine(console_);
     }
 
     state_.CurrentStep = Step::RawExtraction;
-    Heading("Special Phase: Extracting all sounds (RAW Extract)...");
-    for (std::size_t i = 0; i < total && !platform::Interrupted(); ++i) {
+    itemsInRun_ = total;
+    PhaseHeading("Special Phase: ", " all sounds (RAW Extract)...");
+    for (std::size_t i = 0; i < total && Going(); ++i) {
         if (ShowsItems()) {
-            progress_.Show("  Sound " + std::to_string(i + 1) + " of " + std::to_string(total) +
-                           ": " + std::to_string(soundInfos[i].FileCount) + " files...");
+            std::string files = std::to_string(soundInfos[i].FileCount) + " files...";
+            progress_.Show(settings_.WholeRunItems ? ItemNumber(i, total) + files
+                                                   : "  Sound " + std::to_string(i + 1) + " of " +
+                                                         std::to_string(total) + ": " + files);
         }
         TakeRecord(soundInfos[i], extract::RawBasePath, static_cast<std::int32_t>(i));
     }
@@ -172,7 +206,7 @@ void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& base
                              .Bytes = csc::Claim(archive, form.Size),
                              .Size = form.Size,
                              .Form = form.Form};
-    if (!Selected(settings_.Taken, found.Path.Text)) {
+    if (!selector_.Selected(found.Path.Text)) {
         ++counts_.LeftOut;
         return;
     }

@@ -6,6 +6,9 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // The one walk of the index: tables, records and their files in extraction order, each file's
 // archive position moved exactly as extracting it moves it, and each file that is taken handed to
@@ -16,15 +19,23 @@ struct WalkSettings {
     bool Raw = false;   // the RAW mode: records back to back, files under numbered names
     bool Quiet = false; // no phases or progress
     // Progress items also where the console is a file or a pipe, where they run together into one
-    // long line, as the original has them.
+    // long line, as the classic console has them.
     bool ItemsWhenRedirected = true;
+    // Progress items on a terminal; not where the results of the run go to the same terminal.
+    bool ItemsOnTerminal = true;
+    // The option form's items count the whole run, with a percentage; the classic ones count each
+    // phase.
+    bool WholeRunItems = false;
+    std::string_view Doing = "Extracting"; // what the phase headings say is done
     Selection Taken{};
 };
 
 struct WalkCounts {
     std::uint64_t LeftOut = 0; // by the patterns
-    // Files in an archive that is not open, by slot.
+    // Files in an archive that is not open, by slot; slots 6 and 7 name no archive at all.
     std::array<std::uint64_t, csc::ArchiveSlots> Skipped{};
+    // The include patterns that matched no file.
+    std::vector<std::string> Unmatched;
 };
 
 // The normal mode walks the tagged sounds (phase 1), then the mission sounds (phase 2), each record

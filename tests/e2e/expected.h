@@ -11,6 +11,18 @@
 // The console text that whole runs are expected to show, composed from its fixed pieces.
 namespace expected {
 
+// The line end of the option form: the platform's own (the Windows build runs under a launcher).
+inline const std::string LineEnd = testing_support::UnderLauncher() ? "\r\n" : "\n";
+
+// Classic console text as the option form shows it, with its own line ends.
+inline std::string InOptionForm(std::string text) {
+    for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) {
+        text.replace(at, 2, LineEnd);
+        at += LineEnd.size();
+    }
+    return text;
+}
+
 inline const std::string Banner =
     "Corvane 2 CSC Archives Unpacker v1.0 by Kestrin [https://example.org/cscunpack]\r\n"
     "Supported: Corvane - Hollowline & Marrowgate - Duskfall\r\n"
