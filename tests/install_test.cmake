@@ -10,7 +10,7 @@ if(failed)
 endif()
 file(GLOB_RECURSE installed RELATIVE ${prefix} ${prefix}/*)
 list(SORT installed)
-set(expected bin/cscunpack share/doc/cscunpack/README.md
+set(expected bin/cscunpack share/bash-completion/completions/cscunpack share/doc/cscunpack/README.md
     share/doc/cscunpack/changelog.gz share/doc/cscunpack/copyright share/man/man1/cscunpack.1.gz)
 if(NOT installed STREQUAL expected)
     message(FATAL_ERROR "installed: ${installed}\nexpected: ${expected}")

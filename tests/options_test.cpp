@@ -1,4 +1,5 @@
 #include "run/options.h"
+#include "run/run.h"
 
 #include <gtest/gtest.h>
 
@@ -116,5 +117,22 @@ TEST(Options, WindowsCommandLinesAreSplitAtBlanksAndControlCharacters) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(run::SplitCommandLine(c.line), c.arguments) << c.line;
+    }
+}
+
+// A console window opened for the run alone (a double-click) waits for Enter at the end, so that
+// the summary can be read; a console shared with a shell, or anything redirected, never waits.
+TEST(Options, OnlyAWindowOfItsOwnWaitsForEnter) {
+    struct Case {
+        bool alone, input, output, errors, pauses;
+    };
+    const Case cases[] = {
+        {true, true, true, true, true},   {false, true, true, true, false},
+        {true, false, true, true, false}, {true, true, false, true, false},
+        {true, true, true, false, false}, {false, false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(run::ShouldPauseAtEnd(c.alone, c.input, c.output, c.errors), c.pauses)
+            << c.alone << c.input << c.output << c.errors;
     }
 }

@@ -411,6 +411,11 @@ bool SameTerminal(FileHandle first, FileHandle second) {
 }
 
 bool ConsoleOwnedAlone() {
+    // Under Wine the console is the Unix terminal the program was started from, which stays.
+    HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    if (ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr) {
+        return false;
+    }
     DWORD processes[2];
     return ::GetConsoleProcessList(processes, 2) == 1;
 }

@@ -14,6 +14,17 @@ namespace expected {
 // The line end of the option form: the platform's own (the Windows build runs under a launcher).
 inline const std::string LineEnd = testing_support::UnderLauncher() ? "\r\n" : "\n";
 
+// The lines of option-form text, without their line ends.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t begin = 0; begin < text.size();) {
+        std::size_t end = text.find(LineEnd, begin);
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end == std::string::npos ? text.size() : end + LineEnd.size();
+    }
+    return lines;
+}
+
 // Classic console text as the option form shows it, with its own line ends.
 inline std::string InOptionForm(std::string text) {
     for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) {

@@ -31,15 +31,7 @@ std::string Native(const fs::path& path) {
     return windows;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::size_t begin = 0; begin < text.size();) {
-        std::size_t end = text.find(expected::LineEnd, begin);
-        lines.push_back(text.substr(begin, end - begin));
-        begin = end == std::string::npos ? text.size() : end + expected::LineEnd.size();
-    }
-    return lines;
-}
+using expected::Lines;
 
 // The files of a tree, without its folders.
 Tree Files(const fs::path& folder) {
