@@ -20,7 +20,7 @@ Extraction::Extraction(std::array<csc::Archive, csc::ArchiveSlots>& archives,
                        const ExtractionSettings& settings, Disk& disk)
     : tree_(disk, TreeSettings{.Writers = settings.WriterThreads,
                                .KeepExisting = settings.KeepExisting,
-                               .NameEveryFailure = settings.NameEveryFailure,
+                               .OnUnwritten = settings.OnUnwritten,
                                .Bounds = settings.Bounds}) {
     for (std::size_t slot = 0; slot < csc::ArchiveSlots; ++slot) {
         ranges_[slot].Serve(&archives[slot].Source);

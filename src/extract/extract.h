@@ -14,8 +14,9 @@ namespace extract {
 struct ExtractionSettings {
     platform::NameRules NameRules = platform::NativeNameRules;
     unsigned WriterThreads = DefaultWriterThreads(); // 0: the reading thread writes every file
-    bool KeepExisting = false;     // leave every output path where something stands as it is
-    bool NameEveryFailure = false; // report each unwritten file, not only the first
+    bool KeepExisting = false; // leave every output path where something stands as it is
+    // Told of each file that could not be written, in the order taken, as it settles.
+    std::function<void(const Unwritten&)> OnUnwritten{};
     PoolBounds Bounds{};
 };
 

@@ -158,7 +158,7 @@ unsigned DefaultWriterThreads() {
 
 OutputTree::OutputTree(Disk& disk, TreeSettings settings)
     : disk_(disk), keepExisting_(settings.KeepExisting),
-      nameEveryFailure_(settings.NameEveryFailure),
+      onUnwritten_(std::move(settings.OnUnwritten)),
       pool_(
           AffordableWriters(settings.Writers), AffordableBounds(settings.Bounds),
           [this](Job& job) { Write(job); }, [this](Job& job) { Settle(job); }) {}
@@ -206,7 +206,35 @@ TreeReport OutputTree::Finish() {
 
 TreeReport OutputTree::Abandon() {
     pool_.Abandon();
+    TellTheRest(); // the files dropped leave gaps that never settle
     return Report();
+}
+
+void OutputTree::Tell(std::uint64_t order, std::optional<Unwritten> unwritten) {
+    if (order != nextToTell_) {
+        settledEarly_.emplace(order, std::move(unwritten));
+        return;
+    }
+    if (unwritten) {
+        onUnwritten_(*unwritten);
+    }
+    ++nextToTell_;
+    for (auto next = settledEarly_.begin();
+         next != settledEarly_.end() && next->first == nextToTell_;
+         next = settledEarly_.erase(next), ++nextToTell_) {
+        if (next->second) {
+            onUnwritten_(*next->second);
+        }
+    }
+}
+
+void OutputTree::TellTheRest() {
+    for (auto& [order, unwritten] : settledEarly_) {
+        if (unwritten) {
+            onUnwritten_(*unwritten);
+        }
+    }
+    settledEarly_.clear();
 }
 
 void OutputTree::CountOverwritten() {
@@ -220,12 +248,6 @@ void OutputTree::CountOverwritten() {
 
 TreeReport OutputTree::Report() {
     CountOverwritten();
-    std::sort(everyUnwritten_.begin(), everyUnwritten_.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    report_.EveryUnwritten.clear();
-    for (auto& [order, unwritten] : everyUnwritten_) {
-        report_.EveryUnwritten.push_back(unwritten);
-    }
     return report_;
 }
 
@@ -308,15 +330,16 @@ void OutputTree::Settle(Job& job) {
 
 void OutputTree::Book(Job& job) {
     const FileOutcome& outcome = job.Outcome;
+    std::optional<Unwritten> unwritten;
+    if (onUnwritten_ && !outcome.OutOfMemory && !outcome.Kept && !outcome.Written) {
+        unwritten = Unwritten{job.File.Path, outcome.Reason};
+    }
     if (outcome.OutOfMemory) {
         outOfMemory_ = true;
     } else if (outcome.Kept) {
         ++report_.KeptFiles;
     } else if (!outcome.Written) {
         ++report_.UnwrittenFiles;
-        if (nameEveryFailure_) {
-            everyUnwritten_.emplace_back(job.Order, Unwritten{job.File.Path, outcome.Reason});
-        }
         if (job.Order < firstUnwrittenOrder_) {
             firstUnwrittenOrder_ = job.Order;
             report_.FirstUnwritten = std::move(job.File.Path);
@@ -336,6 +359,9 @@ void OutputTree::Book(Job& job) {
                 report_.FirstZeroFilled = std::move(job.File.Path);
             }
         }
+    }
+    if (onUnwritten_) {
+        Tell(job.Order, std::move(unwritten));
     }
 }
 

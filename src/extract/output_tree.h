@@ -7,6 +7,9 @@
 #include "platform/platform.h"
 
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -69,7 +72,6 @@ struct TreeReport {
     platform::ErrorCode FirstUnwrittenReason = platform::NoError;
     std::uint64_t ZeroFilledFiles = 0; // written, with zeros where the archive ended early
     OutputPath FirstZeroFilled{};
-    std::vector<Unwritten> EveryUnwritten; // in the order taken, when asked for
 };
 
 inline constexpr std::uint32_t MostFolderLevels = 128;
@@ -80,8 +82,10 @@ unsigned DefaultWriterThreads();
 
 struct TreeSettings {
     unsigned Writers = DefaultWriterThreads(); // 0: the caller's thread writes every file
-    bool KeepExisting = false;     // where anything stands at a path, leave it and count it kept
-    bool NameEveryFailure = false; // fill TreeReport::EveryUnwritten
+    bool KeepExisting = false; // where anything stands at a path, leave it and count it kept
+    // Told of each file that could not be written, on the caller's thread, in the order taken, as
+    // soon as every earlier file has settled; only the count is kept.
+    std::function<void(const Unwritten&)> OnUnwritten{};
     PoolBounds Bounds{};
 };
 
@@ -153,8 +157,13 @@ class OutputTree {
     std::uint64_t firstUnwrittenOrder_ = UINT64_MAX;
     std::uint64_t firstZeroFilledOrder_ = UINT64_MAX;
     const bool keepExisting_;
-    const bool nameEveryFailure_;
-    std::vector<std::pair<std::uint64_t, Unwritten>> everyUnwritten_; // by order taken
+    const std::function<void(const Unwritten&)> onUnwritten_;
+    // Files settled before an earlier one, waiting to be told in order: no more than are in
+    // flight.
+    std::map<std::uint64_t, std::optional<Unwritten>> settledEarly_;
+    std::uint64_t nextToTell_ = 0;
+    void Tell(std::uint64_t order, std::optional<Unwritten> unwritten);
+    void TellTheRest();
     bool outOfMemory_ = false;
     // The places of the files written; sorted and made unique now and then, so that they cost
     // memory in proportion to the files that stand in the tree.

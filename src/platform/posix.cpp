@@ -7,6 +7,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -150,6 +153,12 @@ std::string FoldedForIdentity(std::string_view path) {
 }
 
 void PrepareProcess() {
+#if defined(__GLIBC__)
+    // Each thread that allocates would get an arena of its own, reserving 64 MiB of address space
+    // that nothing counts: under a limit on the address space, more writers would then fail where
+    // one succeeds. The threads allocate little, so one arena serves them all.
+    ::mallopt(M_ARENA_MAX, 1);
+#endif
     // A pipe whose reader has gone, and a file that grows past the size limit, make writes fail,
     // as they do on Windows, instead of ending the run before its files are out.
     ::signal(SIGPIPE, SIG_IGN);

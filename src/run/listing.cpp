@@ -201,9 +201,12 @@ Checker::Checker(console::Console& results, bool json, unsigned workers)
                                                                       : sound::WavProblem(bytes);
           },
           [this](Check& check) {
-              if (check.Bytes) {
+              // Only small buffers are kept, and few: they spare the page faults of a new buffer
+              // for each of many small files, and cost little however many large ones there are.
+              if (check.Bytes && check.Room <= LargestSpare && spare_.size() < MostSpares) {
                   spare_.emplace_back(std::move(check.Bytes), check.Room);
               }
+              check.Bytes.reset(); // a check waiting for its turn to be reported needs no bytes
               done_.emplace(check.Order, std::move(check));
               for (auto next = done_.find(nextToReport_); next != done_.end();
                    next = done_.find(++nextToReport_)) {
@@ -252,8 +255,12 @@ void Checker::Report(Check& check) {
             JsonFile(check.File) + ", \"ok\": " + (problem ? "false" : "true") +
                 ", \"problem\": " + (problem ? JsonString(*problem) : std::string("null")) + "}");
     } else if (problem) {
+        // The problem can quote the file's own bytes (a chunk's name), which must not drive the
+        // terminal.
         WritePath(results_, check.File.Path);
-        console::WriteLine(results_, ": " + *problem);
+        console::Write(results_, ": ");
+        console::WriteName(results_, *problem);
+        console::WriteLine(results_);
     }
 }
 

@@ -84,7 +84,9 @@ class Checker : public extract::Job {
     // Checks done out of order wait here until those before them are written.
     std::map<std::uint64_t, Check> done_;
     // Buffers of checks done, kept for the next files: a buffer new to the process costs a fault
-    // for every page of it.
+    // for every page of it. At most MostSpares of at most LargestSpare bytes each.
+    static constexpr std::size_t MostSpares = 64;
+    static constexpr std::size_t LargestSpare = 256u << 10;
     std::vector<std::pair<std::unique_ptr<std::uint8_t[]>, std::size_t>> spare_;
     std::uint64_t nextToReport_ = 0;
     extract::BoundedPool<Check> pool_;

@@ -164,24 +164,16 @@ bool ReportShortReads(console::Console& console, const ArchiveHandles& archives)
 }
 
 // A run that met damaged archives or could not write its files says so, and does not end as if
-// all had gone well. The option form names every unwritten file.
+// all had gone well. The option form has named every unwritten file as it settled.
 bool ReportWriting(console::Console& console, const extract::TreeReport& written, bool everyFile) {
-    if (written.UnwrittenFiles > 0) {
+    if (written.UnwrittenFiles > 0 && !everyFile) {
         EndStatusLine(console);
-        if (everyFile) {
-            for (const extract::Unwritten& unwritten : written.EveryUnwritten) {
-                console::Write(console, "Warning: could not write ");
-                console::WriteName(console, extract::ShownPath(unwritten.Path));
-                console::WriteLine(console, " (" + platform::DescribeError(unwritten.Reason) + ")");
-            }
-        } else {
-            console::Write(console, "Warning: ");
-            WriteFileCount(console, written.UnwrittenFiles);
-            console::Write(console, " could not be written, the first: ");
-            console::WriteName(console, extract::ShownPath(written.FirstUnwritten));
-            console::WriteLine(console,
-                               " (" + platform::DescribeError(written.FirstUnwrittenReason) + ")");
-        }
+        console::Write(console, "Warning: ");
+        WriteFileCount(console, written.UnwrittenFiles);
+        console::Write(console, " could not be written, the first: ");
+        console::WriteName(console, extract::ShownPath(written.FirstUnwritten));
+        console::WriteLine(console,
+                           " (" + platform::DescribeError(written.FirstUnwrittenReason) + ")");
     }
     if (written.ZeroFilledFiles > 0) {
         EndStatusLine(console);
@@ -237,7 +229,17 @@ int Extract(RunState& state, const Options& asked, const WalkSettings& walk,
     extract::NativeDisk disk(std::move(root));
     extract::ExtractionSettings settings = state.Extraction;
     settings.KeepExisting = asked.KeepExisting;
-    settings.NameEveryFailure = asked.OptionForm;
+    if (asked.OptionForm) {
+        // Each file named as it settles, so that a run of many unwritten files keeps only their
+        // count.
+        settings.OnUnwritten = [&state](const extract::Unwritten& unwritten) {
+            console::Console& status = *state.Status;
+            EndStatusLine(status);
+            console::Write(status, "Warning: could not write ");
+            console::WriteName(status, extract::ShownPath(unwritten.Path));
+            console::WriteLine(status, " (" + platform::DescribeError(unwritten.Reason) + ")");
+        };
+    }
     if (asked.Threads) {
         settings.WriterThreads = *asked.Threads;
     }
@@ -250,6 +252,9 @@ int Extract(RunState& state, const Options& asked, const WalkSettings& walk,
     }
     // Every file is out before the warnings are counted and the exit code is decided.
     extract::TreeReport written = extraction.Finish();
+    if (platform::Interrupted()) {
+        return ReportInterrupt(status, written.WrittenFiles); // it came during the last files
+    }
     bool trouble = ReportWriting(status, written, asked.OptionForm);
     trouble = ReportShortReads(status, state.Archives) || trouble;
     trouble = ReportSkipped(status, counts) || trouble;

@@ -208,3 +208,23 @@ TEST(Safety, RawNamesAreMadeSafeWithTheirNumberInFront) {
                          (UnderLauncher() ? "._" : "..")),
               1u);
 }
+
+// What the checker says of a file can quote the file's own bytes; on a terminal they pass the same
+// filter as names.
+TEST(Safety, ProblemsReachATerminalWithoutControlBytes) {
+    if (UnderLauncher()) {
+        GTEST_SKIP() << "Wine draws on a pseudo-terminal with its own control sequences";
+    }
+    std::string wav = builder::WavTone(440, 0.01);
+    wav += "\x1b[2J";
+    wav += std::string("\xff\x00\x00\x00", 4);
+    wav.replace(4, 4, std::string(1, static_cast<char>(wav.size() - 8)) + std::string(3, '\0'));
+    builder::ArchiveSetBuilder set;
+    set.AddMissionSound("M", {{File("screen", 3, wav, true)}});
+    Scene scene(set.Build());
+    auto terminal = testing_support::RunToolOnTerminal(scene.folder.Path(), {"-t", "-q"});
+    EXPECT_EQ(terminal.ExitCode, 1);
+    EXPECT_EQ(terminal.Output.find("\x1b[2J"), std::string::npos) << terminal.Output;
+    EXPECT_NE(terminal.Output.find("chunk \"?[2J\" runs past the end"), std::string::npos)
+        << terminal.Output;
+}

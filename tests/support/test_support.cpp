@@ -137,8 +137,9 @@ void SetLimit(int resource, unsigned long long value) {
 
 } // namespace
 
-int RunToolIntoBrokenPipe(const std::filesystem::path& folder) {
-    std::vector<std::string> command = Command({});
+int RunToolIntoBrokenPipe(const std::filesystem::path& folder,
+                          const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = Command(arguments);
     int ends[2];
     if (::pipe(ends) != 0) {
         throw std::runtime_error("no pipe");
@@ -158,7 +159,7 @@ int RunToolIntoBrokenPipe(const std::filesystem::path& folder) {
 }
 
 ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
-                Limits limits, Interrupt interrupt) {
+                Limits limits, Interrupt interrupt, const std::optional<std::string>& outputTo) {
     std::vector<std::string> command = Command(arguments);
 
     TempFolder captures;
@@ -166,14 +167,21 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
     std::filesystem::path errPath = captures.Path() / "stderr";
     pid_t child = ::fork();
     if (child == 0) {
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        std::filesystem::path outTo = outputTo ? std::filesystem::path(*outputTo) : outPath;
+        int out = outTo.empty()
+                      ? -1
+                      : ::open(outTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (out < 0 || err < 0 || in < 0 || ::chdir(folder.c_str()) != 0) {
+        if ((out < 0 && !outTo.empty()) || err < 0 || in < 0 || ::chdir(folder.c_str()) != 0) {
             ::_exit(126);
         }
         ::dup2(in, 0);
-        ::dup2(out, 1);
+        if (out >= 0) {
+            ::dup2(out, 1);
+        } else {
+            ::close(1);
+        }
         ::dup2(err, 2);
         SetLimit(RLIMIT_AS, limits.AddressSpace);
         SetLimit(RLIMIT_FSIZE, limits.FileSize);
@@ -194,13 +202,17 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         Exec(command);
     }
+    ToolRun result;
     if (interrupt.Signal != 0) {
         std::this_thread::sleep_for(interrupt.After);
+        siginfo_t info{};
+        result.SignalledWhileRunning =
+            ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == 0;
         ::kill(child, interrupt.Signal);
     }
-    ToolRun result;
     result.ExitCode = ExitCode(child, &result.PeakResidentKiB, &result.KilledBy);
-    result.Output = ReadFile(outPath);
+    result.Output = outputTo ? std::string() : ReadFile(outPath);
     result.Errors = ReadFile(errPath);
     return result;
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,9 @@ struct ToolRun {
     long PeakResidentKiB = 0; // of the child process
     // On a terminal: the pieces in which the output arrived, each as one read took it.
     std::vector<std::string> Pieces;
+    // Whether the child was still running when the interrupt was sent (it may have ended just
+    // after the look, in the few microseconds before the signal).
+    bool SignalledWhileRunning = false;
 };
 
 // Limits put on the child; 0 leaves a limit as it is.
@@ -70,15 +74,18 @@ struct Interrupt {
 
 // Runs the cscunpack executable in folder with standard output and standard error going to
 // files. The executable is CSCUNPACK_EXE, and CSCUNPACK_LAUNCHER, when set, is the program that
-// starts it (an emulator).
+// starts it (an emulator). outputTo, when given, is where standard output goes instead (such as
+// /dev/full), and an empty one closes it.
 ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
-                Limits limits = {}, Interrupt interrupt = {});
+                Limits limits = {}, Interrupt interrupt = {},
+                const std::optional<std::string>& outputTo = std::nullopt);
 // Runs it with standard output and standard error on a pseudo-terminal of the given width (0: the
 // terminal tells none); Output is everything the terminal received.
 ToolRun RunToolOnTerminal(const std::filesystem::path& folder,
                           const std::vector<std::string>& arguments, unsigned short columns = 0);
 // Runs it with standard output into a pipe that nobody reads any more; returns the exit code.
-int RunToolIntoBrokenPipe(const std::filesystem::path& folder);
+int RunToolIntoBrokenPipe(const std::filesystem::path& folder,
+                          const std::vector<std::string>& arguments = {});
 
 // Whether the executable runs under a launcher (another operating system's build).
 bool UnderLauncher();

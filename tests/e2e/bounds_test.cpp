@@ -1,0 +1,182 @@
+// Bounds a hostile archive set or a hostile machine cannot break: memory held by the checker and
+// by unwritten files, output that cannot be written, an interrupt during the last file, and many
+// writers under a limit on the address space.
+
+#include "archive_builder.h"
+#include "expected.h"
+#include "sample_set.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using builder::File;
+using builder::Location;
+using testing_support::RunTool;
+using testing_support::TempFolder;
+using testing_support::UnderLauncher;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t MiB = 1u << 20;
+
+bool MeasuresMemory() {
+    return !UnderLauncher() && !testing_support::UnderMemoryHungrySanitizer;
+}
+
+} // namespace
+
+// Files that overlap in one archive, each larger than the last: checking them keeps no buffer of
+// each, so the peak stays near the largest file, not at the sum of all.
+TEST(Bounds, CheckingHoldsTheFilesInFlightNotEveryFile) {
+    if (!MeasuresMemory()) {
+        GTEST_SKIP() << "the peak would measure the sanitizer or the emulator";
+    }
+    builder::ArchiveSetBuilder set;
+    builder::Sound sound;
+    sound.Files.push_back(File("whole", 3, std::string(8 * MiB, 'x')));
+    for (std::uint32_t i = 0; i < 32; ++i) {
+        builder::StoredFile part = File("part" + std::to_string(i), 3, "");
+        part.DataLocation = Location(3, 0);
+        part.OggSize = 4 * MiB + i * 128 * 1024;
+        sound.Files.push_back(part);
+    }
+    set.AddMissionSound("M", sound);
+    TempFolder folder;
+    builder::WriteArchiveSet(set.Build(), folder.Path());
+    auto run = RunTool(folder.Path(), {"-t", "-q"});
+    EXPECT_EQ(run.ExitCode, 1) << "none of them is Ogg";
+    EXPECT_TRUE(run.Output.ends_with("33 files checked, 33 damaged" + expected::LineEnd));
+    EXPECT_LT(run.PeakResidentKiB, 64 * 1024) << "the 32 files hold 192 MiB together";
+}
+
+// Every file of 200 sounds that share one record of 255 files with long names cannot be written:
+// each is named as it settles, and only their count is kept.
+TEST(Bounds, UnwrittenFilesCostOnlyTheirCount) {
+    if (!MeasuresMemory()) {
+        GTEST_SKIP() << "the peak would measure the sanitizer or the emulator";
+    }
+    csc::TSM_SoundInfo record;
+    for (int i = 0; i < 255; ++i) {
+        csc::SM_SoundFileInfo file;
+        file.Name = std::string(2000, 'n') + std::to_string(i);
+        file.DataLocation = Location(3, 0);
+        file.OggSize = 1;
+        record.Files.push_back(file);
+    }
+    record.FileCount = 255;
+    csc::IndexTables tables;
+    tables.MissionSounds.resize(200, csc::TSM_MissionSound{"M", 0});
+    std::size_t front = builder::EncodeIndexFront(tables).size();
+    for (csc::TSM_MissionSound& sound : tables.MissionSounds) {
+        sound.InfoLocation = Location(2, static_cast<std::uint32_t>(front));
+    }
+    builder::ArchiveSet set;
+    set.Archives[2] = builder::EncodeIndexFront(tables) + builder::EncodeSoundInfo(record);
+    set.Archives[3] = "X";
+    TempFolder folder;
+    builder::WriteArchiveSet(set, folder.Path());
+    testing_support::WriteFile(folder.Path() / "__SchemaMetaFile_DVD1.csc", "in the way");
+    auto run = RunTool(folder.Path(), {"-q"});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_TRUE(run.Output.starts_with("0 files written (0 bytes), 0 kept, 0 left out, 0 skipped, "
+                                       "51000 unwritten"))
+        << run.Output;
+    EXPECT_EQ(std::count(run.Errors.begin(), run.Errors.end(), '\n'), 51000);
+    EXPECT_LT(run.PeakResidentKiB, 48 * 1024) << "the unwritten paths hold 100 MiB together";
+}
+
+// Output that cannot be written is a failure of every job and both forms: exit code 3, said on
+// standard error.
+TEST(Bounds, LostOutputIsAFailure) {
+    if (UnderLauncher()) {
+        GTEST_SKIP() << "/dev/full and closed descriptors are POSIX's";
+    }
+    TempFolder folder;
+    builder::WriteArchiveSet(builder::SampleSet().Build(), folder.Path());
+    const std::vector<std::vector<std::string>> jobs = {
+        {},           {"-l", "-q"},     {"-t", "-q"}, {"--version"}, {"-q", "-d", "out"},
+        {"-p", "-q"}, {"--names", "-q"}};
+    for (const auto& arguments : jobs) {
+        std::string name = arguments.empty() ? "(classic)" : arguments[0];
+        auto full = RunTool(folder.Path(), arguments, {}, {}, "/dev/full");
+        EXPECT_EQ(full.ExitCode, 3) << name;
+        EXPECT_NE(full.Errors.find("cscunpack: cannot write to standard output (No space left on "
+                                   "device)"),
+                  std::string::npos)
+            << name << ": " << full.Errors;
+        auto closed = RunTool(folder.Path(), arguments, {}, {}, "");
+        EXPECT_EQ(closed.ExitCode, 3) << name;
+    }
+}
+
+// A reader that goes away stops the run at once: of many sounds, few are written.
+TEST(Bounds, AReaderThatGoesAwayStopsTheRun) {
+    if (UnderLauncher()) {
+        GTEST_SKIP() << "Wine reports a broken pipe in its own way";
+    }
+    builder::ArchiveSetBuilder set;
+    for (int i = 0; i < 3000; ++i) {
+        set.AddMissionSound("Mission" + std::to_string(i), {{File("f", 3, "x")}});
+    }
+    TempFolder folder;
+    builder::WriteArchiveSet(set.Build(), folder.Path());
+    EXPECT_EQ(testing_support::RunToolIntoBrokenPipe(folder.Path()), 3);
+    std::size_t written = testing_support::Tree(folder.Path() / "__SchemaMetaFile_DVD1.csc").size();
+    EXPECT_LT(written, 1500u) << "the run went on after its reader had gone";
+    EXPECT_EQ(testing_support::RunToolIntoBrokenPipe(folder.Path(), {"-t", "--json"}), 3);
+}
+
+// An interrupt while the last file is being written ends the run as any other does.
+TEST(Bounds, AnInterruptDuringTheLastFileIsNotSwallowed) {
+    if (UnderLauncher()) {
+        GTEST_SKIP() << "Wine turns signals into events of its own";
+    }
+    builder::ArchiveSetBuilder set;
+    set.AddMissionSound("M", {{File("huge", 3, std::string(256 * MiB, 'h'))}});
+    TempFolder folder;
+    builder::WriteArchiveSet(set.Build(), folder.Path());
+    // Early signals find the run before its file; the one sought finds the file taken and being
+    // written, which the run finishes before it stops.
+    bool caught = false;
+    for (int after = 2; after < 1000 && !caught; after += 3) {
+        fs::remove_all(folder.Path() / "out");
+        auto run = RunTool(folder.Path(), {"-q", "-d", "out"}, {},
+                           {.Signal = SIGINT, .After = std::chrono::milliseconds(after)});
+        if (!run.SignalledWhileRunning || run.KilledBy != 0) {
+            continue;
+        }
+        EXPECT_EQ(run.ExitCode, 130) << after << " ms: " << run.Output << run.Errors;
+        fs::path huge = folder.Path() / "out/__SchemaMetaFile_DVD1.csc/MissionSounds/M/huge.ogg";
+        if (fs::exists(huge)) {
+            caught = true;
+            EXPECT_EQ(fs::file_size(huge), 256 * MiB);
+            EXPECT_EQ(run.Errors, "Interrupted: 1 output file was written" + expected::LineEnd);
+        }
+    }
+    EXPECT_TRUE(caught) << "no run was caught while it wrote";
+}
+
+// Each writer thread takes address space of its own; under a limit that one writer fits in, many
+// writers fit too.
+TEST(Bounds, ManyWritersFitWhereOneDoes) {
+    if (!MeasuresMemory()) {
+        GTEST_SKIP() << "a limit on the address space would measure the sanitizer or the emulator";
+    }
+    builder::ArchiveSetBuilder set;
+    for (int i = 0; i < 16; ++i) {
+        set.AddMissionSound("M", {{File("f" + std::to_string(i), 3 + i % 3, std::string(MiB, 'b')),
+                                   File("g" + std::to_string(i), 3, std::string(2000, 's'))}});
+    }
+    set.AddMissionSound("L", {{File("large", 4, std::string(64 * MiB, 'l'))}});
+    TempFolder folder;
+    builder::WriteArchiveSet(set.Build(), folder.Path());
+    testing_support::Limits limits{.AddressSpace = 160ull * MiB};
+    for (const char* writers : {"0", "8", "64"}) {
+        fs::remove_all(folder.Path() / "out");
+        auto run = RunTool(folder.Path(), {"-q", "-d", "out", "-j", writers}, limits);
+        EXPECT_EQ(run.ExitCode, 0) << writers << " writers: " << run.Output << run.Errors;
+    }
+}
