@@ -274,8 +274,7 @@ class FaultyDisk : public extract::Disk {
     extract::RangeCopy Copy(const extract::ArchiveRange& range,
                             platform::FileHandle file) override {
         if (platform::ErrorCode fault = Fault("copy", PathOf(file)); fault != platform::NoError) {
-            errno = static_cast<int>(fault);
-            return extract::RangeCopy{0, true};
+            return extract::RangeCopy{0, true, fault};
         }
         return real_.Copy(range, file);
     }
@@ -373,7 +372,7 @@ TEST(OutputTree, TheFirstUnwrittenIsTheFirstTakenWithItsOwnReason) {
     std::mutex lock;
     std::condition_variable changed;
     std::set<std::string> failed;
-    // Each file fails once the one named has failed, and its report has had time to be settled.
+    // Each file fails once the one named has failed: the first taken fails last.
     const std::map<std::string, std::pair<std::string, platform::ErrorCode>> after = {
         {"__A/0", {"__A/1", EACCES}}, {"__A/1", {"", ENOSPC}}, {"__A/2", {"__A/0", EIO}}};
     disk.Fault = [&](const std::string& step, const std::string& path) -> platform::ErrorCode {
@@ -385,9 +384,6 @@ TEST(OutputTree, TheFirstUnwrittenIsTheFirstTakenWithItsOwnReason) {
         std::unique_lock<std::mutex> held(lock);
         if (!waitFor.empty()) {
             changed.wait_for(held, std::chrono::seconds(5), [&] { return failed.count(waitFor); });
-            held.unlock();
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            held.lock();
         }
         failed.insert(path);
         changed.notify_all();
@@ -486,18 +482,22 @@ TEST(OutputTree, FilesInFlightStayWithinTheBound) {
         }
         extract::OutputTree tree(disk, {.Writers = 2, .Bounds = {.Cost = c.bound}});
         std::atomic<int> taken = 0;
+        bool roomTooEarly = false; // room for a file beyond those that fit before any was written
         std::thread caller([&] {
             for (int i = 0; i < 20; ++i) {
                 tree.MakeRoom(c.fileSize);
+                {
+                    std::lock_guard<std::mutex> held(lock);
+                    roomTooEarly = roomTooEarly || (i >= c.fit && !released);
+                }
                 tree.Take(InMemory("__A\\", std::to_string(i), std::string(c.fileSize, 'x')));
                 ++taken;
             }
         });
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (taken < c.fit && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(taken, c.fit) << c.name;
         {
             std::lock_guard<std::mutex> held(lock);
@@ -505,6 +505,7 @@ TEST(OutputTree, FilesInFlightStayWithinTheBound) {
         }
         changed.notify_all();
         caller.join();
+        EXPECT_FALSE(roomTooEarly) << c.name << ": more files taken while none was written";
         EXPECT_EQ(tree.Finish().WrittenFiles, 20u) << c.name;
     }
 }

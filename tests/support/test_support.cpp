@@ -83,9 +83,10 @@ bool UnderLauncher() {
 namespace {
 
 std::vector<std::string> Command(const std::vector<std::string>& arguments) {
+    // The build's own executable, unless CSCUNPACK_EXE names another (the Windows build, say).
     const char* executable = std::getenv("CSCUNPACK_EXE");
     if (executable == nullptr) {
-        throw std::runtime_error("CSCUNPACK_EXE names no executable");
+        executable = CSCUNPACK_BUILT_EXE;
     }
     std::vector<std::string> command;
     if (UnderLauncher()) {
