@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 #include <vorbis/vorbisfile.h>
 
 namespace {
@@ -54,50 +55,184 @@ Decoded Decode(const std::string& bytes) {
     return decoded;
 }
 
+// The pages of an Ogg file, each as its own bytes.
+std::vector<std::string> Pages(const std::string& ogg) {
+    std::vector<std::string> pages;
+    for (std::size_t at = 0; at < ogg.size();) {
+        std::size_t segments = static_cast<unsigned char>(ogg[at + 26]);
+        std::size_t size = 27 + segments;
+        for (std::size_t i = 0; i < segments; ++i) {
+            size += static_cast<unsigned char>(ogg[at + 27 + i]);
+        }
+        pages.push_back(ogg.substr(at, size));
+        at += size;
+    }
+    return pages;
+}
+
+// A page with its checksum set again by libogg, so that only the change made is damage.
+std::string Resealed(std::string page) {
+    ogg_page sealed{};
+    std::size_t header = 27 + static_cast<unsigned char>(page[26]);
+    sealed.header = reinterpret_cast<unsigned char*>(page.data());
+    sealed.header_len = static_cast<long>(header);
+    sealed.body = reinterpret_cast<unsigned char*>(page.data() + header);
+    sealed.body_len = static_cast<long>(page.size() - header);
+    ogg_page_checksum_set(&sealed);
+    return page;
+}
+
+std::string Joined(const std::vector<std::string>& pages) {
+    std::string joined;
+    for (const std::string& page : pages) {
+        joined += page;
+    }
+    return joined;
+}
+
+void PutLittleEndian(std::string& bytes, std::size_t at, std::uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) {
+        bytes[at + i] = static_cast<char>(value >> (8 * i));
+    }
+}
+
+// Two streams interleaved page by page, their first pages first, as a multiplexed file has them.
+std::string Multiplexed(const std::string& a, const std::string& b) {
+    std::vector<std::string> first = Pages(a), second = Pages(b);
+    std::vector<std::string> pages = {first[0], second[0]};
+    for (std::size_t i = 1; i < std::max(first.size(), second.size()); ++i) {
+        if (i < first.size()) {
+            pages.push_back(first[i]);
+        }
+        if (i < second.size()) {
+            pages.push_back(second[i]);
+        }
+    }
+    return Joined(pages);
+}
+
 } // namespace
 
-// The tool reads the headers itself; libvorbis decodes the same files to the same figures.
-TEST(Sound, DetailsAgreeWithTheDecoder) {
-    for (double seconds : {0.25, 1.7, 6.3}) {
-        std::string ogg = builder::OggVorbisTone(440, seconds);
-        auto head = Span(ogg).subspan(0, std::min<std::size_t>(4096, ogg.size()));
-        auto tail = Span(ogg).subspan(
-            ogg.size() > sound::LargestOggPage ? ogg.size() - sound::LargestOggPage : 0);
-        sound::Details details = sound::OggDetails(head, tail);
-        Decoded decoded = Decode(ogg);
-        ASSERT_GT(decoded.Rate, 0) << seconds;
-        EXPECT_EQ(details.Codec, "vorbis");
-        EXPECT_EQ(details.Channels, static_cast<std::uint32_t>(decoded.Channels)) << seconds;
-        EXPECT_EQ(details.Rate, static_cast<std::uint32_t>(decoded.Rate)) << seconds;
-        ASSERT_TRUE(details.Seconds) << seconds;
-        EXPECT_NEAR(*details.Seconds, decoded.Seconds, 0.0005) << seconds;
+// Every kind of valid file the games' tools or any encoder make: no problem, and details that
+// agree with libvorbis's own reading of the file.
+TEST(Sound, ValidOggFilesAreWholeAndTheirDetailsAgreeWithTheDecoder) {
+    const builder::VorbisSpec other{.Seconds = 2.1, .Channels = 2, .Rate = 22050, .Serial = 7};
+    const struct Case {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"short mono", builder::OggVorbis({.Seconds = 0.25})},
+        {"long mono, packets across pages", builder::OggVorbis({.Seconds = 6.3})},
+        {"stereo 44.1 kHz", builder::OggVorbis({.Seconds = 1.7, .Channels = 2, .Rate = 44100})},
+        {"5.1 at 48 kHz", builder::OggVorbis({.Seconds = 1.2, .Channels = 6, .Rate = 48000})},
+        {"mono at 96 kHz", builder::OggVorbis({.Seconds = 0.8, .Rate = 96000})},
+        {"a comment header larger than a page",
+         builder::OggVorbis({.Seconds = 0.5, .CommentBytes = 70000})},
+        {"chained", builder::OggVorbis({.Seconds = 3.5}) + builder::OggVorbis(other)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(sound::OggProblem(Span(c.bytes)), std::nullopt) << c.name;
+        sound::Details details = sound::OggDetails(Span(c.bytes));
+        Decoded decoded = Decode(c.bytes);
+        ASSERT_GT(decoded.Rate, 0) << c.name;
+        EXPECT_EQ(details.Codec, "vorbis") << c.name;
+        EXPECT_EQ(details.Channels, static_cast<std::uint32_t>(decoded.Channels)) << c.name;
+        EXPECT_EQ(details.Rate, static_cast<std::uint32_t>(decoded.Rate)) << c.name;
+        ASSERT_TRUE(details.Seconds) << c.name;
+        EXPECT_NEAR(*details.Seconds, decoded.Seconds, 0.0005) << c.name;
     }
-    std::string wav = builder::WavTone(440, 0.25);
-    sound::Details details = sound::WavDetails(Span(wav), wav.size());
-    EXPECT_EQ(details.Codec, "pcm");
+    // Multiplexed, the file is whole and its first Vorbis stream is the one told.
+    std::string both = Multiplexed(builder::OggVorbis({.Seconds = 1.5}), builder::OggVorbis(other));
+    EXPECT_EQ(sound::OggProblem(Span(both)), std::nullopt);
+    sound::Details details = sound::OggDetails(Span(both));
     EXPECT_EQ(details.Channels, 1u);
     EXPECT_EQ(details.Rate, 8000u);
-    EXPECT_EQ(details.Seconds, 0.25);
-    EXPECT_EQ(sound::OggDetails(Span(wav), Span(wav)).Codec, "unknown") << "no Ogg page";
+    EXPECT_EQ(details.Seconds, 1.5);
+}
+
+TEST(Sound, ValidWavFilesAreWholeAndTheirDetailsTold) {
+    const struct Case {
+        const char* name;
+        builder::WavSpec spec;
+        std::string_view codec;
+    } cases[] = {
+        {"8-bit PCM", {.Bits = 8, .Frames = 2001}, "pcm"},
+        {"16-bit stereo", {.Channels = 2, .Rate = 44100, .Frames = 44100}, "pcm"},
+        {"24-bit", {.Bits = 24, .Rate = 96000, .Frames = 9600}, "pcm"},
+        {"32-bit", {.Bits = 32, .Frames = 800}, "pcm"},
+        {"float", {.Code = 3, .Bits = 32, .Channels = 2, .Frames = 4000}, "float"},
+        {"A-law", {.Code = 6, .Bits = 8, .Frames = 1000}, "alaw"},
+        {"mu-law", {.Code = 7, .Bits = 8, .Frames = 1000}, "mulaw"},
+        {"extensible 5.1",
+         {.Bits = 24, .Channels = 6, .Rate = 48000, .Frames = 4800, .Extensible = true},
+         "pcm"},
+        {"extensible float", {.Code = 3, .Bits = 32, .Channels = 2, .Extensible = true}, "float"},
+        {"JUNK before fmt", {.Frames = 4000, .JunkBefore = 4096}, "pcm"},
+        {"odd LIST between", {.Frames = 4000, .ListBetween = 5001}, "pcm"},
+    };
+    for (const Case& c : cases) {
+        std::string wav = builder::Wav(c.spec);
+        EXPECT_EQ(sound::WavProblem(Span(wav)), std::nullopt) << c.name;
+        sound::Details details = sound::WavDetails(Span(wav));
+        EXPECT_EQ(details.Codec, c.codec) << c.name;
+        EXPECT_EQ(details.Channels, c.spec.Channels) << c.name;
+        EXPECT_EQ(details.Rate, c.spec.Rate) << c.name;
+        EXPECT_EQ(details.Seconds, std::round(1000.0 * c.spec.Frames / c.spec.Rate) / 1000.0)
+            << c.name;
+    }
+    // An odd data chunk's pad byte, present or not, counted by the RIFF size or not.
+    std::string odd = builder::Wav({.Bits = 8, .Frames = 2001});
+    ASSERT_EQ(odd.size() % 2, 0u) << "the pad byte is there";
+    std::string unpadded = odd.substr(0, odd.size() - 1);
+    for (auto [name, bytes, said] :
+         {std::tuple{"padded, counted", odd, odd.size()},
+          std::tuple{"padded, not counted", odd, odd.size() - 1},
+          std::tuple{"not padded, counted", unpadded, odd.size()},
+          std::tuple{"not padded, not counted", unpadded, unpadded.size()}}) {
+        PutLittleEndian(bytes, 4, said - 8, 4);
+        EXPECT_EQ(sound::WavProblem(Span(bytes)), std::nullopt) << name;
+    }
 }
 
 TEST(Sound, EveryKindOfDamageIsNamed) {
-    const std::string ogg = builder::OggVorbisTone(440, 20);
-    // Where each page begins.
-    std::vector<std::size_t> pages;
-    for (std::size_t at = ogg.find("OggS"); at != std::string::npos;
-         at = ogg.find("OggS", at + 1)) {
-        pages.push_back(at);
-    }
-    ASSERT_GE(pages.size(), 4u);
+    const builder::VorbisSpec spec{.Seconds = 20, .Channels = 2, .Rate = 44100};
+    const std::string ogg = builder::OggVorbis(spec);
+    const std::vector<std::string> pages = Pages(ogg);
+    ASSERT_GE(pages.size(), 6u);
     auto changed = [&](std::size_t at) {
         std::string bytes = ogg;
         bytes[at] = static_cast<char>(bytes[at] ^ 0x40);
         return bytes;
     };
-    std::string missingPage = ogg.substr(0, pages[1]) + ogg.substr(pages[2]);
+    std::size_t third = pages[0].size() + pages[1].size();
+    // Page 3 (of pages[2]) changed in its header and sealed again.
+    auto resealed = [&](std::size_t page, auto change) {
+        std::vector<std::string> copy = pages;
+        change(copy[page]);
+        copy[page] = Resealed(copy[page]);
+        return Joined(copy);
+    };
+    builder::VorbisSpec other = spec;
+    other.Serial = 99;
+    const std::string foreign = Pages(builder::OggVorbis(other))[2];
+    std::vector<std::string> withForeign = pages;
+    withForeign[2] = foreign;
+    std::vector<std::string> missing = pages;
+    missing.erase(missing.begin() + 1);
     const std::string wav = builder::WavTone(440, 0.25);
     std::string dataFirst = wav.substr(0, 12) + wav.substr(36) + wav.substr(12, 24);
+    auto wavWith = [&](std::size_t at, std::uint64_t value, int width) {
+        std::string bytes = wav;
+        PutLittleEndian(bytes, at, value, width);
+        return bytes;
+    };
+    std::string shortFormat = wav.substr(0, 16) + std::string("\x0a\x00\x00\x00", 4) +
+                              wav.substr(20, 10) + wav.substr(36);
+    PutLittleEndian(shortFormat, 4, shortFormat.size() - 8, 4);
+    std::string partial = wav;
+    PutLittleEndian(partial, 40, 4001 - 0, 4); // the data chunk claims an odd byte count
+    partial += '\0';
+    PutLittleEndian(partial, 4, partial.size() - 8, 4);
     const struct Case {
         const char* name;
         std::string bytes;
@@ -105,22 +240,74 @@ TEST(Sound, EveryKindOfDamageIsNamed) {
         std::optional<std::string> problem;
     } cases[] = {
         {"whole Ogg", ogg, true, std::nullopt},
-        {"a page header", changed(pages[2] + 10), true, "page 3: checksum mismatch"},
-        {"a page body", changed(pages[3] - 5), true, "page 3: checksum mismatch"},
-        {"the capture pattern", changed(pages[1] + 1), true, "page 2: no capture pattern \"OggS\""},
-        {"a missing page", missingPage, true, "page 2: page number 2 where 1 was due"},
+        {"a page header", changed(third + 10), true, "page 3: checksum mismatch"},
+        {"a page body", changed(third + pages[2].size() - 5), true, "page 3: checksum mismatch"},
+        {"the capture pattern", changed(pages[0].size() + 1), true,
+         "page 2: no capture pattern \"OggS\""},
+        {"a missing page", Joined(missing), true, "page 2: page number 2 where 1 was due"},
         {"a cut Ogg", ogg.substr(0, ogg.size() - 7), true,
          "page " + std::to_string(pages.size()) + ": runs past the end of the file"},
+        {"a serial number changed mid-stream",
+         resealed(2, [](std::string& page) { PutLittleEndian(page, 14, 12345, 4); }), true,
+         "page 3: a page of stream 12345, which never began"},
+        {"a foreign page with the right page number", Joined(withForeign), true,
+         "page 3: a page of stream 99, which never began"},
+        {"an end of stream on a middle page",
+         resealed(2, [](std::string& page) { page[5] = static_cast<char>(page[5] | 0x04); }), true,
+         "page 4: a page of stream 1129530161 after its end"},
+        {"a beginning of stream on a middle page",
+         resealed(2, [](std::string& page) { page[5] = static_cast<char>(page[5] | 0x02); }), true,
+         "page 3: begins stream 1129530161 again"},
+        {"a wrong continued flag",
+         resealed(3, [](std::string& page) { page[5] = static_cast<char>(page[5] ^ 0x01); }), true,
+         "page 4: "},
+        {"a negative granule",
+         resealed(3, [](std::string& page) { PutLittleEndian(page, 6, std::uint64_t(-5), 8); }),
+         true, "page 4: granule position -5 is negative"},
+        {"a sample rate of 0",
+         resealed(0, [](std::string& page) { PutLittleEndian(page, 28 + 12, 0, 4); }), true,
+         "page 1: the Vorbis identification header gives a rate of 0"},
+        {"a stream that never ends", Joined({pages.begin(), pages.end() - 1}), true,
+         "page " + std::to_string(pages.size() - 1) + ": the last page does not end the stream"},
         {"WAV bytes as Ogg", wav, true, "page 1: no capture pattern \"OggS\""},
         {"whole WAV", wav, false, std::nullopt},
         {"a cut WAV", wav.substr(0, 4000), false,
          "the RIFF header says 4044 bytes, the file has 4000"},
         {"data before fmt", dataFirst, false, "\"data\" comes before \"fmt \""},
+        {"a short fmt", shortFormat, false, "\"fmt \" holds 10 bytes, fewer than 16"},
+        {"no channels", wavWith(22, 0, 2), false, "\"fmt \" gives no channels"},
+        {"a block align of 0", wavWith(32, 0, 2), false, "\"fmt \" gives a block align of 0"},
+        {"a block align that does not fit", wavWith(32, 4, 2), false,
+         "block align 4 does not fit 1 channels of 16 bits"},
+        {"a partial last frame", partial, false,
+         "the last frame of \"data\" is cut: 1 of its 2 bytes"},
         {"Ogg bytes as WAV", ogg, false, "not a RIFF/WAVE file"},
     };
     for (const Case& c : cases) {
         auto problem =
             c.isOgg ? sound::OggProblem(Span(c.bytes)) : sound::WavProblem(Span(c.bytes));
-        EXPECT_EQ(problem, c.problem) << c.name;
+        ASSERT_TRUE(problem || !c.problem) << c.name;
+        if (c.problem && c.problem->ends_with(": ")) {
+            EXPECT_TRUE(problem->starts_with(*c.problem)) << c.name << ": " << *problem;
+        } else {
+            EXPECT_EQ(problem, c.problem) << c.name;
+        }
     }
+}
+
+// Values out of range give no duration rather than a wrong one.
+TEST(Sound, DetailsOutOfRangeAreNull) {
+    std::vector<std::string> pages = Pages(builder::OggVorbisTone(440, 1));
+    for (std::uint64_t granule : {std::uint64_t{1} << 62, std::uint64_t(-5)}) {
+        std::vector<std::string> copy = pages;
+        PutLittleEndian(copy.back(), 6, granule, 8);
+        copy.back() = Resealed(copy.back());
+        std::string ogg = Joined(copy);
+        EXPECT_EQ(sound::OggDetails(Span(ogg)).Seconds, std::nullopt) << granule;
+    }
+    std::vector<std::string> noRate = pages;
+    PutLittleEndian(noRate[0], 28 + 12, 0, 4);
+    std::string ogg = Joined(noRate);
+    EXPECT_EQ(sound::OggDetails(Span(ogg)).Rate, std::nullopt);
+    EXPECT_EQ(sound::OggDetails(Span(ogg)).Seconds, std::nullopt);
 }

@@ -32,30 +32,22 @@ std::string JsonFile(const extract::FoundFile& file) {
            ", \"size\": " + std::to_string(file.Size) + ", \"format\": " + JsonFormat(file.Form);
 }
 
-// Reads count bytes of the file from offset into bytes; fewer where the archive holds fewer.
-void ReadPart(csc::Archive& archive, const csc::Extent& file, std::uint64_t offset,
-              std::size_t count, std::vector<std::uint8_t>& bytes) {
-    std::size_t wanted =
-        offset < file.Held
-            ? static_cast<std::size_t>(std::min<std::uint64_t>(count, file.Held - offset))
-            : 0;
-    bytes.resize(wanted);
-    bytes.resize(csc::ReadExtent(archive, csc::Extent{file.Offset + offset, wanted}, bytes.data()));
-}
-
-sound::Details DetailsOf(csc::Archive& archive, const extract::FoundFile& file,
-                         std::vector<std::uint8_t>& head, std::vector<std::uint8_t>& tail) {
-    constexpr std::size_t HeadBytes = 4096;
+// A sound's headers, read where they stand in the archive, as far as the archive holds the file.
+sound::Details DetailsOf(csc::Archive& archive, const extract::FoundFile& file) {
+    const csc::Extent& extent = file.Bytes;
+    sound::ReadPart read = [&](std::uint64_t offset, std::span<std::uint8_t> into) -> std::size_t {
+        if (offset >= extent.Held) {
+            return 0;
+        }
+        std::size_t count = static_cast<std::size_t>(
+            std::min<std::uint64_t>(into.size(), extent.Held - offset));
+        return csc::ReadExtent(archive, csc::Extent{extent.Offset + offset, count}, into.data());
+    };
     if (file.Form == csc::StoredForm::Wav) {
-        ReadPart(archive, file.Bytes, 0, HeadBytes, head);
-        return sound::WavDetails(head, file.Size);
+        return sound::WavDetails(read, extent.Held);
     }
     if (file.Form == csc::StoredForm::Ogg) {
-        ReadPart(archive, file.Bytes, 0, HeadBytes, head);
-        std::uint64_t tailStart =
-            file.Bytes.Held > sound::LargestOggPage ? file.Bytes.Held - sound::LargestOggPage : 0;
-        ReadPart(archive, file.Bytes, tailStart, sound::LargestOggPage, tail);
-        return sound::OggDetails(head, tail);
+        return sound::OggDetails(read, extent.Held);
     }
     return {};
 }
@@ -115,7 +107,7 @@ void Listing::Take(csc::Archive& archive, extract::FoundFile file) {
     }
     std::optional<sound::Details> details;
     if (details_) {
-        details = DetailsOf(archive, file, head_, tail_);
+        details = DetailsOf(archive, file);
     }
     if (json_) {
         std::string line = JsonFile(file);

@@ -37,7 +37,6 @@ class Listing : public extract::Job {
     const ListingStyle style_;
     std::uint64_t files_ = 0;
     std::uint64_t bytes_ = 0;
-    std::vector<std::uint8_t> head_, tail_;
     std::string line_; // reused for every line
 };
 

@@ -1,7 +1,10 @@
 #include "sound/sound.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace sound {
 namespace {
@@ -46,29 +49,37 @@ const CrcTables& Tables() {
 // One Ogg page's header, read where it starts.
 struct PageHeader {
     std::uint8_t Flags = 0;
-    std::uint64_t Granule = 0;
+    std::int64_t Granule = 0;
+    std::uint32_t Serial = 0;
     std::uint32_t Sequence = 0;
     std::uint32_t Crc = 0;
     std::size_t HeaderSize = 0; // 27 and the lacing values
     std::size_t Size = 0;       // header and body
+    bool EndsOpen = false;      // its last lacing value is 255: a packet goes on past it
 };
 
+constexpr std::uint8_t ContinuesPacket = 0x01;
 constexpr std::uint8_t BeginsStream = 0x02;
 constexpr std::uint8_t EndsStream = 0x04;
 constexpr std::size_t OggHeaderSize = 27;
+// Granule positions at or beyond this count samples no double tells exactly; no sound is that
+// long.
+constexpr std::int64_t GranulesInRange = std::int64_t{1} << 53;
 
 bool IsCapture(std::span<const std::uint8_t> bytes) {
     return bytes.size() >= 4 && std::memcmp(bytes.data(), "OggS", 4) == 0;
 }
 
-// The header of the page at the start of bytes; nothing when the header itself runs past them.
+// The header of the page at the start of bytes, which hold at least its 27 fixed bytes and its
+// lacing values; nothing when they do not.
 std::optional<PageHeader> ReadPageHeader(std::span<const std::uint8_t> bytes) {
     if (bytes.size() < OggHeaderSize) {
         return std::nullopt;
     }
     PageHeader page;
     page.Flags = bytes[5];
-    page.Granule = U64(bytes.data() + 6);
+    page.Granule = static_cast<std::int64_t>(U64(bytes.data() + 6));
+    page.Serial = U32(bytes.data() + 14);
     page.Sequence = U32(bytes.data() + 18);
     page.Crc = U32(bytes.data() + 22);
     std::size_t segments = bytes[26];
@@ -80,6 +91,7 @@ std::optional<PageHeader> ReadPageHeader(std::span<const std::uint8_t> bytes) {
     for (std::size_t i = 0; i < segments; ++i) {
         page.Size += bytes[OggHeaderSize + i];
     }
+    page.EndsOpen = segments > 0 && bytes[OggHeaderSize + segments - 1] == 255;
     return page;
 }
 
@@ -90,19 +102,94 @@ std::uint32_t PageCrc(std::span<const std::uint8_t> page) {
     return OggCrc(page.subspan(26), crc);
 }
 
-// The Vorbis identification header begins the first packet: type 1, "vorbis", a version of 0,
-// the channels and the sample rate.
+// The Vorbis identification header begins a Vorbis stream's first packet: type 1, "vorbis", a
+// version of 0, the channels and the sample rate.
+constexpr std::size_t IdentificationBytes = 30;
+
 bool IsVorbisIdentification(std::span<const std::uint8_t> packet) {
     return packet.size() >= 16 && packet[0] == 1 &&
            std::memcmp(packet.data() + 1, "vorbis", 6) == 0;
+}
+
+std::uint32_t VorbisChannels(std::span<const std::uint8_t> identification) {
+    return identification[11];
+}
+
+std::uint32_t VorbisRate(std::span<const std::uint8_t> identification) {
+    return U32(identification.data() + 12);
 }
 
 std::string Page(std::size_t number) {
     return "page " + std::to_string(number) + ": ";
 }
 
-double ThreeDecimals(double seconds) {
-    return static_cast<double>(static_cast<std::uint64_t>(seconds * 1000.0 + 0.5)) / 1000.0;
+std::optional<double> ThreeDecimals(double seconds) {
+    if (!(seconds >= 0) || seconds > 1e12) {
+        return std::nullopt;
+    }
+    return std::round(seconds * 1000.0) / 1000.0;
+}
+
+// What a RIFF "fmt " chunk says; the format code is the sub-format's for the extensible form.
+struct WavFormat {
+    std::uint16_t Code = 0;
+    std::uint16_t Channels = 0;
+    std::uint32_t Rate = 0;
+    std::uint16_t BlockAlign = 0;
+    std::uint16_t Bits = 0;
+};
+
+constexpr std::uint16_t Extensible = 0xFFFE;
+
+WavFormat ReadFormat(std::span<const std::uint8_t> chunk) {
+    WavFormat format;
+    format.Code = U16(chunk.data());
+    format.Channels = U16(chunk.data() + 2);
+    format.Rate = U32(chunk.data() + 4);
+    format.BlockAlign = U16(chunk.data() + 12);
+    format.Bits = U16(chunk.data() + 14);
+    if (format.Code == Extensible) {
+        // The sub-format's GUID begins with the format code it stands for.
+        format.Code = chunk.size() >= 26 ? U16(chunk.data() + 24) : 0;
+    }
+    return format;
+}
+
+std::string_view CodecOf(std::uint16_t code) {
+    switch (code) {
+    case 1:
+        return "pcm";
+    case 3:
+        return "float";
+    case 6:
+        return "alaw";
+    case 7:
+        return "mulaw";
+    default:
+        return "unknown";
+    }
+}
+
+// The formats whose frames are the channels' samples side by side, which a block align must fit.
+bool FramesAreSamples(std::uint16_t code) {
+    return CodecOf(code) != "unknown";
+}
+
+// Where a WAV file's chunks end, when they run on to the end of the file, a final pad byte
+// present or not: the end of the last chunk's bytes, and whether its length is odd.
+std::optional<std::pair<std::uint64_t, bool>> LastChunkEnd(std::span<const std::uint8_t> file) {
+    std::uint64_t at = 12;
+    std::optional<std::pair<std::uint64_t, bool>> last;
+    while (at + 8 <= file.size()) {
+        std::uint64_t length = U32(file.data() + at + 4);
+        std::uint64_t end = at + 8 + length;
+        if (end > file.size()) {
+            return std::nullopt;
+        }
+        last = {end, (length & 1) != 0};
+        at = end + (length & 1);
+    }
+    return at >= file.size() ? last : std::nullopt;
 }
 
 } // namespace
@@ -127,71 +214,165 @@ std::uint32_t OggCrc(std::span<const std::uint8_t> bytes, std::uint32_t crc) {
     return crc;
 }
 
-Details OggDetails(std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail) {
+Details OggDetails(const ReadPart& read, std::uint64_t size) {
     Details details;
-    std::optional<PageHeader> first = ReadPageHeader(head);
-    if (!IsCapture(head) || !first || head.size() < first->HeaderSize + 16 ||
-        !IsVorbisIdentification(head.subspan(first->HeaderSize))) {
-        return details;
+    // The link being read: its streams not yet ended, and the Vorbis stream that stands for it.
+    std::vector<std::uint32_t> open;
+    bool linkStarted = false; // a page that begins no stream has come in this link
+    bool vorbis = false;      // the link has a Vorbis stream, of serial vorbisSerial
+    std::uint32_t vorbisSerial = 0;
+    std::uint32_t linkRate = 0;
+    std::int64_t linkGranule = -1; // negative: none told, or out of range
+    double seconds = 0;
+    bool timed = true;
+    auto endLink = [&] {
+        timed =
+            timed && vorbis && linkRate != 0 && linkGranule >= 0 && linkGranule < GranulesInRange;
+        if (timed) {
+            seconds += static_cast<double>(linkGranule) / linkRate;
+        }
+        vorbis = false;
+        linkGranule = -1;
+    };
+    std::uint8_t header[OggHeaderSize + 255];
+    std::uint8_t body[IdentificationBytes];
+    std::uint64_t at = 0;
+    bool anyLink = false;
+    while (at + OggHeaderSize <= size) {
+        if (read(at, std::span(header, OggHeaderSize)) < OggHeaderSize ||
+            !IsCapture(std::span(header, 4))) {
+            break;
+        }
+        std::size_t segments = header[26];
+        if (read(at + OggHeaderSize, std::span(header + OggHeaderSize, segments)) < segments) {
+            break;
+        }
+        std::optional<PageHeader> page =
+            ReadPageHeader(std::span(header, OggHeaderSize + segments));
+        if ((page->Flags & BeginsStream) != 0) {
+            if (open.empty() && linkStarted) {
+                endLink();
+                linkStarted = false;
+            }
+            anyLink = true;
+            open.push_back(page->Serial);
+            std::size_t got =
+                read(at + page->HeaderSize,
+                     std::span(body, std::min(IdentificationBytes, page->Size - page->HeaderSize)));
+            std::span<const std::uint8_t> packet(body, got);
+            if (!vorbis && IsVorbisIdentification(packet)) {
+                vorbis = true;
+                vorbisSerial = page->Serial;
+                linkRate = VorbisRate(packet);
+                if (details.Codec != "vorbis") {
+                    details.Codec = "vorbis";
+                    details.Channels = VorbisChannels(packet);
+                    details.Rate = linkRate;
+                }
+            }
+        } else {
+            linkStarted = true;
+        }
+        if (vorbis && page->Serial == vorbisSerial && page->Granule != -1) { // -1: no packet ends
+            linkGranule = page->Granule;
+        }
+        if ((page->Flags & EndsStream) != 0) {
+            std::erase(open, page->Serial);
+        }
+        at += page->Size;
     }
-    std::span<const std::uint8_t> identification = head.subspan(first->HeaderSize);
-    details.Codec = "vorbis";
-    details.Channels = identification[11];
-    details.Rate = U32(identification.data() + 12);
-    // The last page is the one that ends exactly where the file does; its granule position counts
-    // the samples of the whole stream.
-    for (std::size_t at = tail.size() >= OggHeaderSize ? tail.size() - OggHeaderSize + 1 : 0;
-         at-- > 0;) {
-        std::span<const std::uint8_t> rest = tail.subspan(at);
-        if (!IsCapture(rest)) {
-            continue;
-        }
-        std::optional<PageHeader> last = ReadPageHeader(rest);
-        if (last && last->Size == rest.size() && last->Granule != UINT64_MAX &&
-            *details.Rate != 0) {
-            details.Seconds = ThreeDecimals(static_cast<double>(last->Granule) / *details.Rate);
-        }
-        break;
+    if (anyLink) {
+        endLink();
+    }
+    if (details.Codec == "vorbis" && timed && at == size) {
+        details.Seconds = ThreeDecimals(seconds);
+    }
+    if (details.Rate == 0u) {
+        details.Rate.reset();
     }
     return details;
 }
 
-Details WavDetails(std::span<const std::uint8_t> head, std::uint64_t size) {
+Details WavDetails(const ReadPart& read, std::uint64_t size) {
     Details details;
-    if (head.size() < 12 || std::memcmp(head.data(), "RIFF", 4) != 0 ||
-        std::memcmp(head.data() + 8, "WAVE", 4) != 0) {
+    std::uint8_t riff[12];
+    if (read(0, riff) < sizeof riff || std::memcmp(riff, "RIFF", 4) != 0 ||
+        std::memcmp(riff + 8, "WAVE", 4) != 0) {
         return details;
     }
-    std::uint32_t byteRate = 0;
-    for (std::size_t at = 12; at + 8 <= head.size();) {
-        std::uint32_t length = U32(head.data() + at + 4);
-        if (std::memcmp(head.data() + at, "fmt ", 4) == 0 && at + 8 + 16 <= head.size()) {
-            const std::uint8_t* format = head.data() + at + 8;
-            std::uint16_t tag = U16(format);
-            bool extensiblePcm = tag == 0xFFFE && length >= 40 && at + 8 + 26 <= head.size() &&
-                                 U16(format + 24) == 1;
-            details.Codec = tag == 1 || extensiblePcm ? "pcm" : "unknown";
-            details.Channels = U16(format + 2);
-            details.Rate = U32(format + 4);
-            byteRate = U32(format + 8);
-        } else if (std::memcmp(head.data() + at, "data", 4) == 0) {
-            std::uint64_t data = std::min<std::uint64_t>(length, size - std::min(size, at + 8));
-            if (byteRate != 0) {
-                details.Seconds = ThreeDecimals(static_cast<double>(data) / byteRate);
+    std::optional<WavFormat> format;
+    for (std::uint64_t at = 12; at + 8 <= size;) {
+        std::uint8_t chunk[8];
+        if (read(at, chunk) < sizeof chunk) {
+            break;
+        }
+        std::uint32_t length = U32(chunk + 4);
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && length >= 16) {
+            std::uint8_t bytes[26] = {};
+            std::size_t got = read(at + 8, std::span(bytes, std::min<std::size_t>(length, 26)));
+            if (got >= 16) {
+                format = ReadFormat(std::span(bytes, got));
+                details.Codec = CodecOf(format->Code);
+                if (format->Channels != 0) {
+                    details.Channels = format->Channels;
+                }
+                if (format->Rate != 0) {
+                    details.Rate = format->Rate;
+                }
+            }
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            std::uint64_t data = std::min<std::uint64_t>(length, size - (at + 8));
+            if (format && format->BlockAlign != 0 && format->Rate != 0) {
+                details.Seconds =
+                    ThreeDecimals(static_cast<double>(data / format->BlockAlign) / format->Rate);
             }
             break;
         }
-        at += 8 + length + (length & 1);
+        at += 8 + std::uint64_t{length} + (length & 1);
     }
     return details;
 }
 
+namespace {
+
+ReadPart InMemory(std::span<const std::uint8_t> file) {
+    return [file](std::uint64_t offset, std::span<std::uint8_t> into) -> std::size_t {
+        if (offset >= file.size()) {
+            return 0;
+        }
+        std::size_t count = std::min<std::size_t>(into.size(), file.size() - offset);
+        std::memcpy(into.data(), file.data() + offset, count);
+        return count;
+    };
+}
+
+} // namespace
+
+Details OggDetails(std::span<const std::uint8_t> file) {
+    return OggDetails(InMemory(file), file.size());
+}
+
+Details WavDetails(std::span<const std::uint8_t> file) {
+    return WavDetails(InMemory(file), file.size());
+}
+
 std::optional<std::string> OggProblem(std::span<const std::uint8_t> file) {
+    // The streams of the link being read.
+    struct Stream {
+        std::uint32_t Serial = 0;
+        std::uint32_t NextSequence = 0;
+        bool Ended = false;
+        bool PacketOpen = false; // its page before left a packet to go on
+    };
+    std::vector<Stream> streams;
+    bool linkStarted = false; // a page that begins no stream has come in this link
+    auto allEnded = [&] {
+        return std::all_of(streams.begin(), streams.end(),
+                           [](const Stream& stream) { return stream.Ended; });
+    };
     std::size_t at = 0;
     std::size_t number = 1;
-    std::uint32_t firstSequence = 0;
-    std::uint8_t lastFlags = 0;
-    while (at < file.size()) {
+    for (; at < file.size(); ++number) {
         std::span<const std::uint8_t> rest = file.subspan(at);
         if (!IsCapture(rest)) {
             return Page(number) + "no capture pattern \"OggS\"";
@@ -206,28 +387,76 @@ std::optional<std::string> OggProblem(std::span<const std::uint8_t> file) {
         if (PageCrc(rest.subspan(0, page->Size)) != page->Crc) {
             return Page(number) + "checksum mismatch";
         }
-        if (number == 1) {
-            firstSequence = page->Sequence;
-            if ((page->Flags & BeginsStream) == 0) {
-                return Page(number) + "does not begin the stream";
+        std::string serial = std::to_string(page->Serial);
+        auto stream = std::find_if(streams.begin(), streams.end(), [&](const Stream& known) {
+            return known.Serial == page->Serial;
+        });
+        bool continues = (page->Flags & ContinuesPacket) != 0;
+        if ((page->Flags & BeginsStream) != 0) {
+            if (!streams.empty() && allEnded()) {
+                streams.clear(); // the next link of a chain
+                linkStarted = false;
+            } else if (stream != streams.end()) {
+                return Page(number) + "begins stream " + serial + " again";
+            } else if (linkStarted) {
+                return Page(number) + "stream " + serial + " begins after the others have started";
             }
-            if (!IsVorbisIdentification(
-                    rest.subspan(page->HeaderSize, page->Size - page->HeaderSize))) {
-                return Page(number) + "the first packet is not a Vorbis identification header";
+            if (continues) {
+                return Page(number) + "the first page of stream " + serial + " continues a packet";
             }
-        } else if (page->Sequence != firstSequence + number - 1) {
-            return Page(number) + "page number " + std::to_string(page->Sequence) + " where " +
-                   std::to_string(firstSequence + number - 1) + " was due";
+            if (streams.empty()) {
+                std::span<const std::uint8_t> packet =
+                    rest.subspan(page->HeaderSize, page->Size - page->HeaderSize);
+                if (!IsVorbisIdentification(packet)) {
+                    return Page(number) + "the first packet is not a Vorbis identification header";
+                }
+                if (VorbisChannels(packet) == 0) {
+                    return Page(number) + "the Vorbis identification header gives no channels";
+                }
+                if (VorbisRate(packet) == 0) {
+                    return Page(number) + "the Vorbis identification header gives a rate of 0";
+                }
+            }
+            streams.push_back({page->Serial, page->Sequence, false, false});
+            stream = std::prev(streams.end());
+        } else {
+            if (stream == streams.end()) {
+                return Page(number) + "a page of stream " + serial + ", which " +
+                       (allEnded() && !streams.empty() ? "comes after every stream has ended"
+                                                       : "never began");
+            }
+            if (stream->Ended) {
+                return Page(number) + "a page of stream " + serial + " after its end";
+            }
+            if (continues != stream->PacketOpen) {
+                return Page(number) + (continues ? "continues a packet that the page before ended"
+                                                 : "leaves out the end of a packet");
+            }
+            linkStarted = true;
         }
-        lastFlags = page->Flags;
+        if (page->Sequence != stream->NextSequence) {
+            return Page(number) + "page number " + std::to_string(page->Sequence) + " where " +
+                   std::to_string(stream->NextSequence) + " was due";
+        }
+        if (page->Granule < -1) {
+            return Page(number) + "granule position " + std::to_string(page->Granule) +
+                   " is negative";
+        }
+        stream->NextSequence = page->Sequence + 1;
+        stream->Ended = (page->Flags & EndsStream) != 0;
+        if (page->HeaderSize > OggHeaderSize) { // a page without segments leaves it as it was
+            stream->PacketOpen = page->EndsOpen;
+        }
         at += page->Size;
-        ++number;
     }
     if (number == 1) {
         return std::string("no page");
     }
-    if ((lastFlags & EndsStream) == 0) {
-        return Page(number - 1) + "the last page does not end the stream";
+    for (const Stream& stream : streams) {
+        if (!stream.Ended) {
+            return streams.size() == 1 ? Page(number - 1) + "the last page does not end the stream"
+                                       : "stream " + std::to_string(stream.Serial) + " never ends";
+        }
     }
     return std::nullopt;
 }
@@ -239,10 +468,15 @@ std::optional<std::string> WavProblem(std::span<const std::uint8_t> file) {
     }
     std::uint64_t said = std::uint64_t{U32(file.data() + 4)} + 8;
     if (said != file.size()) {
-        return "the RIFF header says " + std::to_string(said) + " bytes, the file has " +
-               std::to_string(file.size());
+        // The pad byte after an odd last chunk may be present or not, and counted or not.
+        auto last = LastChunkEnd(file);
+        bool padOnly = last && last->second && (said == last->first || said == last->first + 1);
+        if (!padOnly) {
+            return "the RIFF header says " + std::to_string(said) + " bytes, the file has " +
+                   std::to_string(file.size());
+        }
     }
-    bool format = false;
+    std::optional<WavFormat> format;
     bool data = false;
     for (std::size_t at = 12; at < file.size();) {
         if (file.size() - at < 8) {
@@ -254,11 +488,39 @@ std::optional<std::string> WavProblem(std::span<const std::uint8_t> file) {
         if (end > file.size()) {
             return "chunk \"" + id + "\" runs past the end";
         }
+        std::span<const std::uint8_t> chunk = file.subspan(at + 8, length);
         if (id == "fmt ") {
-            format = true;
+            if (length < 16) {
+                return "\"fmt \" holds " + std::to_string(length) + " bytes, fewer than 16";
+            }
+            if (U16(chunk.data()) == Extensible && length < 18) {
+                return "the extensible \"fmt \" holds " + std::to_string(length) +
+                       " bytes, fewer than 18";
+            }
+            format = ReadFormat(chunk);
+            if (format->Channels == 0) {
+                return std::string("\"fmt \" gives no channels");
+            }
+            if (format->Rate == 0) {
+                return std::string("\"fmt \" gives a sample rate of 0");
+            }
+            if (format->BlockAlign == 0) {
+                return std::string("\"fmt \" gives a block align of 0");
+            }
+            std::uint32_t sample = (format->Bits + 7u) / 8u;
+            if (FramesAreSamples(format->Code) && format->BlockAlign != format->Channels * sample) {
+                return "block align " + std::to_string(format->BlockAlign) + " does not fit " +
+                       std::to_string(format->Channels) + " channels of " +
+                       std::to_string(format->Bits) + " bits";
+            }
         } else if (id == "data") {
             if (!format) {
                 return std::string("\"data\" comes before \"fmt \"");
+            }
+            if (length % format->BlockAlign != 0) {
+                return "the last frame of \"data\" is cut: " +
+                       std::to_string(length % format->BlockAlign) + " of its " +
+                       std::to_string(format->BlockAlign) + " bytes";
             }
             data = true;
         }

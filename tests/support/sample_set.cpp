@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -32,23 +33,25 @@ void AppendPage(Bytes& out, const ogg_page& page) {
 
 } // namespace
 
-// A mono Ogg Vorbis file of a sine tone, as any player plays it. The stream's serial number is
-// fixed, so the same tone always gives the same bytes.
-Bytes OggVorbisTone(double frequency, double seconds) {
+Bytes OggVorbis(const VorbisSpec& spec) {
     vorbis_info info;
     vorbis_info_init(&info);
-    if (vorbis_encode_init_vbr(&info, 1, SampleRate, 0.3f) != 0) {
-        throw std::runtime_error("libvorbis refuses the sample's format");
+    if (vorbis_encode_init_vbr(&info, spec.Channels, static_cast<long>(spec.Rate), 0.3f) != 0) {
+        throw std::runtime_error("libvorbis refuses the format asked for");
     }
     vorbis_comment comment;
     vorbis_comment_init(&comment);
     vorbis_comment_add_tag(&comment, "ENCODER", "cscunpack sample generator");
+    if (spec.CommentBytes > 0) {
+        std::string long_comment(spec.CommentBytes, 'c');
+        vorbis_comment_add_tag(&comment, "NOTE", long_comment.c_str());
+    }
     vorbis_dsp_state dsp;
     vorbis_analysis_init(&dsp, &info);
     vorbis_block block;
     vorbis_block_init(&dsp, &block);
     ogg_stream_state stream;
-    ogg_stream_init(&stream, 0x43534331);
+    ogg_stream_init(&stream, static_cast<int>(spec.Serial));
 
     Bytes out;
     ogg_packet identification, comments, codebooks;
@@ -61,10 +64,17 @@ Bytes OggVorbisTone(double frequency, double seconds) {
         AppendPage(out, page);
     }
 
-    std::vector<float> tone = SineTone(frequency, seconds);
-    float** buffer = vorbis_analysis_buffer(&dsp, static_cast<int>(tone.size()));
-    std::copy(tone.begin(), tone.end(), buffer[0]);
-    vorbis_analysis_wrote(&dsp, static_cast<int>(tone.size()));
+    const auto frames = static_cast<int>(spec.Rate * spec.Seconds);
+    float** buffer = vorbis_analysis_buffer(&dsp, frames);
+    for (int channel = 0; channel < spec.Channels; ++channel) {
+        for (int i = 0; i < frames; ++i) {
+            double fade = std::min(1.0, std::min(i, frames - i) / 400.0);
+            buffer[channel][i] = static_cast<float>(
+                0.366 * fade *
+                std::sin(2 * M_PI * spec.Frequency * (1 + 0.1 * channel) * i / spec.Rate));
+        }
+    }
+    vorbis_analysis_wrote(&dsp, frames);
     vorbis_analysis_wrote(&dsp, 0); // the end of the stream
     while (vorbis_analysis_blockout(&dsp, &block) == 1) {
         vorbis_analysis(&block, nullptr);
@@ -88,6 +98,12 @@ Bytes OggVorbisTone(double frequency, double seconds) {
     return out;
 }
 
+// A mono Ogg Vorbis file of a sine tone, as any player plays it. The stream's serial number is
+// fixed, so the same tone always gives the same bytes.
+Bytes OggVorbisTone(double frequency, double seconds) {
+    return OggVorbis({.Frequency = frequency, .Seconds = seconds});
+}
+
 // A mono 16-bit PCM WAV file of a sine tone.
 Bytes WavTone(double frequency, double seconds) {
     const std::vector<float> tone = SineTone(frequency, seconds);
@@ -109,6 +125,66 @@ Bytes WavTone(double frequency, double seconds) {
         PutU16(wav, static_cast<std::uint16_t>(value));
     }
     return wav;
+}
+
+Bytes Wav(const WavSpec& spec) {
+    const std::uint16_t sample = static_cast<std::uint16_t>((spec.Bits + 7) / 8);
+    const std::uint16_t blockAlign = static_cast<std::uint16_t>(spec.Channels * sample);
+    Bytes format;
+    PutU16(format, spec.Extensible ? 0xFFFE : spec.Code);
+    PutU16(format, spec.Channels);
+    PutU32(format, spec.Rate);
+    PutU32(format, spec.Rate * blockAlign);
+    PutU16(format, blockAlign);
+    PutU16(format, spec.Bits);
+    if (spec.Extensible) {
+        PutU16(format, 22);
+        PutU16(format, spec.Bits);
+        PutU32(format, spec.Channels == 6 ? 0x3F : spec.Channels == 2 ? 0x3 : 0x4);
+        PutU16(format, spec.Code);
+        format += std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+    }
+    Bytes data;
+    for (std::uint32_t frame = 0; frame < spec.Frames; ++frame) {
+        for (std::uint16_t channel = 0; channel < spec.Channels; ++channel) {
+            double value = 0.3 * std::sin(2 * M_PI * 440 * (1 + 0.1 * channel) * frame / spec.Rate);
+            if (spec.Code == 3) {
+                float f = static_cast<float>(value);
+                std::uint32_t bits;
+                std::memcpy(&bits, &f, 4);
+                PutU32(data, bits);
+            } else {
+                auto level = static_cast<std::int64_t>(value * ((1ll << (spec.Bits - 1)) - 1));
+                for (std::uint16_t byte = 0; byte < sample; ++byte) {
+                    data += static_cast<char>((spec.Bits == 8 ? level + 128 : level) >> (8 * byte));
+                }
+            }
+        }
+    }
+    Bytes chunks;
+    auto chunk = [&](const char* id, const Bytes& bytes) {
+        chunks += id;
+        PutU32(chunks, static_cast<std::uint32_t>(bytes.size()));
+        chunks += bytes;
+        if (bytes.size() % 2 == 1) {
+            chunks += '\0';
+        }
+    };
+    if (spec.JunkBefore > 0) {
+        chunk("JUNK", Bytes(spec.JunkBefore, '\0'));
+    }
+    chunk("fmt ", format);
+    if (spec.ListBetween > 0) {
+        chunk("LIST", "INFO" + Bytes(spec.ListBetween - 4, 'i'));
+    }
+    chunk("data", data);
+    return "RIFF" +
+           [&] {
+               Bytes size;
+               PutU32(size, static_cast<std::uint32_t>(4 + chunks.size()));
+               return size;
+           }() +
+           "WAVE" + chunks;
 }
 
 namespace {

@@ -9,7 +9,33 @@ namespace builder {
 // at 8,000 samples per second: real Ogg Vorbis for the OGG entries, 16-bit PCM for the WAV entries.
 ArchiveSetBuilder SampleSet();
 
-// A mono tone of that rate as Ogg Vorbis, encoded with libvorbis, and as 16-bit PCM WAV.
+// An Ogg Vorbis stream of a tone, encoded with libvorbis.
+struct VorbisSpec {
+    double Frequency = 440;
+    double Seconds = 0.25;
+    int Channels = 1;
+    std::uint32_t Rate = 8000;
+    std::uint32_t Serial = 0x43534331;
+    std::size_t CommentBytes = 0; // a comment this long, so that the header spans pages
+};
+Bytes OggVorbis(const VorbisSpec& spec);
+
+// A RIFF/WAVE file of a tone: its format code (1 PCM, 3 float, 6 A-law, 7 mu-law), sample width,
+// channels and rate, in the extensible form or not, with other chunks before and among its own.
+struct WavSpec {
+    std::uint16_t Code = 1;
+    std::uint16_t Bits = 16;
+    std::uint16_t Channels = 1;
+    std::uint32_t Rate = 8000;
+    std::uint32_t Frames = 2000;
+    bool Extensible = false;
+    std::size_t JunkBefore = 0;  // a JUNK chunk of this many bytes before "fmt "
+    std::size_t ListBetween = 0; // a LIST chunk of this many bytes between "fmt " and "data"
+};
+Bytes Wav(const WavSpec& spec);
+
+// A mono tone of 8,000 samples a second as Ogg Vorbis, encoded with libvorbis, and as 16-bit PCM
+// WAV.
 Bytes OggVorbisTone(double frequency, double seconds);
 Bytes WavTone(double frequency, double seconds);
 
