@@ -267,6 +267,31 @@ class FaultyDisk : public extract::Disk {
         }
         return error;
     }
+    // Whether files may be made without a name, as on Linux; otherwise they are made beside under
+    // a name, as on Windows.
+    bool Unnamed = true;
+
+    platform::ErrorCode CreateUnnamed(const std::string& folder,
+                                      platform::FileHandle& file) override {
+        if (!Unnamed) {
+            return platform::ErrorCode{EOPNOTSUPP};
+        }
+        platform::ErrorCode error =
+            Either("create", folder + "/", [&] { return real_.CreateUnnamed(folder, file); });
+        if (error == platform::NoError) {
+            std::lock_guard<std::mutex> held(lock_);
+            paths_[file] = folder + "/";
+        }
+        return error;
+    }
+    platform::ErrorCode Place(platform::FileHandle file, const std::string& beside,
+                              const std::string& path) override {
+        // Placing names the file beside and renames it: either step may fail.
+        if (platform::ErrorCode fault = Fault("rename", path); fault != platform::NoError) {
+            return fault;
+        }
+        return Either("place", path, [&] { return real_.Place(file, beside, path); });
+    }
     platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
                               std::size_t count) override {
         return Either("write", PathOf(file), [&] { return real_.Write(file, bytes, count); });
@@ -330,10 +355,16 @@ TEST(OutputTree, AFailedStepLeavesNothingAndIsCountedWithItsReason) {
         const char* step;
         bool standing; // something stood at the path before
         std::uint64_t size;
+        bool unnamed; // the file replacing it is made without a name first
     } cases[] = {
-        {"create", false, 0}, {"write", false, 0}, {"extend", false, 100}, {"close", false, 0},
-        {"write", true, 0},   {"sync", true, 0},   {"close", true, 0},     {"rename", true, 0},
+        {"create", false, 0, true}, {"write", false, 0, true},  {"extend", false, 100, true},
+        {"close", false, 0, true},  {"write", true, 0, false},  {"sync", true, 0, false},
+        {"close", true, 0, false},  {"rename", true, 0, false}, {"create", true, 0, false},
+        {"create", true, 0, true},  {"write", true, 0, true},   {"sync", true, 0, true},
+        {"place", true, 0, true},
     };
+    // An unnamed file is closed only once it is in place, whole and synced, where closing can no
+    // longer lose what was written.
     for (const Case& c : cases) {
         testing_support::TempFolder folder;
         if (c.standing) {
@@ -341,6 +372,7 @@ TEST(OutputTree, AFailedStepLeavesNothingAndIsCountedWithItsReason) {
             testing_support::WriteFile(folder.Path() / "__B/b.ogg", "old");
         }
         FaultyDisk disk(folder.Path());
+        disk.Unnamed = c.unnamed;
         disk.Fault = [&](const std::string& step, const std::string& path) {
             bool ofB = path.starts_with("__B/");
             return step == c.step && ofB ? platform::ErrorCode{EIO} : platform::NoError;
@@ -350,7 +382,8 @@ TEST(OutputTree, AFailedStepLeavesNothingAndIsCountedWithItsReason) {
         tree.Take(InMemory("__B\\", "b.ogg", "B", c.size));
         tree.Take(InMemory("__A\\", "c.ogg", "C"));
         extract::TreeReport report = tree.Finish();
-        std::string name = std::string(c.step) + (c.standing ? ", over a file" : "");
+        std::string name = std::string(c.step) + (c.standing ? ", over a file" : "") +
+                           (c.unnamed ? ", unnamed" : ", named beside");
         EXPECT_EQ(report.WrittenFiles, 2u) << name;
         EXPECT_EQ(report.UnwrittenFiles, 1u) << name;
         EXPECT_EQ(report.FirstUnwritten.Text, "__B/b.ogg") << name;

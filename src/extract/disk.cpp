@@ -10,6 +10,16 @@ platform::ErrorCode NativeDisk::CreateNew(const std::string& path, platform::Fil
     return platform::CreateNewBelow(root_, path, file);
 }
 
+platform::ErrorCode NativeDisk::CreateUnnamed(const std::string& folder,
+                                              platform::FileHandle& file) {
+    return platform::CreateUnnamedBelow(root_, folder, file);
+}
+
+platform::ErrorCode NativeDisk::Place(platform::FileHandle file, const std::string& beside,
+                                      const std::string& path) {
+    return platform::PlaceBelow(root_, file, beside, path);
+}
+
 platform::ErrorCode NativeDisk::Write(platform::FileHandle file, const std::uint8_t* bytes,
                                       std::size_t count) {
     return platform::Write(file, bytes, count).Error;

@@ -17,6 +17,12 @@ class Disk {
     virtual ~Disk() = default;
     virtual platform::ErrorCode MakeFolder(const std::string& path, bool& madeNow) = 0;
     virtual platform::ErrorCode CreateNew(const std::string& path, platform::FileHandle& file) = 0;
+    // A file without a name in folder, and its placing at path, through a name beside, once it is
+    // whole.
+    virtual platform::ErrorCode CreateUnnamed(const std::string& folder,
+                                              platform::FileHandle& file) = 0;
+    virtual platform::ErrorCode Place(platform::FileHandle file, const std::string& beside,
+                                      const std::string& path) = 0;
     virtual platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
                                       std::size_t count) = 0;
     virtual RangeCopy Copy(const ArchiveRange& range, platform::FileHandle file) = 0;
@@ -37,6 +43,10 @@ class NativeDisk : public Disk {
 
     platform::ErrorCode MakeFolder(const std::string& path, bool& madeNow) override;
     platform::ErrorCode CreateNew(const std::string& path, platform::FileHandle& file) override;
+    platform::ErrorCode CreateUnnamed(const std::string& folder,
+                                      platform::FileHandle& file) override;
+    platform::ErrorCode Place(platform::FileHandle file, const std::string& beside,
+                              const std::string& path) override;
     platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
                               std::size_t count) override;
     RangeCopy Copy(const ArchiveRange& range, platform::FileHandle file) override;

@@ -73,10 +73,21 @@ class FileWriter {
     // this run, nothing stands but what the run wrote, so the file is first tried under its name;
     // in a folder that stood before, something most likely stands, and the file goes beside it at
     // once.
+    //
+    // Beside, the file is made without a name where the system can, and named only once it is
+    // whole, just before it is renamed into place, so that a run killed while writing it leaves
+    // nothing behind.
     platform::ErrorCode Create(const OutputPath& path, bool inNewFolder) {
         platform::ErrorCode error =
             inNewFolder ? disk_.CreateNew(path.Text, file_) : platform::AlreadyThereError();
         if (platform::IsAlreadyThere(error)) {
+            error = disk_.CreateUnnamed(
+                std::string(LeadingComponents(path, path.MadeFolders + path.NameFolders)), file_);
+            if (!platform::IsNotSupported(error)) {
+                unnamed_ = error == platform::NoError;
+                return error;
+            }
+            error = platform::AlreadyThereError();
             for (int attempt = 0; attempt < 8 && platform::IsAlreadyThere(error); ++attempt) {
                 beside_ = BesideName(path, BesideNumber());
                 error = disk_.CreateNew(beside_, file_);
@@ -123,15 +134,22 @@ class FileWriter {
 
     // Closes the file and, when it was written beside, makes it durable and renames it over what
     // stands. Afterwards the file is in place, or nothing of it is left.
-    platform::ErrorCode Commit(const std::string& path) {
-        platform::ErrorCode error = beside_.empty() ? platform::NoError : disk_.Sync(file_);
+    platform::ErrorCode Commit(const OutputPath& path) {
+        bool replacing = unnamed_ || !beside_.empty();
+        platform::ErrorCode error = replacing ? disk_.Sync(file_) : platform::NoError;
+        if (error == platform::NoError && unnamed_) {
+            error = platform::AlreadyThereError();
+            for (int attempt = 0; attempt < 8 && platform::IsAlreadyThere(error); ++attempt) {
+                error = disk_.Place(file_, BesideName(path, BesideNumber()), path.Text);
+            }
+        }
         platform::ErrorCode closed = disk_.Close(file_);
         file_ = platform::InvalidFile;
         if (error == platform::NoError) {
             error = closed;
         }
-        if (error == platform::NoError && !beside_.empty()) {
-            error = disk_.Rename(beside_, path);
+        if (error == platform::NoError && !unnamed_ && !beside_.empty()) {
+            error = disk_.Rename(beside_, path.Text);
         }
         if (error == platform::NoError) {
             created_.clear();
@@ -142,8 +160,9 @@ class FileWriter {
   private:
     Disk& disk_;
     platform::FileHandle file_ = platform::InvalidFile;
-    std::string beside_;  // the name written under, when something stood at the path
-    std::string created_; // what to remove unless the file is committed
+    bool unnamed_ = false; // made without a name, to be placed once whole
+    std::string beside_;   // the name written under, when something stood at the path
+    std::string created_;  // what to remove unless the file is committed
 };
 
 } // namespace
@@ -308,7 +327,7 @@ void OutputTree::Write(Job& job) {
             outcome.Reason = writer.Fill(job.File.Bytes, job.File.Size, delivered);
         }
         if (outcome.Reason == platform::NoError) {
-            outcome.Reason = writer.Commit(job.File.Path.Text);
+            outcome.Reason = writer.Commit(job.File.Path);
         }
         outcome.Written = outcome.Reason == platform::NoError;
         outcome.ZeroTail = outcome.Written && delivered < job.File.Size;

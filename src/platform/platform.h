@@ -132,6 +132,16 @@ ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path, bool&
 // Creates a new file exclusively: anything standing at path, a link included, makes it fail
 // (IsAlreadyThere) and is left alone. Others may read the new file meanwhile.
 ErrorCode CreateNewBelow(const OutputRoot& root, const std::string& path, FileHandle& file);
+// Creates a file that has no name yet in the folder at path below root (empty: the root itself):
+// nobody sees it, and a run killed meanwhile leaves nothing of it, until NameBelow gives it one.
+// IsNotSupported where the system cannot (no O_TMPFILE there, or Windows).
+ErrorCode CreateUnnamedBelow(const OutputRoot& root, const std::string& folder, FileHandle& file);
+// Puts a file that CreateUnnamedBelow made at path, in place of whatever file, link or pipe stands
+// there, in one step: it is named beside first (IsAlreadyThere when something has that name),
+// then renamed over path, both in path's folder. Nothing of it stays beside when that fails.
+ErrorCode PlaceBelow(const OutputRoot& root, FileHandle file, const std::string& beside,
+                     const std::string& path);
+bool IsNotSupported(ErrorCode code);
 // Gives the file at from the name to, in place of the file, link or pipe standing there (never of
 // a folder), in one step.
 ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std::string& to);

@@ -53,7 +53,7 @@ int OpenBeneath(const OutputRoot& root, const std::string& path, int flags, mode
     if (!withoutOpenat2.load(std::memory_order_relaxed)) {
         struct open_how how {};
         how.flags = static_cast<std::uint64_t>(flags | O_NOFOLLOW);
-        how.mode = (flags & O_CREAT) != 0 ? mode : 0;
+        how.mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? mode : 0;
         // Paths below the root hold no "..", so refusing every link is all it takes to stay below.
         how.resolve = RESOLVE_NO_SYMLINKS;
         long fd;
@@ -395,6 +395,55 @@ ErrorCode CreateNewBelow(const OutputRoot& root, const std::string& path, FileHa
     }
     file = fd;
     return NoError;
+}
+
+ErrorCode CreateUnnamedBelow([[maybe_unused]] const OutputRoot& root,
+                             [[maybe_unused]] const std::string& folder, FileHandle& file) {
+    file = InvalidFile;
+#if defined(__linux__) && defined(O_TMPFILE)
+    // Naming the file later goes through /proc; without it, files are made under a name at once.
+    static const bool named = ::access("/proc/self/fd", X_OK) == 0;
+    static std::atomic<bool> unsupported = !named;
+    if (!unsupported.load(std::memory_order_relaxed)) {
+        int fd = OpenBeneath(root, folder.empty() ? "." : folder,
+                             O_TMPFILE | O_WRONLY | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            file = fd;
+            return NoError;
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            return Failed();
+        }
+        unsupported.store(true, std::memory_order_relaxed); // a file system without it
+    }
+#endif
+    return EOPNOTSUPP;
+}
+
+ErrorCode PlaceBelow(const OutputRoot& root, FileHandle file, const std::string& beside,
+                     const std::string& path) {
+    // The folder is reached once, following no link, and both names are given within it.
+    bool isRoot = false;
+    int parent = OpenParent(root, path, isRoot);
+    if (parent < 0 && !isRoot) {
+        return Failed();
+    }
+    std::string besideName = beside.substr(LastComponent(beside));
+    std::string name = path.substr(LastComponent(path));
+    std::string self = "/proc/self/fd/" + std::to_string(Descriptor(file));
+    ErrorCode result = NoError;
+    if (::linkat(AT_FDCWD, self.c_str(), parent, besideName.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        result = Failed();
+    } else if (::renameat(parent, besideName.c_str(), parent, name.c_str()) != 0) {
+        result = Failed();
+        ::unlinkat(parent, besideName.c_str(), 0);
+    }
+    CloseParent(parent, isRoot);
+    return result;
+}
+
+bool IsNotSupported(ErrorCode code) {
+    return code == EOPNOTSUPP;
 }
 
 ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std::string& to) {

@@ -339,6 +339,19 @@ ErrorCode CreateNewBelow(const OutputRoot& root, const std::string& path, FileHa
     return made == INVALID_HANDLE_VALUE ? ::GetLastError() : NoError;
 }
 
+ErrorCode CreateUnnamedBelow(const OutputRoot&, const std::string&, FileHandle& file) {
+    file = InvalidFile;
+    return ERROR_NOT_SUPPORTED; // a file is made under a name nobody can guess instead
+}
+
+ErrorCode PlaceBelow(const OutputRoot&, FileHandle, const std::string&, const std::string&) {
+    return ERROR_NOT_SUPPORTED;
+}
+
+bool IsNotSupported(ErrorCode code) {
+    return code == ERROR_NOT_SUPPORTED;
+}
+
 ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std::string& to) {
     // A rename replaces the name itself, whatever it is, and refuses a folder.
     if (::MoveFileExW(Below(root, from).c_str(), Below(root, to).c_str(),

@@ -39,8 +39,8 @@ sound::Details DetailsOf(csc::Archive& archive, const extract::FoundFile& file) 
         if (offset >= extent.Held) {
             return 0;
         }
-        std::size_t count = static_cast<std::size_t>(
-            std::min<std::uint64_t>(into.size(), extent.Held - offset));
+        std::size_t count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), extent.Held - offset));
         return csc::ReadExtent(archive, csc::Extent{extent.Offset + offset, count}, into.data());
     };
     if (file.Form == csc::StoredForm::Wav) {

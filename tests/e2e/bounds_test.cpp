@@ -38,7 +38,7 @@ TEST(Bounds, CheckingHoldsTheFilesInFlightNotEveryFile) {
     builder::Sound sound;
     sound.Files.push_back(File("whole", 3, std::string(8 * MiB, 'x')));
     for (std::uint32_t i = 0; i < 32; ++i) {
-        builder::StoredFile part = File("part" + std::to_string(i), 3, "");
+        builder::StoredFile part = File(std::string("part").append(std::to_string(i)), 3, "");
         part.DataLocation = Location(3, 0);
         part.OggSize = 4 * MiB + i * 128 * 1024;
         sound.Files.push_back(part);
@@ -119,7 +119,8 @@ TEST(Bounds, AReaderThatGoesAwayStopsTheRun) {
     }
     builder::ArchiveSetBuilder set;
     for (int i = 0; i < 3000; ++i) {
-        set.AddMissionSound("Mission" + std::to_string(i), {{File("f", 3, "x")}});
+        set.AddMissionSound(std::string("Mission").append(std::to_string(i)),
+                            {{File("f", 3, "x")}});
     }
     TempFolder folder;
     builder::WriteArchiveSet(set.Build(), folder.Path());
@@ -167,8 +168,10 @@ TEST(Bounds, ManyWritersFitWhereOneDoes) {
     }
     builder::ArchiveSetBuilder set;
     for (int i = 0; i < 16; ++i) {
-        set.AddMissionSound("M", {{File("f" + std::to_string(i), 3 + i % 3, std::string(MiB, 'b')),
-                                   File("g" + std::to_string(i), 3, std::string(2000, 's'))}});
+        set.AddMissionSound(
+            "M",
+            {{File(std::string("f").append(std::to_string(i)), 3 + i % 3, std::string(MiB, 'b')),
+              File(std::string("g").append(std::to_string(i)), 3, std::string(2000, 's'))}});
     }
     set.AddMissionSound("L", {{File("large", 4, std::string(64 * MiB, 'l'))}});
     TempFolder folder;
@@ -179,4 +182,70 @@ TEST(Bounds, ManyWritersFitWhereOneDoes) {
         auto run = RunTool(folder.Path(), {"-q", "-d", "out", "-j", writers}, limits);
         EXPECT_EQ(run.ExitCode, 0) << writers << " writers: " << run.Output << run.Errors;
     }
+}
+
+// A signal ignored when the run starts (nohup, a shell's background job) stays ignored.
+TEST(Bounds, ASignalIgnoredOnEntryStaysIgnored) {
+    if (UnderLauncher()) {
+        GTEST_SKIP() << "Wine turns signals into events of its own";
+    }
+    builder::ArchiveSetBuilder set;
+    for (int i = 0; i < 2000; ++i) {
+        set.AddMissionSound(std::string("M").append(std::to_string(i % 50)),
+                            {{File(std::to_string(i), 3, "x")}});
+    }
+    TempFolder folder;
+    builder::WriteArchiveSet(set.Build(), folder.Path());
+    for (int after : {30, 60, 90}) { // the child has set its signals up by then
+        auto run = RunTool(
+            folder.Path(), {"-q"}, {},
+            {.Signal = SIGHUP, .After = std::chrono::milliseconds(after), .IgnoredOnEntry = true});
+        EXPECT_EQ(run.ExitCode, 0) << after << " ms: " << run.Errors;
+        EXPECT_TRUE(run.Output.starts_with("2000 files written")) << run.Output;
+    }
+}
+
+// A write that the file size limit cuts short fails the file, small or large: none is counted as
+// written, and none is left cut.
+TEST(Bounds, AFileCutByTheSizeLimitIsNotWritten) {
+    if (UnderLauncher()) {
+        GTEST_SKIP() << "a limit on the file size is POSIX's";
+    }
+    builder::ArchiveSetBuilder set;
+    set.AddMissionSound(
+        "M", {{File("small", 3, std::string(500, 's')), File("over", 3, std::string(3000, 'o')),
+               File("large", 4, std::string(200000, 'l'))}});
+    TempFolder folder;
+    builder::WriteArchiveSet(set.Build(), folder.Path());
+    for (const char* writers : {"0", "4"}) {
+        fs::remove_all(folder.Path() / "out");
+        auto run = RunTool(folder.Path(), {"-q", "-d", "out", "-j", writers}, {.FileSize = 2048});
+        EXPECT_EQ(run.ExitCode, 1) << writers;
+        EXPECT_TRUE(run.Output.starts_with("1 file written (500 bytes)")) << run.Output;
+        EXPECT_EQ(testing_support::Tree(folder.Path() / "out/__SchemaMetaFile_DVD1.csc"),
+                  (std::map<std::string, std::string>{
+                      {"MissionSounds/", ""},
+                      {"MissionSounds/M/", ""},
+                      {"MissionSounds/M/small.ogg", std::string(500, 's')}}));
+    }
+}
+
+// --list and --test do not end as if all were well when an archive is missing or a file damaged.
+TEST(Bounds, ListAndTestTellOfMissingArchivesAndDamage) {
+    builder::ArchiveSet missing = builder::SampleSet().Build();
+    missing.Archives[5].reset();
+    TempFolder folder;
+    builder::WriteArchiveSet(missing, folder.Path());
+    EXPECT_EQ(RunTool(folder.Path(), {"-l", "-q"}).ExitCode, 1);
+    EXPECT_EQ(RunTool(folder.Path(), {"-t", "-q"}).ExitCode, 1);
+
+    std::string ogg = builder::OggVorbisTone(440, 0.25);
+    ogg[ogg.size() / 2] = static_cast<char>(ogg[ogg.size() / 2] ^ 1);
+    builder::ArchiveSetBuilder damaged;
+    damaged.AddMissionSound("M", {{File("damaged", 3, ogg)}});
+    TempFolder other;
+    builder::WriteArchiveSet(damaged.Build(), other.Path());
+    auto test = RunTool(other.Path(), {"-t", "-q"});
+    EXPECT_EQ(test.ExitCode, 1) << "damage alone, without a short read";
+    EXPECT_EQ(test.Errors, "");
 }

@@ -228,3 +228,18 @@ TEST(Safety, ProblemsReachATerminalWithoutControlBytes) {
     EXPECT_NE(terminal.Output.find("chunk \"?[2J\" runs past the end"), std::string::npos)
         << terminal.Output;
 }
+
+// A stored name that holds folders writes only into folders that stand, and never through a link
+// standing where one of them goes.
+TEST(Safety, NoLinkIsFollowedIntoAStoredNamesFolder) {
+    builder::ArchiveSetBuilder set;
+    set.AddMissionSound("M", {{File("sub\\inner", 3, "I")}});
+    Scene scene(set.Build());
+    TempFolder elsewhere;
+    fs::create_directories(scene / "__SchemaMetaFile_DVD1.csc/MissionSounds/M");
+    fs::create_directory_symlink(elsewhere.Path(),
+                                 scene / "__SchemaMetaFile_DVD1.csc/MissionSounds/M/sub");
+    auto run = testing_support::RunTool(scene.folder.Path(), {"-q"});
+    EXPECT_EQ(run.ExitCode, 1) << run.Output << run.Errors;
+    EXPECT_TRUE(testing_support::Tree(elsewhere.Path()).empty()) << "nothing written through it";
+}

@@ -70,6 +70,7 @@ struct Limits {
 struct Interrupt {
     int Signal = 0;
     std::chrono::microseconds After{0};
+    bool IgnoredOnEntry = false; // the child starts with the signal ignored, as nohup has it
 };
 
 // Runs the cscunpack executable in folder with standard output and standard error going to
