@@ -196,8 +196,8 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
         // As a shell starts a command: nothing ignored or blocked that the tool would meet by
         // default, whatever the test runner does with signals.
         for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE}) {
-            ::signal(signal, signal == interrupt.Signal && interrupt.IgnoredOnEntry ? SIG_IGN
-                                                                                    : SIG_DFL);
+            ::signal(signal,
+                     signal == interrupt.Signal && interrupt.IgnoredOnEntry ? SIG_IGN : SIG_DFL);
         }
         sigset_t none;
         sigemptyset(&none);
