@@ -50,3 +50,11 @@ platform::ErrorCode NativeDisk::Remove(const std::string& path) {
 }
 
 } // namespace extract
+
+namespace extract {
+
+platform::ErrorCode NativeDisk::List(const std::string& folder, std::vector<std::string>& names) {
+    return platform::ListBelow(root_, folder, names);
+}
+
+} // namespace extract

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The output tree's way to the disk, below its output folder: paths are relative to that folder,
 // with "/" between components.
@@ -31,6 +32,8 @@ class Disk {
     virtual platform::ErrorCode Close(platform::FileHandle file) = 0;
     virtual platform::ErrorCode Rename(const std::string& from, const std::string& to) = 0;
     virtual platform::ErrorCode Remove(const std::string& path) = 0;
+    virtual platform::ErrorCode List(const std::string& folder,
+                                     std::vector<std::string>& names) = 0;
 };
 
 // The file system below root.
@@ -55,6 +58,7 @@ class NativeDisk : public Disk {
     platform::ErrorCode Close(platform::FileHandle file) override;
     platform::ErrorCode Rename(const std::string& from, const std::string& to) override;
     platform::ErrorCode Remove(const std::string& path) override;
+    platform::ErrorCode List(const std::string& folder, std::vector<std::string>& names) override;
 
   private:
     platform::OutputRoot root_;

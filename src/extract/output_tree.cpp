@@ -10,17 +10,43 @@ namespace extract {
 namespace {
 
 // Beside what stands at a path, a new file is written under ".cscunpack-" and 16 hexadecimal
-// digits: a name of fixed length, which no archive can be made to guess, and which a run cut off
-// by a kill may leave behind, never in place of a file.
+// digits: the number of the process that writes it, then 8 digits no archive can be made to guess.
+// The name has a fixed length, so that a later run tells a file left by a run that was killed from
+// anything else, and the process number tells it whether that run still goes on.
+constexpr std::string_view BesidePrefix = ".cscunpack-";
+constexpr std::size_t BesideDigits = 16;
+
 std::string BesideName(const OutputPath& path, std::uint64_t number) {
     std::string_view folder = LeadingComponents(path, path.MadeFolders + path.NameFolders);
     static const char Digits[] = "0123456789abcdef";
+    std::uint64_t both = std::uint64_t{platform::ProcessNumber()} << 32 | (number & 0xFFFFFFFF);
     std::string name(folder);
-    name += "/.cscunpack-";
+    name += '/';
+    name += BesidePrefix;
     for (int shift = 60; shift >= 0; shift -= 4) {
-        name += Digits[(number >> shift) & 0xF];
+        name += Digits[(both >> shift) & 0xF];
     }
     return name;
+}
+
+// Whether name is one a run of this tool wrote beside a file and left when it was killed: of the
+// fixed length, and written by a process that is no longer running.
+bool IsLeftBeside(std::string_view name) {
+    if (name.size() != BesidePrefix.size() + BesideDigits || !name.starts_with(BesidePrefix)) {
+        return false;
+    }
+    std::uint32_t process = 0;
+    for (std::size_t i = 0; i < BesideDigits; ++i) {
+        char c = name[BesidePrefix.size() + i];
+        bool digit = c >= '0' && c <= '9';
+        if (!digit && !(c >= 'a' && c <= 'f')) {
+            return false;
+        }
+        if (i < 8) {
+            process = process << 4 | static_cast<std::uint32_t>(digit ? c - '0' : c - 'a' + 10);
+        }
+    }
+    return process != platform::ProcessNumber() && !platform::ProcessRunning(process);
 }
 
 std::uint64_t BesideNumber() {
@@ -298,10 +324,25 @@ platform::ErrorCode OutputTree::ForceFolders(const OutputPath& path, bool& madeN
         if (error != platform::NoError) {
             return error; // nothing below a level that cannot be made can be made either
         }
+        if (!madeNow) {
+            RemoveLeftBeside(folder);
+        }
         parent = static_cast<std::uint32_t>(knownFolders_.size() + 1);
         knownFolders_.emplace(folderKey_, KnownFolder{parent, madeNow});
     }
     return platform::NoError;
+}
+
+void OutputTree::RemoveLeftBeside(const std::string& folder) {
+    std::vector<std::string> names;
+    if (disk_.List(folder, names) != platform::NoError) {
+        return;
+    }
+    for (const std::string& name : names) {
+        if (IsLeftBeside(name)) {
+            disk_.Remove(folder + "/" + name);
+        }
+    }
 }
 
 void OutputTree::WaitForPlace(std::uint64_t place) {

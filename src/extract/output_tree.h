@@ -38,10 +38,12 @@
 // A file is written under its final name when nothing stood there. When something did, it is
 // written beside it under a name nobody can guess, made to survive a power cut, and renamed over
 // it: what stood is replaced by the complete file or left as it was, even when the run is killed.
-// In a folder that stood before the run, a file goes beside at once, without trying its name first.
-// No link below the output folder is followed: one standing where a folder goes is in its way.
-// A file that would need more than MostFolderLevels folders is not written: no game needs a tenth
-// of them, and making each level of a deeper path costs time in proportion to the depth.
+// Where the system can, the file is made without a name and named only once it is whole; where it
+// cannot, a killed run may leave it beside, and a later run that writes into that folder removes
+// it. In a folder that stood before the run, a file goes beside at once, without trying its name
+// first. No link below the output folder is followed: one standing where a folder goes is in its
+// way. A file that would need more than MostFolderLevels folders is not written: no game needs a
+// tenth of them, and making each level of a deeper path costs time in proportion to the depth.
 namespace extract {
 
 // One file for the tree: where it goes, its bytes, and the size it must have (bytes beyond those
@@ -133,6 +135,8 @@ class OutputTree {
     // Makes the folders of path that the tree makes; madeNow tells whether the last of them was
     // made by this run (and so held nothing but what the run wrote).
     platform::ErrorCode ForceFolders(const OutputPath& path, bool& madeNow);
+    // Removes from a folder that stood before the run the files that a killed run left beside.
+    void RemoveLeftBeside(const std::string& folder);
     void WaitForPlace(std::uint64_t place);
     void Write(Job& job);
     void Settle(Job& job);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The one seam between cscunpack and the operating system. Nothing above this header sees a system
 // call.
@@ -146,8 +147,15 @@ bool IsNotSupported(ErrorCode code);
 // a folder), in one step.
 ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std::string& to);
 ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path);
+// The names in the folder at path below root, following no link on the way.
+ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
+                    std::vector<std::string>& names);
 // Makes what was written to a file below root survive a power cut before it returns.
 bool SyncBelow(const OutputRoot& root, FileHandle file);
+
+// This process's number, and whether a process of that number is running now.
+std::uint32_t ProcessNumber();
+bool ProcessRunning(std::uint32_t number);
 
 // How many more files this process may hold open at once; the largest value where the system sets
 // no such limit.

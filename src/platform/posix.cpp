@@ -469,6 +469,33 @@ ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path) {
     return result;
 }
 
+ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
+                    std::vector<std::string>& names) {
+    int fd = OpenBeneath(root, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        return Failed();
+    }
+    DIR* listing = ::fdopendir(fd);
+    if (listing == nullptr) {
+        ErrorCode error = Failed();
+        ::close(fd);
+        return error;
+    }
+    while (const struct dirent* entry = ::readdir(listing)) {
+        names.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    return NoError;
+}
+
+std::uint32_t ProcessNumber() {
+    return static_cast<std::uint32_t>(::getpid());
+}
+
+bool ProcessRunning(std::uint32_t number) {
+    return ::kill(static_cast<pid_t>(number), 0) == 0 || errno == EPERM;
+}
+
 std::uint64_t SpareDescriptors() {
     struct rlimit limit {};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {

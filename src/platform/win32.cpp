@@ -365,6 +365,43 @@ ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path) {
     return ::DeleteFileW(Below(root, path).c_str()) ? NoError : ::GetLastError();
 }
 
+ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
+                    std::vector<std::string>& names) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((Below(root, folder) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return ::GetLastError();
+    }
+    do {
+        int length =
+            ::WideCharToMultiByte(CP_ACP, 0, found.cFileName, -1, nullptr, 0, nullptr, nullptr);
+        if (length > 1) {
+            std::string name(static_cast<std::size_t>(length), '\0');
+            ::WideCharToMultiByte(CP_ACP, 0, found.cFileName, -1, name.data(), length, nullptr,
+                                  nullptr);
+            name.resize(static_cast<std::size_t>(length - 1));
+            names.push_back(std::move(name));
+        }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return NoError;
+}
+
+std::uint32_t ProcessNumber() {
+    return ::GetCurrentProcessId();
+}
+
+bool ProcessRunning(std::uint32_t number) {
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, number);
+    if (process == nullptr) {
+        return ::GetLastError() == ERROR_ACCESS_DENIED;
+    }
+    DWORD code = 0;
+    bool running = ::GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    ::CloseHandle(process);
+    return running;
+}
+
 std::uint64_t SpareDescriptors() {
     return UINT64_MAX; // handles have no limit worth counting
 }

@@ -243,3 +243,31 @@ TEST(Safety, NoLinkIsFollowedIntoAStoredNamesFolder) {
     EXPECT_EQ(run.ExitCode, 1) << run.Output << run.Errors;
     EXPECT_TRUE(testing_support::Tree(elsewhere.Path()).empty()) << "nothing written through it";
 }
+
+// A file that a killed run left beside another is removed by the next run that writes into its
+// folder; one of a run still going on, and anything else of a like name, stays.
+TEST(Safety, FilesLeftBesideByAKilledRunAreRemoved) {
+    Scene scene(builder::SampleSet().Build());
+    ASSERT_EQ(testing_support::RunTool(scene.folder.Path(), {}).ExitCode, 0);
+    fs::path folder = scene / "__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind";
+    const std::string left = ".cscunpack-7ffffff00123abcd"; // process 0x7ffffff0 runs no more
+    const std::string notOurs = ".cscunpack-0123";
+    testing_support::WriteFile(folder / left, "cut");
+    testing_support::WriteFile(folder / notOurs, "kept");
+    std::string running;
+    if (!UnderLauncher()) {
+        char digits[9];
+        std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(::getpid()));
+        running = ".cscunpack-" + std::string(digits) + "89abcdef";
+        testing_support::WriteFile(folder / running, "a run going on");
+    }
+    auto list = testing_support::RunTool(scene.folder.Path(), {"-l", "-q"});
+    EXPECT_TRUE(fs::exists(folder / left)) << "a listing touches no output folder";
+    auto run = testing_support::RunTool(scene.folder.Path(), {});
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_FALSE(fs::exists(folder / left));
+    EXPECT_TRUE(fs::exists(folder / notOurs));
+    if (!running.empty()) {
+        EXPECT_TRUE(fs::exists(folder / running));
+    }
+}
