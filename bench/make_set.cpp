@@ -262,7 +262,10 @@ int Floor(const fs::path& runFolder, const fs::path& manifestPath) {
 
 int Tool(const fs::path& runFolder, unsigned writers) {
     fs::current_path(runFolder);
-    run::RunState state; // no output handle: the console text goes nowhere
+    run::RunState state; // the console text goes nowhere
+    int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    state.Output = console::OpenChannel(nowhere);
+    state.Errors = console::OpenChannel(nowhere);
     state.Extraction.WriterThreads = writers;
     return run::RunProgram(state, {});
 }
