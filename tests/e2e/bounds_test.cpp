@@ -249,3 +249,39 @@ TEST(Bounds, ListAndTestTellOfMissingArchivesAndDamage) {
     EXPECT_EQ(test.ExitCode, 1) << "damage alone, without a short read";
     EXPECT_EQ(test.Errors, "");
 }
+
+// An interrupt stops every phase of every job soon after it comes, timed here by the run's own
+// output: once the second phase has begun, the run stops before its end.
+TEST(Bounds, EveryPhaseStopsSoonAfterAnInterrupt) {
+    if (UnderLauncher()) {
+        GTEST_SKIP() << "Wine turns signals into events of its own";
+    }
+    builder::ArchiveSetBuilder set;
+    set.AddTaggedSound({}, {{File("tagged", 3, "t")}});
+    for (int i = 0; i < 30000; ++i) {
+        set.AddMissionSound(std::string("M").append(std::to_string(i)),
+                            {{File(std::string("m").append(std::to_string(i)), 3, "m")}});
+    }
+    TempFolder folder;
+    builder::WriteArchiveSet(set.Build(), folder.Path());
+    const std::string last = "m29999.ogg";
+    const struct Case {
+        std::vector<std::string> arguments;
+        std::string once; // what standard output holds once the second phase has begun
+    } cases[] = {
+        {{}, "Phase 2 of 2"},
+        {{"-l", "-q"}, "MissionSounds"},
+        {{"-t", "-q", "--json"}, "MissionSounds"},
+        {{"-r", "-l", "-q"}, "_m1.ogg"},
+    };
+    for (const Case& c : cases) {
+        std::string name = c.arguments.empty() ? "(classic)" : c.arguments[0];
+        auto run = RunTool(folder.Path(), c.arguments, {},
+                           {.Signal = SIGINT, .After = {}, .OnceOutputHolds = c.once});
+        EXPECT_EQ(run.ExitCode, 130) << name << ": " << run.Errors;
+        EXPECT_EQ(run.Output.find(last), std::string::npos) << name << " went on to the end";
+    }
+    EXPECT_LT(
+        testing_support::Tree(folder.Path() / "__SchemaMetaFile_DVD1.csc/MissionSounds").size(),
+        30000u);
+}

@@ -206,6 +206,13 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
     }
     ToolRun result;
     if (interrupt.Signal != 0) {
+        if (!interrupt.OnceOutputHolds.empty()) {
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (ReadFile(outPath).find(interrupt.OnceOutputHolds) == std::string::npos &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        }
         std::this_thread::sleep_for(interrupt.After);
         siginfo_t info{};
         result.SignalledWhileRunning =

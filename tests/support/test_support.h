@@ -71,6 +71,9 @@ struct Interrupt {
     int Signal = 0;
     std::chrono::microseconds After{0};
     bool IgnoredOnEntry = false; // the child starts with the signal ignored, as nohup has it
+    // When not empty, the signal goes once standard output holds this text (and After later),
+    // so that it finds the run where the text says it is.
+    std::string OnceOutputHolds{};
 };
 
 // Runs the cscunpack executable in folder with standard output and standard error going to
