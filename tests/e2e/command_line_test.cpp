@@ -281,3 +281,16 @@ TEST(CommandLine, TheArchivesFolderTakesEveryFormOfAPath) {
         EXPECT_EQ(Lines(run.Output).back(), "12 files, 40816 bytes") << form;
     }
 }
+
+// A path pasted from the listing matches: on Windows its "\" separates folders; on POSIX "\"
+// escapes the character after it, as in the shell.
+TEST(CommandLine, APastedListingPathMatches) {
+    TempFolder folder;
+    builder::WriteArchiveSet(builder::SampleSet().Build(), folder.Path());
+    std::string pasted = expected::Shown("__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/*");
+    auto run = RunTool(folder.Path(), {"--names", "-q", "-i", pasted});
+    EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+    EXPECT_EQ(Lines(run.Output), std::vector<std::string>{expected::Shown(Edited)});
+    auto escaped = RunTool(folder.Path(), {"--names", "-q", "-i", "wind\\_loop.ogg"});
+    EXPECT_EQ(escaped.ExitCode, UnderLauncher() ? 1 : 0) << escaped.Errors;
+}
