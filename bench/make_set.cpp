@@ -98,6 +98,7 @@ std::string OggNoise(std::uint64_t seed, std::size_t size) {
     std::string ogg = OggPage(0x02, 0, identification, true);
     std::string noise = Noise(seed, size);
     std::uint32_t sequence = 1;
+    bool packetOpen = false; // the page before left a packet to go on, as full pages do
     // Full pages while much is left, then one page that ends exactly at size: a body of L bytes
     // takes L + L / 255 + 28 bytes as a page.
     while (ogg.size() < size) {
@@ -118,7 +119,9 @@ std::string OggNoise(std::uint64_t seed, std::size_t size) {
             }
         }
         bool ends = last || body % 255 != 0;
-        ogg += OggPage(last ? 0x04 : 0x00, sequence++, noise.substr(ogg.size(), body), ends);
+        std::uint8_t flags = (last ? 0x04 : 0x00) | (packetOpen ? 0x01 : 0x00);
+        ogg += OggPage(flags, sequence++, noise.substr(ogg.size(), body), ends);
+        packetOpen = !ends;
     }
     return ogg;
 }
