@@ -340,6 +340,29 @@ class FaultyDisk : public extract::Disk {
     std::map<platform::FileHandle, std::string> paths_;
 };
 
+// Bytes in memory served as a range of an archive, as a file that a writer copies.
+class MemoryRange : public extract::RangeSource {
+  public:
+    explicit MemoryRange(std::string bytes) : bytes_(std::move(bytes)) {}
+    extract::RangeCopy CopyTo(std::uint64_t offset, std::size_t count, platform::FileHandle output,
+                              std::uint8_t*) const override {
+        platform::Written written = platform::Write(output, bytes_.data() + offset, count);
+        return {written.Bytes, written.Error != platform::NoError, written.Error};
+    }
+
+  private:
+    std::string bytes_;
+};
+
+extract::Entry Copied(const std::string& folder, const std::string& name, const MemoryRange& range,
+                      std::size_t size) {
+    return extract::Entry{
+        .Path = extract::BuildOutputPath(folder, "", name),
+        .Bytes =
+            extract::ArchiveRange{.Source = &range, .Offset = 0, .Count = size, .Spare = nullptr},
+        .Size = size};
+}
+
 extract::Entry InMemory(const std::string& folder, const std::string& name,
                         const std::string& bytes, std::uint64_t size = 0) {
     extract::BytesInMemory memory{std::make_unique<std::uint8_t[]>(bytes.size()), bytes.size()};
@@ -358,14 +381,15 @@ TEST(OutputTree, AFailedStepLeavesNothingAndIsCountedWithItsReason) {
         const char* step;
         bool standing; // something stood at the path before
         std::uint64_t size;
-        bool unnamed; // the file replacing it is made without a name first
+        bool unnamed; // the file is copied, and made without a name first where it replaces one
     } cases[] = {
-        {"create", false, 0, true}, {"write", false, 0, true},  {"extend", false, 100, true},
-        {"close", false, 0, true},  {"write", true, 0, false},  {"sync", true, 0, false},
-        {"close", true, 0, false},  {"rename", true, 0, false}, {"create", true, 0, false},
-        {"create", true, 0, true},  {"write", true, 0, true},   {"sync", true, 0, true},
+        {"create", false, 0, false}, {"write", false, 0, false}, {"extend", false, 100, false},
+        {"close", false, 0, false},  {"write", true, 0, false},  {"sync", true, 0, false},
+        {"close", true, 0, false},   {"rename", true, 0, false}, {"create", true, 0, false},
+        {"create", true, 0, true},   {"copy", true, 0, true},    {"sync", true, 0, true},
         {"place", true, 0, true},
     };
+    const MemoryRange b("B");
     // An unnamed file is closed only once it is in place, whole and synced, where closing can no
     // longer lose what was written.
     for (const Case& c : cases) {
@@ -382,7 +406,8 @@ TEST(OutputTree, AFailedStepLeavesNothingAndIsCountedWithItsReason) {
         };
         extract::OutputTree tree(disk, {.Writers = 2});
         tree.Take(InMemory("__A\\", "a.ogg", "A"));
-        tree.Take(InMemory("__B\\", "b.ogg", "B", c.size));
+        tree.Take(c.unnamed ? Copied("__B\\", "b.ogg", b, 1)
+                            : InMemory("__B\\", "b.ogg", "B", c.size));
         tree.Take(InMemory("__A\\", "c.ogg", "C"));
         extract::TreeReport report = tree.Finish();
         std::string name = std::string(c.step) + (c.standing ? ", over a file" : "") +

@@ -116,7 +116,7 @@ std::string Multiplexed(const std::string& a, const std::string& b) {
 // Every kind of valid file the games' tools or any encoder make: no problem, and details that
 // agree with libvorbis's own reading of the file.
 TEST(Sound, ValidOggFilesAreWholeAndTheirDetailsAgreeWithTheDecoder) {
-    const builder::VorbisSpec other{.Seconds = 2.1, .Channels = 2, .Rate = 22050, .Serial = 7};
+    const builder::VorbisShape other{.Seconds = 2.1, .Channels = 2, .Rate = 22050, .Serial = 7};
     const struct Case {
         const char* name;
         std::string bytes;
@@ -153,7 +153,7 @@ TEST(Sound, ValidOggFilesAreWholeAndTheirDetailsAgreeWithTheDecoder) {
 TEST(Sound, ValidWavFilesAreWholeAndTheirDetailsTold) {
     const struct Case {
         const char* name;
-        builder::WavSpec spec;
+        builder::WavShape shape;
         std::string_view codec;
     } cases[] = {
         {"8-bit PCM", {.Bits = 8, .Frames = 2001}, "pcm"},
@@ -171,13 +171,13 @@ TEST(Sound, ValidWavFilesAreWholeAndTheirDetailsTold) {
         {"odd LIST between", {.Frames = 4000, .ListBetween = 5001}, "pcm"},
     };
     for (const Case& c : cases) {
-        std::string wav = builder::Wav(c.spec);
+        std::string wav = builder::Wav(c.shape);
         EXPECT_EQ(sound::WavProblem(Span(wav)), std::nullopt) << c.name;
         sound::Details details = sound::WavDetails(Span(wav));
         EXPECT_EQ(details.Codec, c.codec) << c.name;
-        EXPECT_EQ(details.Channels, c.spec.Channels) << c.name;
-        EXPECT_EQ(details.Rate, c.spec.Rate) << c.name;
-        EXPECT_EQ(details.Seconds, std::round(1000.0 * c.spec.Frames / c.spec.Rate) / 1000.0)
+        EXPECT_EQ(details.Channels, c.shape.Channels) << c.name;
+        EXPECT_EQ(details.Rate, c.shape.Rate) << c.name;
+        EXPECT_EQ(details.Seconds, std::round(1000.0 * c.shape.Frames / c.shape.Rate) / 1000.0)
             << c.name;
     }
     // An odd data chunk's pad byte, present or not, counted by the RIFF size or not.
@@ -195,8 +195,8 @@ TEST(Sound, ValidWavFilesAreWholeAndTheirDetailsTold) {
 }
 
 TEST(Sound, EveryKindOfDamageIsNamed) {
-    const builder::VorbisSpec spec{.Seconds = 20, .Channels = 2, .Rate = 44100};
-    const std::string ogg = builder::OggVorbis(spec);
+    const builder::VorbisShape shape{.Seconds = 20, .Channels = 2, .Rate = 44100};
+    const std::string ogg = builder::OggVorbis(shape);
     const std::vector<std::string> pages = Pages(ogg);
     ASSERT_GE(pages.size(), 6u);
     auto changed = [&](std::size_t at) {
@@ -212,7 +212,7 @@ TEST(Sound, EveryKindOfDamageIsNamed) {
         copy[page] = Resealed(copy[page]);
         return Joined(copy);
     };
-    builder::VorbisSpec other = spec;
+    builder::VorbisShape other = shape;
     other.Serial = 99;
     const std::string foreign = Pages(builder::OggVorbis(other))[2];
     std::vector<std::string> withForeign = pages;

@@ -100,13 +100,15 @@ class FileWriter {
     // in a folder that stood before, something most likely stands, and the file goes beside it at
     // once.
     //
-    // Beside, the file is made without a name where the system can, and named only once it is
-    // whole, just before it is renamed into place, so that a run killed while writing it leaves
-    // nothing behind.
-    platform::ErrorCode Create(const OutputPath& path, bool inNewFolder) {
+    // Beside, a file whose writing takes a while (it is copied from the archive) is made without
+    // a name where the system can, and named only once it is whole, just before it is renamed into
+    // place, so that a run killed while writing it leaves nothing behind. A small file is written
+    // in one step, where that costs more than the kill it guards against; what a kill leaves of it
+    // beside, the next run removes.
+    platform::ErrorCode Create(const OutputPath& path, bool inNewFolder, bool takesAWhile) {
         platform::ErrorCode error =
             inNewFolder ? disk_.CreateNew(path.Text, file_) : platform::AlreadyThereError();
-        if (platform::IsAlreadyThere(error)) {
+        if (platform::IsAlreadyThere(error) && takesAWhile) {
             error = disk_.CreateUnnamed(
                 std::string(LeadingComponents(path, path.MadeFolders + path.NameFolders)), file_);
             if (!platform::IsNotSupported(error)) {
@@ -114,6 +116,8 @@ class FileWriter {
                 return error;
             }
             error = platform::AlreadyThereError();
+        }
+        if (platform::IsAlreadyThere(error)) {
             for (int attempt = 0; attempt < 8 && platform::IsAlreadyThere(error); ++attempt) {
                 beside_ = BesideName(path, BesideNumber());
                 error = disk_.CreateNew(beside_, file_);
@@ -362,7 +366,8 @@ void OutputTree::Write(Job& job) {
             }
         } else {
             outcome.Reason =
-                writer.Create(job.File.Path, job.InNewFolder && job.File.Path.NameFolders == 0);
+                writer.Create(job.File.Path, job.InNewFolder && job.File.Path.NameFolders == 0,
+                              std::holds_alternative<ArchiveRange>(job.File.Bytes));
         }
         if (outcome.Reason == platform::NoError) {
             outcome.Reason = writer.Fill(job.File.Bytes, job.File.Size, delivered);

@@ -33,17 +33,17 @@ void AppendPage(Bytes& out, const ogg_page& page) {
 
 } // namespace
 
-Bytes OggVorbis(const VorbisSpec& spec) {
+Bytes OggVorbis(const VorbisShape& shape) {
     vorbis_info info;
     vorbis_info_init(&info);
-    if (vorbis_encode_init_vbr(&info, spec.Channels, static_cast<long>(spec.Rate), 0.3f) != 0) {
+    if (vorbis_encode_init_vbr(&info, shape.Channels, static_cast<long>(shape.Rate), 0.3f) != 0) {
         throw std::runtime_error("libvorbis refuses the format asked for");
     }
     vorbis_comment comment;
     vorbis_comment_init(&comment);
     vorbis_comment_add_tag(&comment, "ENCODER", "cscunpack sample generator");
-    if (spec.CommentBytes > 0) {
-        std::string long_comment(spec.CommentBytes, 'c');
+    if (shape.CommentBytes > 0) {
+        std::string long_comment(shape.CommentBytes, 'c');
         vorbis_comment_add_tag(&comment, "NOTE", long_comment.c_str());
     }
     vorbis_dsp_state dsp;
@@ -51,7 +51,7 @@ Bytes OggVorbis(const VorbisSpec& spec) {
     vorbis_block block;
     vorbis_block_init(&dsp, &block);
     ogg_stream_state stream;
-    ogg_stream_init(&stream, static_cast<int>(spec.Serial));
+    ogg_stream_init(&stream, static_cast<int>(shape.Serial));
 
     Bytes out;
     ogg_packet identification, comments, codebooks;
@@ -64,14 +64,14 @@ Bytes OggVorbis(const VorbisSpec& spec) {
         AppendPage(out, page);
     }
 
-    const auto frames = static_cast<int>(spec.Rate * spec.Seconds);
+    const auto frames = static_cast<int>(shape.Rate * shape.Seconds);
     float** buffer = vorbis_analysis_buffer(&dsp, frames);
-    for (int channel = 0; channel < spec.Channels; ++channel) {
+    for (int channel = 0; channel < shape.Channels; ++channel) {
         for (int i = 0; i < frames; ++i) {
             double fade = std::min(1.0, std::min(i, frames - i) / 400.0);
             buffer[channel][i] = static_cast<float>(
                 0.366 * fade *
-                std::sin(2 * M_PI * spec.Frequency * (1 + 0.1 * channel) * i / spec.Rate));
+                std::sin(2 * M_PI * shape.Frequency * (1 + 0.1 * channel) * i / shape.Rate));
         }
     }
     vorbis_analysis_wrote(&dsp, frames);
@@ -127,36 +127,38 @@ Bytes WavTone(double frequency, double seconds) {
     return wav;
 }
 
-Bytes Wav(const WavSpec& spec) {
-    const std::uint16_t sample = static_cast<std::uint16_t>((spec.Bits + 7) / 8);
-    const std::uint16_t blockAlign = static_cast<std::uint16_t>(spec.Channels * sample);
+Bytes Wav(const WavShape& shape) {
+    const std::uint16_t sample = static_cast<std::uint16_t>((shape.Bits + 7) / 8);
+    const std::uint16_t blockAlign = static_cast<std::uint16_t>(shape.Channels * sample);
     Bytes format;
-    PutU16(format, spec.Extensible ? 0xFFFE : spec.Code);
-    PutU16(format, spec.Channels);
-    PutU32(format, spec.Rate);
-    PutU32(format, spec.Rate * blockAlign);
+    PutU16(format, shape.Extensible ? 0xFFFE : shape.Code);
+    PutU16(format, shape.Channels);
+    PutU32(format, shape.Rate);
+    PutU32(format, shape.Rate * blockAlign);
     PutU16(format, blockAlign);
-    PutU16(format, spec.Bits);
-    if (spec.Extensible) {
+    PutU16(format, shape.Bits);
+    if (shape.Extensible) {
         PutU16(format, 22);
-        PutU16(format, spec.Bits);
-        PutU32(format, spec.Channels == 6 ? 0x3F : spec.Channels == 2 ? 0x3 : 0x4);
-        PutU16(format, spec.Code);
+        PutU16(format, shape.Bits);
+        PutU32(format, shape.Channels == 6 ? 0x3F : shape.Channels == 2 ? 0x3 : 0x4);
+        PutU16(format, shape.Code);
         format += std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
     }
     Bytes data;
-    for (std::uint32_t frame = 0; frame < spec.Frames; ++frame) {
-        for (std::uint16_t channel = 0; channel < spec.Channels; ++channel) {
-            double value = 0.3 * std::sin(2 * M_PI * 440 * (1 + 0.1 * channel) * frame / spec.Rate);
-            if (spec.Code == 3) {
+    for (std::uint32_t frame = 0; frame < shape.Frames; ++frame) {
+        for (std::uint16_t channel = 0; channel < shape.Channels; ++channel) {
+            double value =
+                0.3 * std::sin(2 * M_PI * 440 * (1 + 0.1 * channel) * frame / shape.Rate);
+            if (shape.Code == 3) {
                 float f = static_cast<float>(value);
                 std::uint32_t bits;
                 std::memcpy(&bits, &f, 4);
                 PutU32(data, bits);
             } else {
-                auto level = static_cast<std::int64_t>(value * ((1ll << (spec.Bits - 1)) - 1));
+                auto level = static_cast<std::int64_t>(value * ((1ll << (shape.Bits - 1)) - 1));
                 for (std::uint16_t byte = 0; byte < sample; ++byte) {
-                    data += static_cast<char>((spec.Bits == 8 ? level + 128 : level) >> (8 * byte));
+                    data +=
+                        static_cast<char>((shape.Bits == 8 ? level + 128 : level) >> (8 * byte));
                 }
             }
         }
@@ -170,12 +172,12 @@ Bytes Wav(const WavSpec& spec) {
             chunks += '\0';
         }
     };
-    if (spec.JunkBefore > 0) {
-        chunk("JUNK", Bytes(spec.JunkBefore, '\0'));
+    if (shape.JunkBefore > 0) {
+        chunk("JUNK", Bytes(shape.JunkBefore, '\0'));
     }
     chunk("fmt ", format);
-    if (spec.ListBetween > 0) {
-        chunk("LIST", "INFO" + Bytes(spec.ListBetween - 4, 'i'));
+    if (shape.ListBetween > 0) {
+        chunk("LIST", "INFO" + Bytes(shape.ListBetween - 4, 'i'));
     }
     chunk("data", data);
     return "RIFF" +
