@@ -322,6 +322,9 @@ class FaultyDisk : public extract::Disk {
     platform::ErrorCode List(const std::string& folder, std::vector<std::string>& names) override {
         return real_.List(folder, names);
     }
+    platform::ErrorCode CheckFolder(const std::string& path) override {
+        return real_.CheckFolder(path);
+    }
 
   private:
     template <typename Step>

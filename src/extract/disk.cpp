@@ -53,6 +53,10 @@ platform::ErrorCode NativeDisk::Remove(const std::string& path) {
 
 namespace extract {
 
+platform::ErrorCode NativeDisk::CheckFolder(const std::string& path) {
+    return platform::CheckFolderBelow(root_, path);
+}
+
 platform::ErrorCode NativeDisk::List(const std::string& folder, std::vector<std::string>& names) {
     return platform::ListBelow(root_, folder, names);
 }

@@ -34,6 +34,8 @@ class Disk {
     virtual platform::ErrorCode Remove(const std::string& path) = 0;
     virtual platform::ErrorCode List(const std::string& folder,
                                      std::vector<std::string>& names) = 0;
+    // NoError when a folder, not a link, stands at path, and at every level on the way.
+    virtual platform::ErrorCode CheckFolder(const std::string& path) = 0;
 };
 
 // The file system below root.
@@ -59,6 +61,7 @@ class NativeDisk : public Disk {
     platform::ErrorCode Rename(const std::string& from, const std::string& to) override;
     platform::ErrorCode Remove(const std::string& path) override;
     platform::ErrorCode List(const std::string& folder, std::vector<std::string>& names) override;
+    platform::ErrorCode CheckFolder(const std::string& path) override;
 
   private:
     platform::OutputRoot root_;

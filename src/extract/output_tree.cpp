@@ -231,9 +231,14 @@ void OutputTree::Take(Entry entry) {
     }
     job.Place = PlaceKey(job.File.Path.Text);
     if (job.File.Path.NameFolders > 0) {
-        // It may lie at or below any earlier file, and any later one at or below it.
+        // It may lie at or below any earlier file, and any later one at or below it. Its name's
+        // folders are written into only where they stand as folders, links refused.
         pool_.WaitUntilFinished();
-        Write(job);
+        job.Outcome.Reason = disk_.CheckFolder(std::string(LeadingComponents(
+            job.File.Path, job.File.Path.MadeFolders + job.File.Path.NameFolders)));
+        if (job.Outcome.Reason == platform::NoError) {
+            Write(job);
+        }
         Book(job);
         ThrowIfOutOfMemory();
         return;

@@ -147,6 +147,8 @@ bool IsNotSupported(ErrorCode code);
 // a folder), in one step.
 ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std::string& to);
 ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path);
+// NoError when a folder, not a link, stands at path below root, and at every level on the way.
+ErrorCode CheckFolderBelow(const OutputRoot& root, const std::string& path);
 // The names in the folder at path below root, following no link on the way.
 ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
                     std::vector<std::string>& names);

@@ -469,6 +469,15 @@ ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path) {
     return result;
 }
 
+ErrorCode CheckFolderBelow(const OutputRoot& root, const std::string& path) {
+    int fd = OpenBeneath(root, path, O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        return Failed();
+    }
+    ::close(fd);
+    return NoError;
+}
+
 ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
                     std::vector<std::string>& names) {
     int fd = OpenBeneath(root, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);

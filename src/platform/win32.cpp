@@ -365,6 +365,24 @@ ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path) {
     return ::DeleteFileW(Below(root, path).c_str()) ? NoError : ::GetLastError();
 }
 
+ErrorCode CheckFolderBelow(const OutputRoot& root, const std::string& path) {
+    // Level by level: the system would follow a junction or a link on the way without a word.
+    for (std::size_t end = 0; end != std::string::npos;) {
+        end = path.find('/', end + 1);
+        DWORD attributes = ::GetFileAttributesW(Below(root, path.substr(0, end)).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            return ::GetLastError();
+        }
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return LinkInTheWayError();
+        }
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            return NotAFolderError();
+        }
+    }
+    return NoError;
+}
+
 ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
                     std::vector<std::string>& names) {
     WIN32_FIND_DATAW found;

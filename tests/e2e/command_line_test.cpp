@@ -34,15 +34,7 @@ struct EditedSample {
     Tree Written() const { return testing_support::Tree(folder.Path()); }
 };
 
-// A path as the tool under test takes it on its command line: Wine's drive Z: holds the root.
-std::string Native(const fs::path& path) {
-    if (!UnderLauncher()) {
-        return path.string();
-    }
-    std::string windows = "Z:" + path.string();
-    std::replace(windows.begin(), windows.end(), '/', '\\');
-    return windows;
-}
+using expected::Native;
 
 std::vector<std::string> Sorted(std::vector<std::string> lines) {
     std::sort(lines.begin(), lines.end());

@@ -4,7 +4,9 @@
 #include "run/walk.h"
 #include "test_support.h"
 
+#include <algorithm>
 #include <array>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,16 @@ namespace expected {
 
 // The line end of the option form: the platform's own (the Windows build runs under a launcher).
 inline const std::string LineEnd = testing_support::UnderLauncher() ? "\r\n" : "\n";
+
+// A path as the tool under test takes it on its command line: Wine's drive Z: holds the root.
+inline std::string Native(const std::filesystem::path& path) {
+    if (!testing_support::UnderLauncher()) {
+        return path.string();
+    }
+    std::string windows = "Z:" + path.string();
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
+}
 
 // The lines of option-form text, without their line ends.
 inline std::vector<std::string> Lines(const std::string& text) {

@@ -21,15 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A path as the tool under test takes it on its command line: Wine's drive Z: holds the root.
-std::string Native(const fs::path& path) {
-    if (!UnderLauncher()) {
-        return path.string();
-    }
-    std::string windows = "Z:" + path.string();
-    std::replace(windows.begin(), windows.end(), '/', '\\');
-    return windows;
-}
+using expected::Native;
 
 using expected::Lines;
 
