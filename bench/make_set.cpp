@@ -253,7 +253,7 @@ int Floor(const fs::path& runFolder, const fs::path& manifestPath) {
         }
     };
     std::vector<std::thread> threads;
-    for (unsigned i = 1; i < std::max(1u, extract::DefaultWriterThreads()); ++i) {
+    for (unsigned i = 1; i < std::max(1u, run::MachineThreads()); ++i) {
         threads.emplace_back(writeFiles);
     }
     writeFiles();
@@ -269,8 +269,7 @@ int Tool(const fs::path& runFolder, unsigned writers) {
     int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     state.Output = console::OpenChannel(nowhere);
     state.Errors = console::OpenChannel(nowhere);
-    state.Extraction.WriterThreads = writers;
-    return run::RunProgram(state, {});
+    return run::RunProgram(state, {}, {.Threads = writers});
 }
 
 // GNU time gives the wall time in hundredths of a second, too coarse for runs of 0.07 s.

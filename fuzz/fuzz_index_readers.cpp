@@ -1,11 +1,11 @@
 // Arbitrary bytes as an index archive: the tables, every record read back to back and at its
 // location, and the paths built from them.
 
-#include "csc/index_tables.h"
+#include "csc/index.h"
 #include "csc/location.h"
 #include "csc/sound_info.h"
 #include "extract/output_path.h"
-#include "extract/paths.h"
+#include "run/sound_paths.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -43,7 +43,9 @@ void RequireSafe(const extract::OutputPath& built) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     csc::Archive index = csc::MemoryArchive(data, size);
     csc::IndexTables tables;
-    csc::ReadIndexTables(index, tables);
+    for (csc::Table table : csc::TablesInOrder) {
+        csc::ReadTable(index, table, tables);
+    }
 
     csc::TSM_SoundInfo record;
     // Past the end every record reads as an empty one; the rest of a long run would only repeat.
@@ -60,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         csc::ReadSoundInfo(index, sound.InfoLocation, record);
-        std::string folder = extract::TaggedSoundPath(tables, sound, 0);
+        std::string folder = run::TaggedSoundPath(tables, sound, 0);
         for (const csc::SM_SoundFileInfo& file : record.Files) {
             RequireSafe(extract::BuildOutputPath("__A\\", folder, file.Name));
         }
@@ -70,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         csc::ReadSoundInfo(index, sound.InfoLocation, record);
-        std::string folder = extract::MissionSoundPath(sound);
+        std::string folder = run::MissionSoundPath(sound);
         for (const csc::SM_SoundFileInfo& file : record.Files) {
             RequireSafe(extract::BuildOutputPath("__A\\", folder, file.Name));
         }

@@ -89,7 +89,6 @@ Outcome RunIn(const fs::path& runFolder, unsigned writers, const std::uint8_t* d
     fs::path previous = fs::current_path();
     fs::current_path(runFolder);
     run::RunState state;
-    state.Extraction.WriterThreads = writers;
     state.Output = console::OpenChannel(
         ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     state.Errors = console::OpenChannel(::open("/dev/null", O_WRONLY | O_CLOEXEC));
@@ -99,7 +98,7 @@ Outcome RunIn(const fs::path& runFolder, unsigned writers, const std::uint8_t* d
     }
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     Outcome outcome;
-    outcome.ExitCode = run::RunProgram(state, arguments);
+    outcome.ExitCode = run::RunProgram(state, arguments, {.Threads = writers});
     platform::Close(state.Output.Out);
     platform::Close(state.Errors.Out);
     fs::current_path(previous);

@@ -63,7 +63,7 @@ TEST(Options, OptionsTakeTheirValuesInEverySpelling) {
     EXPECT_EQ(bundled.Asked.ArchiveFolder, "/mnt/dvd");
     EXPECT_EQ(bundled.Asked.OutputFolder, "out");
     EXPECT_EQ(bundled.Asked.Threads, 64u) << "the whole range the help promises";
-    EXPECT_EQ(bundled.Asked.Style, run::ListingStyle::NullEnded);
+    EXPECT_EQ(bundled.Asked.Style, jobs::ListingStyle::NullEnded);
 }
 
 // Every problem in the tool's own words, exactly.

@@ -2,7 +2,7 @@
 // tell apart on any input, and the tree's rules under failures put in between it and the disk.
 
 #include "archive_builder.h"
-#include "extract/extract.h"
+#include "jobs/extraction.h"
 #include "json_lines.h"
 #include "run/run.h"
 #include "sample_set.h"
@@ -47,12 +47,11 @@ Outcome RunWith(unsigned writers, const builder::ArchiveSet& set,
     {
         testing_support::InFolder inside(folder.Path());
         run::RunState state;
-        state.Extraction.WriterThreads = writers;
         state.Output =
             console::OpenChannel(testing_support::CreateForWriting(captured.Path() / "out"));
         state.Errors =
             console::OpenChannel(testing_support::CreateForWriting(captured.Path() / "err"));
-        outcome.ExitCode = run::RunProgram(state, arguments);
+        outcome.ExitCode = run::RunProgram(state, arguments, {.Threads = writers});
         platform::Close(state.Output.Out);
         platform::Close(state.Errors.Out);
     }
@@ -249,8 +248,7 @@ namespace {
 // "close"), and whatever it returns other than NoError is that step's failure.
 class FaultyDisk : public extract::Disk {
   public:
-    explicit FaultyDisk(const fs::path& folder)
-        : real_(*platform::OpenOutputRoot(folder.string(), ignored_)) {}
+    explicit FaultyDisk(const fs::path& folder) : real_(testing_support::OutputRootAt(folder)) {}
 
     std::function<platform::ErrorCode(const std::string& step, const std::string& path)> Fault =
         [](const std::string&, const std::string&) { return platform::NoError; };
@@ -296,10 +294,9 @@ class FaultyDisk : public extract::Disk {
                               std::size_t count) override {
         return Either("write", PathOf(file), [&] { return real_.Write(file, bytes, count); });
     }
-    extract::RangeCopy Copy(const extract::ArchiveRange& range,
-                            platform::FileHandle file) override {
+    platform::Moved Copy(const extract::ArchiveRange& range, platform::FileHandle file) override {
         if (platform::ErrorCode fault = Fault("copy", PathOf(file)); fault != platform::NoError) {
-            return extract::RangeCopy{0, true, fault};
+            return platform::Moved{.Bytes = 0, .Error = fault};
         }
         return real_.Copy(range, file);
     }
@@ -337,7 +334,6 @@ class FaultyDisk : public extract::Disk {
         return paths_[file];
     }
 
-    platform::ErrorCode ignored_ = platform::NoError;
     extract::NativeDisk real_;
     std::mutex lock_;
     std::map<platform::FileHandle, std::string> paths_;
@@ -347,10 +343,10 @@ class FaultyDisk : public extract::Disk {
 class MemoryRange : public extract::RangeSource {
   public:
     explicit MemoryRange(std::string bytes) : bytes_(std::move(bytes)) {}
-    extract::RangeCopy CopyTo(std::uint64_t offset, std::size_t count, platform::FileHandle output,
-                              std::uint8_t*) const override {
-        platform::Written written = platform::Write(output, bytes_.data() + offset, count);
-        return {written.Bytes, written.Error != platform::NoError, written.Error};
+    platform::FileHandle File() const override { return platform::InvalidFile; }
+    std::size_t ReadAt(std::uint64_t offset, void* destination, std::size_t count) const override {
+        std::copy_n(bytes_.data() + offset, count, static_cast<char*>(destination));
+        return count;
     }
 
   private:
@@ -361,8 +357,10 @@ extract::Entry Copied(const std::string& folder, const std::string& name, const 
                       std::size_t size) {
     return extract::Entry{
         .Path = extract::BuildOutputPath(folder, "", name),
-        .Bytes =
-            extract::ArchiveRange{.Source = &range, .Offset = 0, .Count = size, .Spare = nullptr},
+        .Content = extract::ArchiveRange{.Source = &range,
+                                         .Offset = 0,
+                                         .Count = size,
+                                         .Spare = std::make_unique<std::uint8_t[]>(size)},
         .Size = size};
 }
 
@@ -371,7 +369,7 @@ extract::Entry InMemory(const std::string& folder, const std::string& name,
     extract::BytesInMemory memory{std::make_unique<std::uint8_t[]>(bytes.size()), bytes.size()};
     std::copy(bytes.begin(), bytes.end(), memory.Bytes.get());
     return extract::Entry{.Path = extract::BuildOutputPath(folder, "", name),
-                          .Bytes = std::move(memory),
+                          .Content = std::move(memory),
                           .Size = size != 0 ? size : bytes.size()};
 }
 
@@ -453,7 +451,7 @@ TEST(OutputTree, TheFirstUnwrittenIsTheFirstTakenWithItsOwnReason) {
         changed.notify_all();
         return error;
     };
-    extract::OutputTree tree(disk, {.Writers = 2, .Bounds = {.BatchJobs = 1}});
+    extract::OutputTree tree(disk, {.Writers = 2, .Bounds = {.BatchTasks = 1}});
     for (const char* name : {"0", "1", "2"}) {
         tree.Take(InMemory("__A\\", name, name));
     }
@@ -617,21 +615,68 @@ TEST(OutputTree, AFileCopiedShortOfItsClaimGetsAZeroTail) {
     testing_support::WriteFile(folder.Path() / "archive", std::string(100000, 'a'));
     csc::ByteSource source = csc::FileSource((folder.Path() / "archive").string());
     fs::resize_file(folder.Path() / "archive", 70000);
-    extract::ArchiveRanges ranges;
-    ranges.Serve(&source);
-    platform::ErrorCode error = platform::NoError;
-    extract::NativeDisk disk(*platform::OpenOutputRoot(folder.Path().string(), error));
+    jobs::ArchiveRanges ranges;
+    ranges.Serve(source);
+    extract::NativeDisk disk(testing_support::OutputRootAt(folder.Path()));
     extract::OutputTree tree(disk, {.Writers = 2});
     tree.Take(extract::Entry{
         .Path = extract::BuildOutputPath("__A\\", "", "out"),
-        .Bytes = extract::ArchiveRange{.Source = &ranges,
-                                       .Offset = 0,
-                                       .Count = 100000,
-                                       .Spare = std::make_unique<std::uint8_t[]>(100000)},
+        .Content = extract::ArchiveRange{.Source = &ranges,
+                                         .Offset = 0,
+                                         .Count = 100000,
+                                         .Spare = std::make_unique<std::uint8_t[]>(100000)},
         .Size = 100000});
     extract::TreeReport report = tree.Finish();
     csc::Close(source);
     EXPECT_EQ(report.ZeroFilledFiles, 1u);
     EXPECT_EQ(testing_support::ReadFile(folder.Path() / "__A/out"),
               std::string(70000, 'a') + std::string(30000, '\0'));
+}
+
+// A file's bytes go from the archive to the output inside the system where it can, through the
+// spare buffer where it cannot (an archive in memory); the archive's end ends the copy, and a
+// refused write is told from it.
+TEST(OutputTree, TheDiskCopiesARangeAndTellsAnEndFromARefusedWrite) {
+    std::string bytes(200000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 + i / 251);
+    }
+    testing_support::TempFolder folder;
+    testing_support::WriteFile(folder.Path() / "archive", bytes);
+    csc::ByteSource file = csc::FileSource((folder.Path() / "archive").string());
+    csc::ByteSource memory =
+        csc::MemorySource(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    extract::NativeDisk disk(testing_support::OutputRootAt(folder.Path()));
+    const struct Case {
+        std::uint64_t offset;
+        std::size_t count;
+        std::size_t copied;
+    } cases[] = {{0, 200000, 200000}, {123457, 100000, 76543}, {200000, 5, 0}, {300000, 5, 0}};
+    std::string out = (folder.Path() / "out").string();
+    for (const csc::ByteSource* source : {&file, &memory}) {
+        jobs::ArchiveRanges ranges;
+        ranges.Serve(*source);
+        for (const Case& c : cases) {
+            platform::FileHandle output = testing_support::CreateForWriting(out);
+            extract::ArchiveRange range{.Source = &ranges,
+                                        .Offset = c.offset,
+                                        .Count = c.count,
+                                        .Spare = std::make_unique<std::uint8_t[]>(c.count)};
+            platform::Moved copied = disk.Copy(range, output);
+            platform::Close(output);
+            EXPECT_EQ(copied.Bytes, c.copied) << c.offset;
+            EXPECT_EQ(copied.Error, platform::NoError);
+            EXPECT_EQ(testing_support::ReadFile(out),
+                      bytes.substr(std::min<std::uint64_t>(c.offset, bytes.size()), c.copied));
+        }
+        platform::FileHandle readOnly = platform::InvalidFile;
+        ASSERT_EQ(platform::OpenForReading(out, readOnly), platform::NoError);
+        extract::ArchiveRange range{.Source = &ranges,
+                                    .Offset = 0,
+                                    .Count = 10,
+                                    .Spare = std::make_unique<std::uint8_t[]>(10)};
+        EXPECT_NE(disk.Copy(range, readOnly).Error, platform::NoError);
+        platform::Close(readOnly);
+    }
+    csc::Close(file);
 }

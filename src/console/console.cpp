@@ -13,7 +13,7 @@ Console OpenChannel(platform::FileHandle out) {
 
 void WriteOutEverything(Console& console) {
     if (!console.Buffer.empty() && !Failed(console)) {
-        platform::Written written =
+        platform::Moved written =
             platform::Write(console.Out, console.Buffer.data(), console.Buffer.size());
         if (written.Error != platform::NoError) {
             console.WriteError = written.Error;

@@ -7,11 +7,9 @@ namespace csc {
 
 ByteSource FileSource(const std::string& path) {
     ByteSource source;
-    source.File = platform::OpenForReading(path);
-    if (source.File != platform::InvalidFile) {
+    source.OpenError = platform::OpenForReading(path, source.File);
+    if (source.OpenError == platform::NoError) {
         source.Size = platform::FileSize(source.File);
-    } else {
-        source.OpenError = platform::LastError();
     }
     return source;
 }
@@ -41,7 +39,8 @@ std::size_t AvailableInMemory(const ByteSource& source, std::uint64_t offset, st
 
 } // namespace
 
-std::size_t ReadAt(ByteSource& source, std::uint64_t offset, void* destination, std::size_t count) {
+std::size_t ReadAt(const ByteSource& source, std::uint64_t offset, void* destination,
+                   std::size_t count) {
     if (source.Memory != nullptr) {
         std::size_t available = AvailableInMemory(source, offset, count);
         if (available > 0) {
@@ -49,27 +48,8 @@ std::size_t ReadAt(ByteSource& source, std::uint64_t offset, void* destination, 
         }
         return available;
     }
-    source.SystemReads++;
-    return platform::ReadAt(source.File, offset, destination, count);
-}
-
-CopyResult CopyAt(const ByteSource& source, std::uint64_t offset, std::size_t count,
-                  platform::FileHandle output, std::uint8_t* spare) {
-    CopyResult result;
-    const std::uint8_t* bytes = spare;
-    std::size_t left = 0;
-    if (source.Memory != nullptr) {
-        left = AvailableInMemory(source, offset, count);
-        bytes = left > 0 ? source.Memory + offset : nullptr;
-    } else {
-        result.Copied = platform::CopyRange(source.File, offset, output, count);
-        left = platform::ReadAt(source.File, offset + result.Copied, spare, count - result.Copied);
-    }
-    platform::Written written = platform::Write(output, bytes, left);
-    result.Copied += written.Bytes;
-    result.WriteFailed = written.Error != platform::NoError;
-    result.WriteError = written.Error;
-    return result;
+    // A failed read is a short one: the missing bytes are taken as zeros, as past the end.
+    return platform::ReadAt(source.File, offset, destination, count).Bytes;
 }
 
 } // namespace csc

@@ -15,15 +15,7 @@ struct ByteSource {
     platform::FileHandle File = platform::InvalidFile;
     const std::uint8_t* Memory = nullptr;
     std::uint64_t Size = 0;
-    std::uint64_t SystemReads = 0; // reads the system was asked for through ReadAt
     platform::ErrorCode OpenError = platform::NoError; // why a file source is not open
-};
-
-// What CopyAt moved.
-struct CopyResult {
-    std::size_t Copied = 0;   // bytes of the source that arrived at the output
-    bool WriteFailed = false; // the output refused them; otherwise fewer means the source ended
-    platform::ErrorCode WriteError = platform::NoError; // why it refused them
 };
 
 // A source over the regular file of that name; not open when there is none or it cannot be
@@ -34,12 +26,9 @@ bool IsOpen(const ByteSource& source);
 void Close(ByteSource& source);
 
 // Copies up to count bytes from offset on into destination; returns how many arrived, fewer only
-// at the end of the source (or where the file fails or has shrunk).
-std::size_t ReadAt(ByteSource& source, std::uint64_t offset, void* destination, std::size_t count);
-// Writes up to count bytes from offset on at output's position: within the system where it can
-// copy between the two files, otherwise through spare, which has room for count bytes. The source
-// is only read, so any thread may call this while the source stays open.
-CopyResult CopyAt(const ByteSource& source, std::uint64_t offset, std::size_t count,
-                  platform::FileHandle output, std::uint8_t* spare);
+// at the end of the source (or where the file fails or has shrunk). The source is only read, so
+// any thread may call this while the source stays open.
+std::size_t ReadAt(const ByteSource& source, std::uint64_t offset, void* destination,
+                   std::size_t count);
 
 } // namespace csc

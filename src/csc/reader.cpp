@@ -61,7 +61,7 @@ std::size_t Copy(Archive& archive, const Extent& extent, std::uint8_t* destinati
             window = &candidate;
         }
     }
-    if (window == nullptr && archive.ReadAhead && wanted < SequentialFetch) {
+    if (window == nullptr && wanted < SequentialFetch) {
         ReadWindow* continued = Continued(archive, extent.Offset);
         window = continued != nullptr ? continued : &LeastRecentlyUsed(archive);
         std::size_t piece = std::max(continued != nullptr ? SequentialFetch : JumpFetch, wanted);

@@ -32,7 +32,6 @@ struct Archive {
     ByteSource Source;
     std::uint64_t Position = 0;
 
-    bool ReadAhead = true; // off: every read goes to the system on its own, for comparison
     // Two windows, so that two streams through one archive (records, and the stored files that
     // follow them in the index archive) do not push each other out.
     std::array<ReadWindow, 2> Windows;
@@ -80,5 +79,19 @@ Extent Claim(Archive& archive, std::uint64_t count);
 // through the read-ahead windows and without moving the position; returns how many arrived (fewer
 // only where the file has shrunk since it was opened).
 std::size_t ReadExtent(Archive& archive, const Extent& extent, void* destination);
+
+// What the jobs are given of an archive: the bytes of extents claimed before, and the source they
+// lie in, never the position, which only the walk of the index moves.
+class ExtentReader {
+  public:
+    explicit ExtentReader(Archive& archive) : archive_(archive) {}
+    std::size_t Read(const Extent& extent, void* destination) {
+        return ReadExtent(archive_, extent, destination);
+    }
+    const ByteSource& Source() const { return archive_.Source; }
+
+  private:
+    Archive& archive_;
+};
 
 } // namespace csc

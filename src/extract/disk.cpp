@@ -25,20 +25,29 @@ platform::ErrorCode NativeDisk::Write(platform::FileHandle file, const std::uint
     return platform::Write(file, bytes, count).Error;
 }
 
-RangeCopy NativeDisk::Copy(const ArchiveRange& range, platform::FileHandle file) {
-    return range.Source->CopyTo(range.Offset, range.Count, file, range.Spare.get());
+// Within the system where it can copy between the two files; what it cannot, through the spare
+// buffer, which has room for the whole range.
+platform::Moved NativeDisk::Copy(const ArchiveRange& range, platform::FileHandle file) {
+    std::size_t copied = 0;
+    if (platform::FileHandle archive = range.Source->File(); archive != platform::InvalidFile) {
+        copied = platform::CopyRange(archive, range.Offset, file, range.Count).Bytes;
+    }
+    std::size_t read =
+        range.Source->ReadAt(range.Offset + copied, range.Spare.get(), range.Count - copied);
+    platform::Moved written = platform::Write(file, range.Spare.get(), read);
+    return platform::Moved{.Bytes = copied + written.Bytes, .Error = written.Error};
 }
 
 platform::ErrorCode NativeDisk::Extend(platform::FileHandle file, std::uint64_t size) {
-    return platform::Extend(file, size) ? platform::NoError : platform::LastError();
+    return platform::Extend(file, size);
 }
 
 platform::ErrorCode NativeDisk::Sync(platform::FileHandle file) {
-    return platform::SyncBelow(root_, file) ? platform::NoError : platform::LastError();
+    return platform::SyncBelow(root_, file);
 }
 
 platform::ErrorCode NativeDisk::Close(platform::FileHandle file) {
-    return platform::Close(file) ? platform::NoError : platform::LastError();
+    return platform::Close(file);
 }
 
 platform::ErrorCode NativeDisk::Rename(const std::string& from, const std::string& to) {

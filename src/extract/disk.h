@@ -12,7 +12,8 @@
 namespace extract {
 
 // The steps of writing below the output folder. The tree reaches the disk through this alone, so
-// that a test can make any step fail.
+// that a test can make any step fail. Writers call it from several threads at once, each on files
+// of its own: an implementation keeps no state that one call changes for another.
 class Disk {
   public:
     virtual ~Disk() = default;
@@ -26,7 +27,9 @@ class Disk {
                                       const std::string& path) = 0;
     virtual platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
                                       std::size_t count) = 0;
-    virtual RangeCopy Copy(const ArchiveRange& range, platform::FileHandle file) = 0;
+    // The bytes of the range that arrived in the file; its error is the file's refusal, and fewer
+    // without one means the archive ended.
+    virtual platform::Moved Copy(const ArchiveRange& range, platform::FileHandle file) = 0;
     virtual platform::ErrorCode Extend(platform::FileHandle file, std::uint64_t size) = 0;
     virtual platform::ErrorCode Sync(platform::FileHandle file) = 0;
     virtual platform::ErrorCode Close(platform::FileHandle file) = 0;
@@ -54,7 +57,7 @@ class NativeDisk : public Disk {
                               const std::string& path) override;
     platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
                               std::size_t count) override;
-    RangeCopy Copy(const ArchiveRange& range, platform::FileHandle file) override;
+    platform::Moved Copy(const ArchiveRange& range, platform::FileHandle file) override;
     platform::ErrorCode Extend(platform::FileHandle file, std::uint64_t size) override;
     platform::ErrorCode Sync(platform::FileHandle file) override;
     platform::ErrorCode Close(platform::FileHandle file) override;

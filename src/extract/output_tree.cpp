@@ -1,10 +1,8 @@
 #include "extract/output_tree.h"
 
 #include <algorithm>
-#include <atomic>
 #include <new>
 #include <random>
-#include <thread>
 
 namespace extract {
 namespace {
@@ -49,13 +47,14 @@ bool IsLeftBeside(std::string_view name) {
     return process != platform::ProcessNumber() && !platform::ProcessRunning(process);
 }
 
-std::uint64_t BesideNumber() {
+// A number for a name beside, unique within the run for each file (its order) and attempt (0 to
+// 15), and unlike any other run's.
+std::uint64_t BesideNumber(std::uint64_t order, unsigned attempt) {
     static const std::uint64_t seed = [] {
         std::random_device random;
         return (std::uint64_t{random()} << 32) ^ random();
     }();
-    static std::atomic<std::uint64_t> counter = 0;
-    return seed ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15u);
+    return seed ^ ((order << 4 | attempt) * 0x9E3779B97F4A7C15u);
 }
 
 // What a file holds in memory until it is settled: its bytes and the bookkeeping.
@@ -83,7 +82,7 @@ PoolBounds AffordableBounds(PoolBounds bounds) {
 // step fails, or when memory runs out on the way.
 class FileWriter {
   public:
-    explicit FileWriter(Disk& disk) : disk_(disk) {}
+    FileWriter(Disk& disk, std::uint64_t order) : disk_(disk), order_(order) {}
     ~FileWriter() {
         if (file_ != platform::InvalidFile) {
             disk_.Close(file_);
@@ -118,8 +117,8 @@ class FileWriter {
             error = platform::AlreadyThereError();
         }
         if (platform::IsAlreadyThere(error)) {
-            for (int attempt = 0; attempt < 8 && platform::IsAlreadyThere(error); ++attempt) {
-                beside_ = BesideName(path, BesideNumber());
+            for (unsigned attempt = 0; attempt < 8 && platform::IsAlreadyThere(error); ++attempt) {
+                beside_ = BesideName(path, BesideNumber(order_, attempt));
                 error = disk_.CreateNew(beside_, file_);
             }
             if (error == platform::NoError) {
@@ -150,11 +149,9 @@ class FileWriter {
         } else {
             // A range can come short of its claim, where the archive cannot be read or has shrunk
             // since; what is missing becomes zeros like any other shortfall.
-            RangeCopy copy = disk_.Copy(std::get<ArchiveRange>(payload), file_);
-            delivered = copy.Copied;
-            if (copy.WriteFailed) {
-                error = copy.WriteError;
-            }
+            platform::Moved copy = disk_.Copy(std::get<ArchiveRange>(payload), file_);
+            delivered = copy.Bytes;
+            error = copy.Error;
         }
         if (error == platform::NoError && size > delivered) {
             error = disk_.Extend(file_, size);
@@ -169,8 +166,9 @@ class FileWriter {
         platform::ErrorCode error = replacing ? disk_.Sync(file_) : platform::NoError;
         if (error == platform::NoError && unnamed_) {
             error = platform::AlreadyThereError();
-            for (int attempt = 0; attempt < 8 && platform::IsAlreadyThere(error); ++attempt) {
-                error = disk_.Place(file_, BesideName(path, BesideNumber()), path.Text);
+            for (unsigned attempt = 8; attempt < 16 && platform::IsAlreadyThere(error); ++attempt) {
+                error =
+                    disk_.Place(file_, BesideName(path, BesideNumber(order_, attempt)), path.Text);
             }
         }
         platform::ErrorCode closed = disk_.Close(file_);
@@ -189,6 +187,7 @@ class FileWriter {
 
   private:
     Disk& disk_;
+    const std::uint64_t order_;
     platform::FileHandle file_ = platform::InvalidFile;
     bool unnamed_ = false; // made without a name, to be placed once whole
     std::string beside_;   // the name written under, when something stood at the path
@@ -197,20 +196,13 @@ class FileWriter {
 
 } // namespace
 
-unsigned DefaultWriterThreads() {
-    unsigned hardware = std::thread::hardware_concurrency();
-    if (hardware <= 1) {
-        return 0;
-    }
-    return std::min(hardware, MostWriterThreads);
-}
-
 OutputTree::OutputTree(Disk& disk, TreeSettings settings)
     : disk_(disk), keepExisting_(settings.KeepExisting),
       onUnwritten_(std::move(settings.OnUnwritten)),
       pool_(
           AffordableWriters(settings.Writers), AffordableBounds(settings.Bounds),
-          [this](Job& job) { Write(job); }, [this](Job& job) { Settle(job); }) {}
+          [this](Writing& writing) { Write(writing); },
+          [this](Writing& writing) { Settle(writing); }) {}
 
 void OutputTree::MakeRoom(std::uint64_t bytes) {
     ThrowIfOutOfMemory();
@@ -219,36 +211,36 @@ void OutputTree::MakeRoom(std::uint64_t bytes) {
 
 void OutputTree::Take(Entry entry) {
     ThrowIfOutOfMemory();
-    Job job;
-    job.Order = nextOrder_++;
-    job.File = std::move(entry);
-    if (platform::ErrorCode folders = ForceFolders(job.File.Path, job.InNewFolder);
+    Writing writing;
+    writing.Order = nextOrder_++;
+    writing.File = std::move(entry);
+    if (platform::ErrorCode folders = ForceFolders(writing.File.Path, writing.InNewFolder);
         folders != platform::NoError) {
         // The file cannot be made where its folder could not be; the folder's reason says why.
-        job.Outcome.Reason = folders;
-        Book(job);
+        writing.Outcome.Reason = folders;
+        Book(writing);
         return;
     }
-    job.Place = PlaceKey(job.File.Path.Text);
-    if (job.File.Path.NameFolders > 0) {
+    writing.Place = PlaceKey(writing.File.Path.Text);
+    if (writing.File.Path.NameFolders > 0) {
         // It may lie at or below any earlier file, and any later one at or below it. Its name's
         // folders are written into only where they stand as folders, links refused.
         pool_.WaitUntilFinished();
-        job.Outcome.Reason = disk_.CheckFolder(std::string(LeadingComponents(
-            job.File.Path, job.File.Path.MadeFolders + job.File.Path.NameFolders)));
-        if (job.Outcome.Reason == platform::NoError) {
-            Write(job);
+        writing.Outcome.Reason = disk_.CheckFolder(std::string(LeadingComponents(
+            writing.File.Path, writing.File.Path.MadeFolders + writing.File.Path.NameFolders)));
+        if (writing.Outcome.Reason == platform::NoError) {
+            Write(writing);
         }
-        Book(job);
+        Book(writing);
         ThrowIfOutOfMemory();
         return;
     }
-    WaitForPlace(job.Place);
-    std::uint64_t cost = Charge(PayloadBytes(job.File.Bytes) + job.File.Path.Text.size());
+    WaitForPlace(writing.Place);
+    std::uint64_t cost = Charge(PayloadBytes(writing.File.Content) + writing.File.Path.Text.size());
     pool_.WaitForRoom(cost);
-    ++placesInFlight_[job.Place];
-    job.InFlight = true;
-    pool_.Submit(std::move(job), cost);
+    ++placesInFlight_[writing.Place];
+    writing.InFlight = true;
+    pool_.Submit(std::move(writing), cost);
     ThrowIfOutOfMemory();
 }
 
@@ -358,51 +350,51 @@ void OutputTree::WaitForPlace(std::uint64_t place) {
     pool_.WaitUntil([&] { return placesInFlight_.count(place) == 0; });
 }
 
-void OutputTree::Write(Job& job) {
+void OutputTree::Write(Writing& writing) {
     try {
-        FileWriter writer(disk_);
-        FileOutcome& outcome = job.Outcome;
+        FileWriter writer(disk_, writing.Order);
+        FileOutcome& outcome = writing.Outcome;
         std::size_t delivered = 0;
         if (keepExisting_) {
-            outcome.Reason = writer.CreateUnlessStanding(job.File.Path);
+            outcome.Reason = writer.CreateUnlessStanding(writing.File.Path);
             if (platform::IsAlreadyThere(outcome.Reason)) {
                 outcome = FileOutcome{.Kept = true};
                 return;
             }
         } else {
-            outcome.Reason =
-                writer.Create(job.File.Path, job.InNewFolder && job.File.Path.NameFolders == 0,
-                              std::holds_alternative<ArchiveRange>(job.File.Bytes));
+            outcome.Reason = writer.Create(
+                writing.File.Path, writing.InNewFolder && writing.File.Path.NameFolders == 0,
+                std::holds_alternative<ArchiveRange>(writing.File.Content));
         }
         if (outcome.Reason == platform::NoError) {
-            outcome.Reason = writer.Fill(job.File.Bytes, job.File.Size, delivered);
+            outcome.Reason = writer.Fill(writing.File.Content, writing.File.Size, delivered);
         }
         if (outcome.Reason == platform::NoError) {
-            outcome.Reason = writer.Commit(job.File.Path);
+            outcome.Reason = writer.Commit(writing.File.Path);
         }
         outcome.Written = outcome.Reason == platform::NoError;
-        outcome.ZeroTail = outcome.Written && delivered < job.File.Size;
+        outcome.ZeroTail = outcome.Written && delivered < writing.File.Size;
     } catch (const std::bad_alloc&) {
-        job.Outcome = FileOutcome{.OutOfMemory = true};
+        writing.Outcome = FileOutcome{.OutOfMemory = true};
         pool_.Stop(); // the run ends at this file, as it would one at a time
     }
 }
 
-void OutputTree::Settle(Job& job) {
-    if (job.InFlight) {
-        auto place = placesInFlight_.find(job.Place);
+void OutputTree::Settle(Writing& writing) {
+    if (writing.InFlight) {
+        auto place = placesInFlight_.find(writing.Place);
         if (place != placesInFlight_.end() && --place->second == 0) {
             placesInFlight_.erase(place);
         }
     }
-    Book(job);
+    Book(writing);
 }
 
-void OutputTree::Book(Job& job) {
-    const FileOutcome& outcome = job.Outcome;
+void OutputTree::Book(Writing& writing) {
+    const FileOutcome& outcome = writing.Outcome;
     std::optional<Unwritten> unwritten;
     if (onUnwritten_ && !outcome.OutOfMemory && !outcome.Kept && !outcome.Written) {
-        unwritten = Unwritten{job.File.Path, outcome.Reason};
+        unwritten = Unwritten{writing.File.Path, outcome.Reason};
     }
     if (outcome.OutOfMemory) {
         outOfMemory_ = true;
@@ -410,28 +402,28 @@ void OutputTree::Book(Job& job) {
         ++report_.KeptFiles;
     } else if (!outcome.Written) {
         ++report_.UnwrittenFiles;
-        if (job.Order < firstUnwrittenOrder_) {
-            firstUnwrittenOrder_ = job.Order;
-            report_.FirstUnwritten = std::move(job.File.Path);
+        if (writing.Order < firstUnwrittenOrder_) {
+            firstUnwrittenOrder_ = writing.Order;
+            report_.FirstUnwritten = std::move(writing.File.Path);
             report_.FirstUnwrittenReason = outcome.Reason;
         }
     } else {
         ++report_.WrittenFiles;
-        report_.WrittenBytes += job.File.Size;
-        writtenPlaces_.push_back(job.Place);
+        report_.WrittenBytes += writing.File.Size;
+        writtenPlaces_.push_back(writing.Place);
         if (writtenPlaces_.size() >= 2 * uniquePlaces_ + 4096) {
             CountOverwritten();
         }
         if (outcome.ZeroTail) {
             ++report_.ZeroFilledFiles;
-            if (job.Order < firstZeroFilledOrder_) {
-                firstZeroFilledOrder_ = job.Order;
-                report_.FirstZeroFilled = std::move(job.File.Path);
+            if (writing.Order < firstZeroFilledOrder_) {
+                firstZeroFilledOrder_ = writing.Order;
+                report_.FirstZeroFilled = std::move(writing.File.Path);
             }
         }
     }
     if (onUnwritten_) {
-        Tell(job.Order, std::move(unwritten));
+        Tell(writing.Order, std::move(unwritten));
     }
 }
 

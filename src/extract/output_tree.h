@@ -51,7 +51,7 @@ namespace extract {
 // costs neither memory nor disk).
 struct Entry {
     OutputPath Path;
-    Payload Bytes;
+    Payload Content;
     std::uint64_t Size = 0;
 };
 
@@ -77,13 +77,8 @@ struct TreeReport {
 };
 
 inline constexpr std::uint32_t MostFolderLevels = 128;
-inline constexpr unsigned MostWriterThreads = 8;
-// As many writers as the machine has hardware threads, at most MostWriterThreads; 0 (every file
-// written by the caller's own thread) on a machine with one.
-unsigned DefaultWriterThreads();
-
 struct TreeSettings {
-    unsigned Writers = DefaultWriterThreads(); // 0: the caller's thread writes every file
+    unsigned Writers = 0;      // 0: the caller's thread writes every file
     bool KeepExisting = false; // where anything stands at a path, leave it and count it kept
     // Told of each file that could not be written, on the caller's thread, in the order taken, as
     // soon as every earlier file has settled; only the count is kept.
@@ -101,8 +96,6 @@ class OutputTree {
     ~OutputTree() = default;
     OutputTree(const OutputTree&) = delete;
     OutputTree& operator=(const OutputTree&) = delete;
-
-    unsigned Writers() const { return pool_.Workers(); }
 
     // Waits until a file whose payload holds bytes of memory may be taken; call before allocating
     // it, so that what the files in flight hold stays within the bound.
@@ -123,7 +116,8 @@ class OutputTree {
         platform::ErrorCode Reason = platform::NoError; // why it was not written
         bool OutOfMemory = false;
     };
-    struct Job {
+    // One file on its way to the disk.
+    struct Writing {
         std::uint64_t Order = 0;
         bool InNewFolder = false; // the folder of the file was made by this run
         std::uint64_t Place = 0;  // PlaceKey of the path
@@ -138,9 +132,9 @@ class OutputTree {
     // Removes from a folder that stood before the run the files that a killed run left beside.
     void RemoveLeftBeside(const std::string& folder);
     void WaitForPlace(std::uint64_t place);
-    void Write(Job& job);
-    void Settle(Job& job);
-    void Book(Job& job);
+    void Write(Writing& writing);
+    void Settle(Writing& writing);
+    void Book(Writing& writing);
     void ThrowIfOutOfMemory();
     TreeReport Report();
 
@@ -176,7 +170,7 @@ class OutputTree {
     void CountOverwritten();
     TreeReport report_;
     // Last, so that it finishes its files while the rest is still there to settle them.
-    BoundedPool<Job> pool_;
+    BoundedPool<Writing> pool_;
 };
 
 } // namespace extract

@@ -9,21 +9,16 @@
 // What an output file is made of: bytes in memory, or a range of an archive that the writer copies.
 namespace extract {
 
-// What copying a range came to.
-struct RangeCopy {
-    std::size_t Copied = 0;   // bytes of the range that arrived in the output file
-    bool WriteFailed = false; // the output refused them; otherwise fewer means the archive ended
-    platform::ErrorCode WriteError = platform::NoError; // why it refused them
-};
-
-// The writer's way to the bytes of an archive: any thread may copy a range into an output file at
-// its position while the archive stays open.
+// The writers' way to the bytes of an archive. It is only read: any number of writers may use one
+// at once while the archive stays open.
 class RangeSource {
   public:
-    // Copies through spare, which has room for count bytes, where the system cannot copy between
-    // the two files itself.
-    virtual RangeCopy CopyTo(std::uint64_t offset, std::size_t count, platform::FileHandle output,
-                             std::uint8_t* spare) const = 0;
+    // The file that holds the bytes at their offsets, for a copy within the system; InvalidFile
+    // where they lie elsewhere.
+    virtual platform::FileHandle File() const = 0;
+    // Reads up to count bytes from offset on; fewer only where the archive ends.
+    virtual std::size_t ReadAt(std::uint64_t offset, void* destination,
+                               std::size_t count) const = 0;
 
   protected:
     ~RangeSource() = default;

@@ -2,32 +2,34 @@
 
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
-// The one place that knows about threads: a small pool of workers that run jobs handed over by one
-// caller thread, in batches, with the cost and the number of the jobs in flight bounded. Finished
-// jobs go back to the caller's thread, which settles them (done) and frees what they hold, so that
-// nothing but the queues below is shared. With no workers, every job runs and is settled at once on
-// the caller's thread.
+// The one place that knows about threads: a small pool of workers that run tasks handed over by one
+// caller thread, in batches, with the cost and the number of the tasks in flight bounded. Finished
+// tasks go back to the caller's thread, which settles them (done) and frees what they hold, so that
+// nothing but the queues below is shared. With no workers, every task runs and is settled at once
+// on the caller's thread.
 namespace extract {
 
 struct PoolBounds {
-    // At most this much cost in flight (a job's cost is the memory it holds), but one job always
+    // At most this much cost in flight (a task's cost is the memory it holds), but one task always
     // passes, however costly.
     std::uint64_t Cost = std::uint64_t{16} << 20;
-    // Few enough jobs wait that their buffers are still in the processor's cache when a worker
+    // Few enough tasks wait that their buffers are still in the processor's cache when a worker
     // takes them: on 131,070 files of 2 KiB, this cap made a run 6 % faster than the cost bound
     // alone, which let some 7,000 files wait.
-    std::size_t Jobs = 1024;
-    // Jobs are handed over and taken a few at a time, so that the lock and the wake-ups cost little
-    // per job.
-    std::size_t BatchJobs = 16;
+    std::size_t Tasks = 1024;
+    // Tasks are handed over and taken a few at a time, so that the lock and the wake-ups cost
+    // little per task.
+    std::size_t BatchTasks = 16;
     std::uint64_t BatchCost = 64u << 10;
 };
 
@@ -45,38 +47,46 @@ inline constexpr std::size_t WorkerStackBytes = 256u << 10;
 inline constexpr std::size_t WorkerStackBytes = 256u << 10;
 #endif
 
-template <typename Job> class BoundedPool {
+// As many workers as the machine has hardware threads, at most MostMachineWorkers; none (the
+// caller's thread does every task) on a machine with one.
+inline constexpr unsigned MostMachineWorkers = 8;
+inline unsigned MachineWorkers() {
+    unsigned hardware = std::thread::hardware_concurrency();
+    return hardware <= 1 ? 0 : std::min(hardware, MostMachineWorkers);
+}
+
+template <typename Task> class BoundedPool {
   public:
     // work runs on a worker, outside the lock, and must not throw; done runs on the caller's thread
-    // for every job that ran, in the order they finished. A worker that cannot be started leaves
+    // for every task that ran, in the order they finished. A worker that cannot be started leaves
     // fewer, or none.
-    BoundedPool(unsigned workers, PoolBounds bounds, std::function<void(Job&)> work,
-                std::function<void(Job&)> done)
+    BoundedPool(unsigned workers, PoolBounds bounds, std::function<void(Task&)> work,
+                std::function<void(Task&)> done)
         : bounds_(bounds), work_(std::move(work)), done_(std::move(done)) {
         if (workers == 0) {
             return;
         }
         // Everything the queues will ever hold is allocated here, so that handing over and taking
-        // jobs allocates nothing, under the lock or on a worker.
-        queue_.resize(bounds_.Jobs + 1);
-        finished_.reserve(bounds_.Jobs + 1);
-        collected_.reserve(bounds_.Jobs + 1);
-        outbox_.reserve(bounds_.BatchJobs);
+        // tasks allocates nothing, under the lock or on a worker.
+        queue_.resize(bounds_.Tasks + 1);
+        finished_.reserve(bounds_.Tasks + 1);
+        collected_.reserve(bounds_.Tasks + 1);
+        outbox_.reserve(bounds_.BatchTasks);
         workers_.resize(workers);
         for (Worker& worker : workers_) {
-            worker.Taken.reserve(bounds_.BatchJobs);
+            worker.Taken.reserve(bounds_.BatchTasks);
         }
         for (unsigned i = 0; i < workers; ++i) {
             workers_[i].Pool = this;
-            if (!platform::StartThread(workers_[i].Thread, &BoundedPool::RunWorker, &workers_[i],
-                                       WorkerStackBytes)) {
+            if (platform::StartThread(workers_[i].Thread, &BoundedPool::RunWorker, &workers_[i],
+                                      WorkerStackBytes) != platform::NoError) {
                 workers_.resize(i);
                 break;
             }
         }
     }
 
-    // Finishes the jobs handed over, or, once Stop or Abandon was called, only those running.
+    // Finishes the tasks handed over, or, once Stop or Abandon was called, only those running.
     ~BoundedPool() {
         if (!workers_.empty()) {
             if (!stop_.load()) {
@@ -100,28 +110,29 @@ template <typename Job> class BoundedPool {
 
     unsigned Workers() const { return static_cast<unsigned>(workers_.size()); }
 
-    // Waits, settling finished jobs, until a job of cost may be handed over; call before obtaining
-    // what the job will hold, so that what the jobs in flight hold stays within the bound.
+    // Waits, settling finished tasks, until a task of cost may be handed over; call before
+    // obtaining what the task will hold, so that what the tasks in flight hold stays within the
+    // bound.
     void WaitForRoom(std::uint64_t cost) {
         WaitUntil([&] { return RoomFor(cost); });
     }
 
-    void Submit(Job job, std::uint64_t cost) {
+    void Submit(Task task, std::uint64_t cost) {
         if (workers_.empty()) {
-            work_(job);
-            done_(job);
+            work_(task);
+            done_(task);
             return;
         }
-        outbox_.push_back(Slot{std::move(job), cost});
+        outbox_.push_back(Slot{std::move(task), cost});
         outboxCost_ += cost;
         ++jobsInFlight_;
         costInFlight_ += cost;
-        if (outbox_.size() >= bounds_.BatchJobs || outboxCost_ >= bounds_.BatchCost) {
+        if (outbox_.size() >= bounds_.BatchTasks || outboxCost_ >= bounds_.BatchCost) {
             HandOver();
         }
     }
 
-    // Waits, settling finished jobs, until ready() holds or no job is in flight any more.
+    // Waits, settling finished tasks, until ready() holds or no task is in flight any more.
     template <typename Ready> void WaitUntil(Ready ready) {
         if (ready()) {
             return;
@@ -143,17 +154,17 @@ template <typename Job> class BoundedPool {
         }
     }
 
-    // Waits until every job handed over has run and been settled.
+    // Waits until every task handed over has run and been settled.
     void WaitUntilFinished() {
         WaitUntil([] { return false; });
     }
 
-    // From work, on a worker: no worker takes another job; those running finish. The caller learns
+    // From work, on a worker: no worker takes another task; those running finish. The caller learns
     // of it through Stopped.
     void Stop() { stop_.store(true); }
     bool Stopped() const { return stop_.load(std::memory_order_relaxed); }
 
-    // Drops every job not yet taken and waits for those running; they are settled as usual.
+    // Drops every task not yet taken and waits for those running; they are settled as usual.
     void Abandon() {
         stop_.store(true);
         jobsInFlight_ -= outbox_.size();
@@ -170,7 +181,7 @@ template <typename Job> class BoundedPool {
 
   private:
     struct Slot {
-        Job Work{};
+        Task Work{};
         std::uint64_t Cost = 0;
         bool Ran = false;
     };
@@ -180,7 +191,7 @@ template <typename Job> class BoundedPool {
         std::vector<Slot> Taken; // the batch being worked on; the worker's own
     };
 
-    // Under lock_, or with no worker left: frees the queued jobs, which will never run.
+    // Under lock_, or with no worker left: frees the queued tasks, which will never run.
     void DropQueued() {
         for (; queued_ > 0; --queued_) {
             costInFlight_ -= queue_[head_].Cost;
@@ -192,7 +203,7 @@ template <typename Job> class BoundedPool {
 
     bool RoomFor(std::uint64_t cost) const {
         return jobsInFlight_ == 0 ||
-               (costInFlight_ + cost <= bounds_.Cost && jobsInFlight_ < bounds_.Jobs);
+               (costInFlight_ + cost <= bounds_.Cost && jobsInFlight_ < bounds_.Tasks);
     }
 
     // Queues the outbox for the workers and takes back what they finished.
@@ -218,7 +229,7 @@ template <typename Job> class BoundedPool {
         Collect();
     }
 
-    // Settles the finished jobs taken back, on the caller's thread, and frees what they hold.
+    // Settles the finished tasks taken back, on the caller's thread, and frees what they hold.
     void Collect() {
         for (Slot& slot : collected_) {
             --jobsInFlight_;
@@ -245,7 +256,7 @@ template <typename Job> class BoundedPool {
                 return;
             }
             std::uint64_t cost = 0;
-            while (queued_ > 0 && taken.size() < bounds_.BatchJobs && cost < bounds_.BatchCost) {
+            while (queued_ > 0 && taken.size() < bounds_.BatchTasks && cost < bounds_.BatchCost) {
                 cost += queue_[head_].Cost;
                 taken.push_back(std::move(queue_[head_]));
                 head_ = (head_ + 1) % queue_.size();
@@ -254,7 +265,7 @@ template <typename Job> class BoundedPool {
             held.unlock();
             for (Slot& slot : taken) {
                 if (stop_.load()) {
-                    break; // the rest is dropped, as a queued job would be
+                    break; // the rest is dropped, as a queued task would be
                 }
                 work_(slot.Work);
                 slot.Ran = true;
@@ -271,8 +282,8 @@ template <typename Job> class BoundedPool {
     }
 
     const PoolBounds bounds_;
-    const std::function<void(Job&)> work_;
-    const std::function<void(Job&)> done_;
+    const std::function<void(Task&)> work_;
+    const std::function<void(Task&)> done_;
     std::vector<Worker> workers_; // set up before the workers start, never resized after
 
     // The caller's own; no worker touches them.
@@ -283,7 +294,7 @@ template <typename Job> class BoundedPool {
     std::vector<Slot> collected_; // swapped with finished_ under the lock, then settled
 
     std::mutex lock_;
-    // Under lock_: the ring of queued jobs, the jobs finished and not yet taken back, and who
+    // Under lock_: the ring of queued tasks, the tasks finished and not yet taken back, and who
     // waits.
     std::vector<Slot> queue_;
     std::size_t head_ = 0;
@@ -291,10 +302,10 @@ template <typename Job> class BoundedPool {
     std::vector<Slot> finished_;
     unsigned idle_ = 0;
     bool callerWaiting_ = false;
-    bool draining_ = false; // the caller has handed over its last job: workers stop once idle
+    bool draining_ = false; // the caller has handed over its last task: workers stop once idle
     std::condition_variable workArrived_; // to the workers, under lock_
     std::condition_variable jobDone_;     // to the caller, under lock_
-    // Read by everyone without lock_: once set, no worker takes another job.
+    // Read by everyone without lock_: once set, no worker takes another task.
     std::atomic<bool> stop_ = false;
 };
 

@@ -9,6 +9,11 @@
 
 // The one seam between cscunpack and the operating system. Nothing above this header sees a system
 // call.
+//
+// Every call that can fail says so one way: it returns the ErrorCode of the failure (NoError when
+// there is none), with what it makes in an out-parameter; a call that moves bytes returns Moved,
+// the bytes it moved and, where it stopped early for a failure, its code. DescribeError gives any
+// code's reason text. No caller reads errno or GetLastError() after a call has returned.
 namespace platform {
 
 // A file or console handle: a descriptor on POSIX, a HANDLE on Windows.
@@ -18,8 +23,6 @@ inline constexpr FileHandle InvalidFile = -1;
 // The system's code for why an operation failed (errno, or GetLastError() on Windows); 0 is none.
 using ErrorCode = std::uint32_t;
 inline constexpr ErrorCode NoError = 0;
-// The code of the last operation of this thread that failed.
-ErrorCode LastError();
 // The system's own words for code, without a closing period or line end ("No space left on
 // device").
 std::string DescribeError(ErrorCode code);
@@ -83,33 +86,35 @@ std::string PathInFolder(const std::string& folder, std::string_view name);
 // NoError when a folder stands at path (following links as the user gave them), else why not.
 ErrorCode CheckFolder(const std::string& folder);
 
+// What a call that moves bytes came to: the bytes moved, and, when it stopped early because the
+// system failed, why (NoError where the source simply ended).
+struct Moved {
+    std::size_t Bytes = 0;
+    ErrorCode Error = NoError;
+};
+
 // Opens an existing regular file for reading only, letting others read it too; never creates one
 // and never waits. Anything else of that name (a folder, a pipe, a device) counts as not found.
-FileHandle OpenForReading(const std::string& path);
-// Reads up to count bytes from offset on, without moving any shared position; returns how many
-// arrived (fewer only at the end or on failure).
-std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* destination, std::size_t count);
+ErrorCode OpenForReading(const std::string& path, FileHandle& file);
+// Reads up to count bytes from offset on, without moving any shared position; fewer only at the end
+// or on failure. Any thread may read one file at once with others.
+Moved ReadAt(FileHandle file, std::uint64_t offset, void* destination, std::size_t count);
 // The size of an open file in bytes, or 0 when it cannot be told.
 std::uint64_t FileSize(FileHandle file);
 
 // Copies up to count bytes of from, from offset on, to to's position without passing them through
-// the program, where the system can copy between the two files; returns how many were copied.
-// Fewer (none where the system cannot) leaves the rest for the caller to read and write.
-std::size_t CopyRange(FileHandle from, std::uint64_t offset, FileHandle to, std::size_t count);
-// What a write came to: the bytes written, and, when they are fewer than asked, why.
-struct Written {
-    std::size_t Bytes = 0;
-    ErrorCode Error = NoError;
-};
+// the program, where the system can copy between the two files. Fewer (none where the system
+// cannot) is no failure: the caller reads and writes the rest.
+Moved CopyRange(FileHandle from, std::uint64_t offset, FileHandle to, std::size_t count);
 // Writes count bytes at the file's position.
-Written Write(FileHandle file, const void* source, std::size_t count);
+Moved Write(FileHandle file, const void* source, std::size_t count);
 // Whether code says that the reader of a pipe has gone.
 bool IsBrokenPipe(ErrorCode code);
 // Makes the file size bytes long; a tail beyond what was written reads as zeros and, where the
 // file system allows, takes no disk space.
-bool Extend(FileHandle file, std::uint64_t size);
-// Closes the handle; false when the system reports that what was written did not arrive.
-bool Close(FileHandle file);
+ErrorCode Extend(FileHandle file, std::uint64_t size);
+// Closes the handle; fails when the system reports that what was written did not arrive.
+ErrorCode Close(FileHandle file);
 
 // The folder that receives an output tree. Every path handed to the functions below is relative to
 // it, with "/" between its components, none of them empty, "." or "..". The root itself may be
@@ -123,8 +128,8 @@ struct OutputRoot {
 // Makes folder with every folder above it that is missing, following links as the user gave them.
 // NoError when a folder stands there afterwards.
 ErrorCode MakeFolders(const std::string& folder);
-// The folder given (empty: the current one) as an output root; error tells why it is none.
-std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& error);
+// The folder given (empty: the current one) as an output root.
+ErrorCode OpenOutputRoot(const std::string& folder, OutputRoot& root);
 void CloseOutputRoot(OutputRoot& root);
 
 // Makes one folder level; the levels above it stand. NoError when a folder stands there afterwards,
@@ -153,7 +158,7 @@ ErrorCode CheckFolderBelow(const OutputRoot& root, const std::string& path);
 ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
                     std::vector<std::string>& names);
 // Makes what was written to a file below root survive a power cut before it returns.
-bool SyncBelow(const OutputRoot& root, FileHandle file);
+ErrorCode SyncBelow(const OutputRoot& root, FileHandle file);
 
 // This process's number, and whether a process of that number is running now.
 std::uint32_t ProcessNumber();
@@ -170,8 +175,8 @@ std::uint64_t SpareAddressSpace();
 struct Thread {
     std::uintptr_t Handle = 0;
 };
-// False when the system cannot start one now.
-bool StartThread(Thread& thread, void (*entry)(void*), void* argument, std::size_t stackBytes);
+// Fails when the system cannot start one now.
+ErrorCode StartThread(Thread& thread, void (*entry)(void*), void* argument, std::size_t stackBytes);
 void JoinThread(Thread& thread);
 
 FileHandle StandardOutput();

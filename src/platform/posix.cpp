@@ -110,15 +110,12 @@ void CloseParent(int folder, bool isRoot) {
     }
 }
 
+// The code of the call that has just failed, read before anything else can change it.
 ErrorCode Failed() {
     return static_cast<ErrorCode>(errno);
 }
 
 } // namespace
-
-ErrorCode LastError() {
-    return static_cast<ErrorCode>(errno);
-}
 
 std::string DescribeError(ErrorCode code) {
     return std::strerror(static_cast<int>(code));
@@ -221,37 +218,40 @@ ErrorCode CheckFolder(const std::string& folder) {
     return S_ISDIR(info.st_mode) ? NoError : NotAFolderError();
 }
 
-FileHandle OpenForReading(const std::string& path) {
+ErrorCode OpenForReading(const std::string& path, FileHandle& file) {
     // Without O_NONBLOCK, opening a FIFO waits for a writer that never comes.
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        return InvalidFile;
+        return Failed();
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        errno = ENOENT;
-        return InvalidFile;
+        return ENOENT;
     }
-    return fd;
+    file = fd;
+    return NoError;
 }
 
-std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* destination, std::size_t count) {
+Moved ReadAt(FileHandle file, std::uint64_t offset, void* destination, std::size_t count) {
     auto* bytes = static_cast<unsigned char*>(destination);
-    std::size_t delivered = 0;
-    while (delivered < count) {
-        ssize_t got = ::pread(Descriptor(file), bytes + delivered,
-                              std::min(count - delivered, LargestTransfer),
-                              static_cast<off_t>(offset + delivered));
+    Moved read;
+    while (read.Bytes < count) {
+        ssize_t got = ::pread(Descriptor(file), bytes + read.Bytes,
+                              std::min(count - read.Bytes, LargestTransfer),
+                              static_cast<off_t>(offset + read.Bytes));
         if (got < 0 && errno == EINTR) {
             continue;
+        }
+        if (got < 0) {
+            read.Error = Failed();
         }
         if (got <= 0) {
             break;
         }
-        delivered += static_cast<std::size_t>(got);
+        read.Bytes += static_cast<std::size_t>(got);
     }
-    return delivered;
+    return read;
 }
 
 std::uint64_t FileSize(FileHandle file) {
@@ -262,8 +262,8 @@ std::uint64_t FileSize(FileHandle file) {
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-std::size_t CopyRange([[maybe_unused]] FileHandle from, [[maybe_unused]] std::uint64_t offset,
-                      [[maybe_unused]] FileHandle to, [[maybe_unused]] std::size_t count) {
+Moved CopyRange([[maybe_unused]] FileHandle from, [[maybe_unused]] std::uint64_t offset,
+                [[maybe_unused]] FileHandle to, [[maybe_unused]] std::size_t count) {
     std::size_t copied = 0;
 #if defined(__linux__)
     while (copied < count) {
@@ -279,12 +279,12 @@ std::size_t CopyRange([[maybe_unused]] FileHandle from, [[maybe_unused]] std::ui
         copied += static_cast<std::size_t>(put);
     }
 #endif
-    return copied;
+    return Moved{.Bytes = copied, .Error = NoError};
 }
 
-Written Write(FileHandle file, const void* source, std::size_t count) {
+Moved Write(FileHandle file, const void* source, std::size_t count) {
     const auto* bytes = static_cast<const unsigned char*>(source);
-    Written written;
+    Moved written;
     while (written.Bytes < count) {
         ssize_t put = ::write(Descriptor(file), bytes + written.Bytes,
                               std::min(count - written.Bytes, LargestTransfer));
@@ -304,21 +304,21 @@ bool IsBrokenPipe(ErrorCode code) {
     return code == EPIPE;
 }
 
-bool Extend(FileHandle file, std::uint64_t size) {
-    return ::ftruncate(Descriptor(file), static_cast<off_t>(size)) == 0;
+ErrorCode Extend(FileHandle file, std::uint64_t size) {
+    return ::ftruncate(Descriptor(file), static_cast<off_t>(size)) == 0 ? NoError : Failed();
 }
 
-bool SyncBelow(const OutputRoot& root, FileHandle file) {
-    return root.Volatile || ::fdatasync(Descriptor(file)) == 0;
+ErrorCode SyncBelow(const OutputRoot& root, FileHandle file) {
+    return root.Volatile || ::fdatasync(Descriptor(file)) == 0 ? NoError : Failed();
 }
 
-bool Close(FileHandle file) {
+ErrorCode Close(FileHandle file) {
     if (file == InvalidFile) {
-        return true;
+        return NoError;
     }
     // Network file systems and quotas report failed writes only here. After EINTR the descriptor
     // is gone on Linux and must not be closed again.
-    return ::close(Descriptor(file)) == 0 || errno == EINTR;
+    return ::close(Descriptor(file)) == 0 || errno == EINTR ? NoError : Failed();
 }
 
 ErrorCode MakeFolders(const std::string& folder) {
@@ -336,15 +336,14 @@ ErrorCode MakeFolders(const std::string& folder) {
     return S_ISDIR(info.st_mode) ? NoError : NotAFolderError();
 }
 
-std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& error) {
-    OutputRoot root;
+ErrorCode OpenOutputRoot(const std::string& folder, OutputRoot& root) {
+    root = OutputRoot{};
     if (folder.empty()) {
         root.Folder = AT_FDCWD; // no descriptor spent on the current folder
     } else {
         int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
-            error = Failed();
-            return std::nullopt;
+            return Failed();
         }
         root.Folder = fd;
     }
@@ -353,7 +352,7 @@ std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& e
     root.Volatile = ::statfs(folder.empty() ? "." : folder.c_str(), &system) == 0 &&
                     (system.f_type == TMPFS_MAGIC || system.f_type == RAMFS_MAGIC);
 #endif
-    return root;
+    return NoError;
 }
 
 void CloseOutputRoot(OutputRoot& root) {
@@ -544,34 +543,36 @@ std::uint64_t SpareAddressSpace() {
     return used < limit.rlim_cur ? limit.rlim_cur - used : 0;
 }
 
-bool StartThread(Thread& thread, void (*entry)(void*), void* argument, std::size_t stackBytes) {
+ErrorCode StartThread(Thread& thread, void (*entry)(void*), void* argument,
+                      std::size_t stackBytes) {
     struct Start {
         void (*Entry)(void*);
         void* Argument;
     };
     pthread_attr_t attributes;
-    if (::pthread_attr_init(&attributes) != 0) {
-        return false;
+    if (int error = ::pthread_attr_init(&attributes); error != 0) {
+        return static_cast<ErrorCode>(error);
     }
     ::pthread_attr_setstacksize(&attributes, std::max<std::size_t>(stackBytes, PTHREAD_STACK_MIN));
     auto* start = new (std::nothrow) Start{entry, argument};
     pthread_t id{};
-    bool started = start != nullptr && ::pthread_create(
-                                           &id, &attributes,
-                                           [](void* raw) -> void* {
-                                               Start run = *static_cast<Start*>(raw);
-                                               delete static_cast<Start*>(raw);
-                                               run.Entry(run.Argument);
-                                               return nullptr;
-                                           },
-                                           start) == 0;
+    int error = start == nullptr ? ENOMEM
+                                 : ::pthread_create(
+                                       &id, &attributes,
+                                       [](void* raw) -> void* {
+                                           Start run = *static_cast<Start*>(raw);
+                                           delete static_cast<Start*>(raw);
+                                           run.Entry(run.Argument);
+                                           return nullptr;
+                                       },
+                                       start);
     ::pthread_attr_destroy(&attributes);
-    if (!started) {
+    if (error != 0) {
         delete start;
-        return false;
+        return static_cast<ErrorCode>(error);
     }
     thread.Handle = static_cast<std::uintptr_t>(id);
-    return true;
+    return NoError;
 }
 
 void JoinThread(Thread& thread) {

@@ -86,10 +86,6 @@ BOOL WINAPI NoteInterrupt(DWORD event) {
 
 } // namespace
 
-ErrorCode LastError() {
-    return static_cast<ErrorCode>(::GetLastError());
-}
-
 std::string DescribeError(ErrorCode code) {
     char text[512];
     DWORD length =
@@ -179,32 +175,38 @@ ErrorCode CheckFolder(const std::string& folder) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? NoError : NotAFolderError();
 }
 
-FileHandle OpenForReading(const std::string& path) {
+ErrorCode OpenForReading(const std::string& path, FileHandle& opened) {
     std::wstring full = LongForm(path);
-    HANDLE file = full.empty() ? INVALID_HANDLE_VALUE
-                               : ::CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                               OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE && ::GetFileType(file) != FILE_TYPE_DISK) {
+    if (full.empty()) {
+        return ERROR_INVALID_NAME;
+    }
+    HANDLE file = ::CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        ErrorCode error = ::GetLastError();
+        if (error == ERROR_ACCESS_DENIED) {
+            // Nor is a folder, which the system refuses to open as a file, an archive.
+            DWORD attributes = ::GetFileAttributesW(full.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES &&
+                (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                return ERROR_FILE_NOT_FOUND;
+            }
+        }
+        return error;
+    }
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
         // A device or a pipe of that name is no archive.
         ::CloseHandle(file);
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
-        return InvalidFile;
+        return ERROR_FILE_NOT_FOUND;
     }
-    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
-        // Nor is a folder, which the system refuses to open as a file.
-        DWORD attributes = ::GetFileAttributesW(full.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            ::SetLastError(ERROR_FILE_NOT_FOUND);
-        } else {
-            ::SetLastError(ERROR_ACCESS_DENIED);
-        }
-    }
-    return Wrap(file);
+    opened = Wrap(file);
+    return NoError;
 }
 
-std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* destination, std::size_t count) {
+Moved ReadAt(FileHandle file, std::uint64_t offset, void* destination, std::size_t count) {
     auto* bytes = static_cast<unsigned char*>(destination);
-    std::size_t delivered = 0;
+    Moved read;
+    std::size_t& delivered = read.Bytes;
     while (delivered < count) {
         DWORD piece = static_cast<DWORD>(count - delivered < LargestTransfer ? count - delivered
                                                                              : LargestTransfer);
@@ -214,12 +216,17 @@ std::size_t ReadAt(FileHandle file, std::uint64_t offset, void* destination, std
         at.Offset = static_cast<DWORD>(from & 0xFFFFFFFF);
         at.OffsetHigh = static_cast<DWORD>(from >> 32);
         DWORD got = 0;
-        if (!::ReadFile(Native(file), bytes + delivered, piece, &got, &at) || got == 0) {
+        if (!::ReadFile(Native(file), bytes + delivered, piece, &got, &at)) {
+            ErrorCode error = ::GetLastError();
+            read.Error = error == ERROR_HANDLE_EOF ? NoError : error;
+            break;
+        }
+        if (got == 0) {
             break;
         }
         delivered += got;
     }
-    return delivered;
+    return read;
 }
 
 std::uint64_t FileSize(FileHandle file) {
@@ -230,13 +237,13 @@ std::uint64_t FileSize(FileHandle file) {
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-std::size_t CopyRange(FileHandle, std::uint64_t, FileHandle, std::size_t) {
-    return 0; // Windows copies whole files only; the caller reads and writes the bytes itself
+Moved CopyRange(FileHandle, std::uint64_t, FileHandle, std::size_t) {
+    return Moved{}; // Windows copies whole files only; the caller reads and writes the bytes itself
 }
 
-Written Write(FileHandle file, const void* source, std::size_t count) {
+Moved Write(FileHandle file, const void* source, std::size_t count) {
     const auto* bytes = static_cast<const unsigned char*>(source);
-    Written written;
+    Moved written;
     while (written.Bytes < count) {
         DWORD piece = static_cast<DWORD>(
             count - written.Bytes < LargestTransfer ? count - written.Bytes : LargestTransfer);
@@ -258,7 +265,7 @@ bool IsBrokenPipe(ErrorCode code) {
     return code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA;
 }
 
-bool Extend(FileHandle file, std::uint64_t size) {
+ErrorCode Extend(FileHandle file, std::uint64_t size) {
     // A sparse file keeps a zero tail from taking disk space; where the file system has no sparse
     // files the tail is still zeros.
     DWORD returned = 0;
@@ -266,15 +273,17 @@ bool Extend(FileHandle file, std::uint64_t size) {
     LARGE_INTEGER end;
     end.QuadPart = static_cast<LONGLONG>(size);
     return ::SetFilePointerEx(Native(file), end, nullptr, FILE_BEGIN) &&
-           ::SetEndOfFile(Native(file));
+                   ::SetEndOfFile(Native(file))
+               ? NoError
+               : ::GetLastError();
 }
 
-bool SyncBelow(const OutputRoot&, FileHandle file) {
-    return ::FlushFileBuffers(Native(file)) != 0;
+ErrorCode SyncBelow(const OutputRoot&, FileHandle file) {
+    return ::FlushFileBuffers(Native(file)) ? NoError : ::GetLastError();
 }
 
-bool Close(FileHandle file) {
-    return file == InvalidFile || ::CloseHandle(Native(file)) != 0;
+ErrorCode Close(FileHandle file) {
+    return file == InvalidFile || ::CloseHandle(Native(file)) ? NoError : ::GetLastError();
 }
 
 ErrorCode MakeFolders(const std::string& folder) {
@@ -292,19 +301,18 @@ ErrorCode MakeFolders(const std::string& folder) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? NoError : NotAFolderError();
 }
 
-std::optional<OutputRoot> OpenOutputRoot(const std::string& folder, ErrorCode& error) {
+ErrorCode OpenOutputRoot(const std::string& folder, OutputRoot& root) {
     // Below the root, paths go to the system in the "\\?\" form of the full path, which no
     // length limit applies to and which the system takes as it stands: no "." or ".." is resolved
     // and no trailing dot or space dropped, as the output paths hold none.
     std::wstring full = LongForm(folder.empty() ? std::string_view(".") : folder);
     DWORD attributes = full.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(full.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_DIRECTORY;
-        return std::nullopt;
+        return attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_DIRECTORY;
     }
-    OutputRoot root;
+    root = OutputRoot{};
     root.Prefix = full;
-    return root;
+    return NoError;
 }
 
 void CloseOutputRoot(OutputRoot& root) {
@@ -428,14 +436,15 @@ std::uint64_t SpareAddressSpace() {
     return UINT64_MAX;
 }
 
-bool StartThread(Thread& thread, void (*entry)(void*), void* argument, std::size_t stackBytes) {
+ErrorCode StartThread(Thread& thread, void (*entry)(void*), void* argument,
+                      std::size_t stackBytes) {
     struct Start {
         void (*Entry)(void*);
         void* Argument;
     };
     auto* start = new (std::nothrow) Start{entry, argument};
     if (start == nullptr) {
-        return false;
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
     HANDLE handle = ::CreateThread(
         nullptr, stackBytes,
@@ -447,11 +456,12 @@ bool StartThread(Thread& thread, void (*entry)(void*), void* argument, std::size
         },
         start, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (handle == nullptr) {
+        ErrorCode error = ::GetLastError();
         delete start;
-        return false;
+        return error;
     }
     thread.Handle = reinterpret_cast<std::uintptr_t>(handle);
-    return true;
+    return NoError;
 }
 
 void JoinThread(Thread& thread) {

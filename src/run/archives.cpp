@@ -5,18 +5,11 @@
 
 namespace run {
 
-void DiscoverArchives(console::Console& console, bool quiet, const std::string& folder,
-                      ArchiveHandles& archives) {
-    if (!quiet) {
-        console::WriteLine(console, "Searching CSC Archives...");
-    }
+void DiscoverArchives(Status& status, const std::string& folder,
+                      std::array<csc::Archive, csc::ArchiveSlots>& archives) {
+    status.SearchStarts();
     for (std::size_t slot = 0; slot < csc::ShippedArchives; ++slot) {
-        if (!quiet) {
-            console::Write(console, "  ");
-            console::Write(console, csc::ArchiveFileNames[slot]);
-            console::Write(console, ": ");
-            console::ShowOnTerminal(console);
-        }
+        status.LookingFor(slot);
         std::string name(csc::ArchiveFileNames[slot]);
         archives[slot] = csc::OpenArchive(platform::PathInFolder(folder, name));
         if (!csc::IsOpen(archives[slot]) && platform::IsNotFound(archives[slot].Source.OpenError)) {
@@ -26,38 +19,17 @@ void DiscoverArchives(console::Console& console, bool quiet, const std::string& 
                 archives[slot] = csc::OpenArchive(platform::PathInFolder(folder, *other));
             }
         }
-        if (quiet) {
-            continue;
-        }
-        if (csc::IsOpen(archives[slot])) {
-            console::WriteLine(console, "ok");
-        } else {
-            WriteWhyNotOpen(console, archives[slot]);
-            console::WriteLine(console);
-        }
+        status.Looked(archives[slot]);
     }
-    if (!quiet) {
-        console::WriteLine(console);
-    }
+    status.SearchEnds();
 }
 
-void WriteWhyNotOpen(console::Console& console, const csc::Archive& archive) {
+std::string WhyNotOpen(const csc::Archive& archive) {
     platform::ErrorCode error = archive.Source.OpenError;
     if (platform::IsNotFound(error)) {
-        console::Write(console, "not found");
-        return;
+        return "not found";
     }
-    console::Write(console, "cannot be read (");
-    console::Write(console, platform::DescribeError(error));
-    console::Write(console, ")");
-}
-
-void CloseArchives(ArchiveHandles& archives) {
-    for (csc::Archive& archive : archives) {
-        if (csc::IsOpen(archive)) {
-            csc::CloseArchive(archive);
-        }
-    }
+    return "cannot be read (" + platform::DescribeError(error) + ")";
 }
 
 } // namespace run

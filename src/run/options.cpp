@@ -1,5 +1,7 @@
 #include "run/options.h"
 
+#include "extract/pool.h"
+
 #include <getopt.h>
 
 #include <algorithm>
@@ -7,6 +9,10 @@
 #include <cctype>
 
 namespace run {
+
+unsigned MachineThreads() {
+    return extract::MachineWorkers();
+}
 namespace {
 
 constexpr std::array<std::string_view, 4> HelpOptions = {"-h", "--help", "-?", "/?"};
@@ -347,9 +353,9 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
     } else if (asked.Json && !list && !test) {
         line.Problem = "--json goes with --list or --test";
     }
-    asked.Style = names       ? ListingStyle::Names
-                  : nullEnded ? ListingStyle::NullEnded
-                              : ListingStyle::Table;
+    asked.Style = names       ? jobs::ListingStyle::Names
+                  : nullEnded ? jobs::ListingStyle::NullEnded
+                              : jobs::ListingStyle::Table;
     asked.What = list     ? Action::List
                  : test   ? Action::Test
                  : stream ? Action::Stream

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "jobs/listing.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,27 +17,30 @@ namespace run {
 
 enum class Action { Extract, List, Test, Stream, Help, Version };
 
-// How the listing shows each file.
-enum class ListingStyle {
-    Table,     // size and path, then a total line
-    Names,     // the path alone, a line each
-    NullEnded, // the path alone, each ended by a zero byte (for xargs -0)
-};
-
 struct Options {
     bool OptionForm = false;
     Action What = Action::Extract;
     bool Raw = false;
     bool Details = false; // with List: each sound's format, channels, rate and duration
     bool Json = false;    // with List or Test: one JSON object per line
-    ListingStyle Style = ListingStyle::Table;
+    jobs::ListingStyle Style = jobs::ListingStyle::Table;
     bool Quiet = false; // no banner, phases or progress
     bool KeepExisting = false;
     std::string ArchiveFolder; // empty: the current folder
     std::string OutputFolder;  // empty: the current folder
     std::vector<std::string> Include;
     std::vector<std::string> Exclude;
-    std::optional<unsigned> Threads; // none: as many as suit the machine
+    std::optional<unsigned> Threads; // writers, or checkers; none: as many as suit the machine
+};
+
+// How many threads suit the machine: as many writers as it has hardware threads, at most eight;
+// none (the reading thread does the work) on a machine with one.
+unsigned MachineThreads();
+
+// What a run does where its command line says nothing that Options leaves open: the one place
+// that says it. Tests and benches choose other values for the classic form, which has no options.
+struct Defaults {
+    unsigned Threads = MachineThreads(); // writers of an extraction, checkers of a test
 };
 
 // What the command line asks for, or, in the option form, the one line that names what is wrong

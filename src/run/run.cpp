@@ -1,8 +1,13 @@
 #include "run/run.h"
 
-#include "csc/index_tables.h"
-#include "run/listing.h"
-#include "run/options.h"
+#include "csc/index.h"
+#include "extract/disk.h"
+#include "jobs/checking.h"
+#include "jobs/extraction.h"
+#include "jobs/listing.h"
+#include "jobs/streaming.h"
+#include "run/archives.h"
+#include "run/status_console.h"
 #include "run/walk.h"
 
 #include <algorithm>
@@ -11,14 +16,6 @@
 
 namespace run {
 namespace {
-
-void WriteBanner(console::Console& console) {
-    console::WriteLine(console, "Corvane 2 CSC Archives Unpacker v" CSCUNPACK_VERSION
-                                " by Kestrin [https://example.org/cscunpack]");
-    console::WriteLine(console, "Supported: Corvane - Hollowline & Marrowgate - Duskfall");
-    console::WriteLine(console, "Big Thanx to Tamsel from the CSC format notes for CSC spec");
-    console::WriteLine(console);
-}
 
 void WriteHelp(console::Console& console) {
     const std::string_view lines[] = {
@@ -88,20 +85,10 @@ std::string Files(std::uint64_t count, std::string_view one = " file",
     return std::to_string(count) + std::string(count == 1 ? one : many);
 }
 
-void WriteFileCount(console::Console& console, std::uint64_t count) {
-    console::Write(console, Files(count, " output file", " output files"));
-}
-
-void EndStatusLine(console::Console& console) {
-    if (console::LineOpen(console)) {
-        console::WriteLine(console);
-    }
-}
-
 // Files whose archive is not open cannot be taken out; a run that skipped some says which
 // archives it missed, and does not end as if all had gone well. Slots 6 and 7 name no archive
 // that the game ships, so their files are told apart.
-bool ReportSkipped(console::Console& console, const WalkCounts& counts) {
+bool ReportSkipped(Status& status, const WalkCounts& counts) {
     std::uint64_t skipped = 0;
     std::string archives;
     for (std::size_t slot = 0; slot < csc::ShippedArchives; ++slot) {
@@ -115,49 +102,40 @@ bool ReportSkipped(console::Console& console, const WalkCounts& counts) {
         nowhere += counts.Skipped[slot];
     }
     if (skipped > 0) {
-        EndStatusLine(console);
-        console::WriteLine(console, "Warning: " + Files(skipped) +
-                                        (skipped == 1 ? " was skipped, as its archive was"
-                                                      : " were skipped, as their archives were") +
-                                        " not found: " + archives);
+        status.Warning(Files(skipped) +
+                       (skipped == 1 ? " was skipped, as its archive was"
+                                     : " were skipped, as their archives were") +
+                       " not found: " + archives);
     }
     if (nowhere > 0) {
-        EndStatusLine(console);
-        console::WriteLine(console, "Warning: " + Files(nowhere) +
-                                        (nowhere == 1 ? " was skipped, as its location names"
-                                                      : " were skipped, as their locations name") +
-                                        " no archive (slot 6 or 7)");
+        status.Warning(Files(nowhere) +
+                       (nowhere == 1 ? " was skipped, as its location names"
+                                     : " were skipped, as their locations name") +
+                       " no archive (slot 6 or 7)");
     }
     return skipped > 0 || nowhere > 0;
 }
 
 // Every include pattern that matched no file is named: a typo must not pass for "nothing there".
-bool ReportUnmatched(console::Console& console, const WalkCounts& counts) {
+bool ReportUnmatched(Status& status, const WalkCounts& counts) {
     for (const std::string& pattern : counts.Unmatched) {
-        EndStatusLine(console);
-        console::Write(console, "Warning: no file matches ");
-        console::WriteName(console, pattern);
-        console::WriteLine(console);
+        status.Warning("no file matches ", pattern);
     }
     return !counts.Unmatched.empty();
 }
 
 // Archives that ended before a read was complete.
-bool ReportShortReads(console::Console& console, const ArchiveHandles& archives) {
+bool ReportShortReads(Status& status, const csc::Index& index) {
     bool any = false;
-    for (std::size_t slot = 0; slot < archives.size(); ++slot) {
-        if (archives[slot].ShortReads == 0) {
+    for (std::size_t slot = 0; slot < index.Archives.size(); ++slot) {
+        std::uint64_t reads = index.Archives[slot].ShortReads;
+        if (reads == 0) {
             continue;
         }
-        EndStatusLine(console);
-        console::Write(console, "Warning: ");
-        console::Write(console, csc::ArchiveFileNames[slot]);
-        console::Write(console, " ended before ");
-        console::WriteNumber(console, static_cast<std::int64_t>(archives[slot].ShortReads));
-        console::WriteLine(console,
-                           archives[slot].ShortReads == 1
-                               ? " read was complete; missing bytes were taken as zeros"
-                               : " reads were complete; missing bytes were taken as zeros");
+        status.Warning(std::string(csc::ArchiveFileNames[slot]) + " ended before " +
+                       std::to_string(reads) +
+                       (reads == 1 ? " read was complete; missing bytes were taken as zeros"
+                                   : " reads were complete; missing bytes were taken as zeros"));
         any = true;
     }
     return any;
@@ -165,33 +143,26 @@ bool ReportShortReads(console::Console& console, const ArchiveHandles& archives)
 
 // A run that met damaged archives or could not write its files says so, and does not end as if
 // all had gone well. The option form has named every unwritten file as it settled.
-bool ReportWriting(console::Console& console, const extract::TreeReport& written, bool everyFile) {
+bool ReportWriting(Status& status, const extract::TreeReport& written, bool everyFile) {
     if (written.UnwrittenFiles > 0 && !everyFile) {
-        EndStatusLine(console);
-        console::Write(console, "Warning: ");
-        WriteFileCount(console, written.UnwrittenFiles);
-        console::Write(console, " could not be written, the first: ");
-        console::WriteName(console, extract::ShownPath(written.FirstUnwritten));
-        console::WriteLine(console,
-                           " (" + platform::DescribeError(written.FirstUnwrittenReason) + ")");
+        status.Warning(Files(written.UnwrittenFiles, " output file", " output files") +
+                           " could not be written, the first: ",
+                       extract::ShownPath(written.FirstUnwritten),
+                       " (" + platform::DescribeError(written.FirstUnwrittenReason) + ")");
     }
     if (written.ZeroFilledFiles > 0) {
-        EndStatusLine(console);
-        console::Write(console, "Warning: ");
-        WriteFileCount(console, written.ZeroFilledFiles);
-        console::Write(console, written.ZeroFilledFiles == 1 ? " was" : " were");
-        console::Write(console, " completed with zeros, the first: ");
-        console::WriteName(console, extract::ShownPath(written.FirstZeroFilled));
-        console::WriteLine(console);
+        status.Warning(Files(written.ZeroFilledFiles, " output file", " output files") +
+                           (written.ZeroFilledFiles == 1 ? " was" : " were") +
+                           " completed with zeros, the first: ",
+                       extract::ShownPath(written.FirstZeroFilled));
     }
     return written.UnwrittenFiles > 0 || written.ZeroFilledFiles > 0;
 }
 
 // An interrupted run stops taking files, finishes those being written, and says how far it came.
-int ReportInterrupt(console::Console& console, std::uint64_t written) {
-    EndStatusLine(console);
-    console::WriteLine(console, "Interrupted: " + Files(written, " output file", " output files") +
-                                    (written == 1 ? " was written" : " were written"));
+int ReportInterrupt(Status& status, std::uint64_t written) {
+    status.Closing("Interrupted: " + Files(written, " output file", " output files") +
+                   (written == 1 ? " was written" : " were written"));
     return ExitInterrupted;
 }
 
@@ -201,14 +172,15 @@ std::optional<platform::OutputRoot> OutputFolder(RunState& state, const std::str
     if (!folder.empty()) {
         error = platform::MakeFolders(folder);
     }
-    std::optional<platform::OutputRoot> root;
+    platform::OutputRoot root;
     if (error == platform::NoError) {
-        root = platform::OpenOutputRoot(folder, error);
+        error = platform::OpenOutputRoot(folder, root);
     }
-    if (!root) {
+    if (error != platform::NoError) {
         console::WriteLine(state.Errors, "cscunpack: cannot write into the output folder " +
                                              console::Shown(state.Errors, folder) + " (" +
                                              platform::DescribeError(error) + ")");
+        return std::nullopt;
     }
     return root;
 }
@@ -223,30 +195,62 @@ class Stopwatch {
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-int Extract(RunState& state, const Options& asked, const WalkSettings& walk,
-            platform::OutputRoot root) {
-    Stopwatch stopwatch;
-    extract::NativeDisk disk(std::move(root));
-    extract::ExtractionSettings settings = state.Extraction;
-    settings.KeepExisting = asked.KeepExisting;
+// What each part of the run takes from what the user asked for, said once each.
+
+unsigned Threads(const Options& asked, const Defaults& defaults) {
+    return asked.Threads.value_or(defaults.Threads);
+}
+
+WalkSettings WalkSettingsFor(const Options& asked) {
+    return WalkSettings{.Raw = asked.Raw,
+                        .NameRules = platform::NativeNameRules,
+                        .Taken = {.Include = asked.Include, .Exclude = asked.Exclude}};
+}
+
+ConsoleStatusSettings StatusSettingsFor(const Options& asked, RunState& state) {
+    bool resultsOnTerminal = asked.What == Action::List || asked.What == Action::Test;
+    return ConsoleStatusSettings{
+        .ItemsWhenRedirected = !asked.OptionForm,
+        // Results and progress items on one terminal would run into each other.
+        .ItemsOnTerminal = !(resultsOnTerminal &&
+                             platform::SameTerminal(state.Output.Out, state.StatusChannel->Out)),
+        .WholeRunItems = asked.OptionForm,
+        .Doing = asked.What == Action::List     ? "Listing"
+                 : asked.What == Action::Test   ? "Checking"
+                 : asked.What == Action::Stream ? "Streaming"
+                                                : "Extracting"};
+}
+
+extract::TreeSettings TreeSettingsFor(const Options& asked, const Defaults& defaults,
+                                      Status& status) {
+    extract::TreeSettings settings{.Writers = Threads(asked, defaults),
+                                   .KeepExisting = asked.KeepExisting};
     if (asked.OptionForm) {
         // Each file named as it settles, so that a run of many unwritten files keeps only their
         // count.
-        settings.OnUnwritten = [&state](const extract::Unwritten& unwritten) {
-            console::Console& status = *state.Status;
-            EndStatusLine(status);
-            console::Write(status, "Warning: could not write ");
-            console::WriteName(status, extract::ShownPath(unwritten.Path));
-            console::WriteLine(status, " (" + platform::DescribeError(unwritten.Reason) + ")");
+        settings.OnUnwritten = [&status](const extract::Unwritten& unwritten) {
+            status.Warning("could not write ", extract::ShownPath(unwritten.Path),
+                           " (" + platform::DescribeError(unwritten.Reason) + ")");
         };
     }
-    if (asked.Threads) {
-        settings.WriterThreads = *asked.Threads;
+    return settings;
+}
+
+std::unique_ptr<Status> StatusFor(const Options& asked, RunState& state) {
+    if (asked.Quiet) {
+        return std::make_unique<QuietStatus>(*state.StatusChannel);
     }
-    extract::Extraction extraction(state.Archives, settings, disk);
+    return std::make_unique<ConsoleStatus>(*state.StatusChannel, StatusSettingsFor(asked, state));
+}
+
+int Extract(RunState& state, csc::Index& index, const Options& asked, const Defaults& defaults,
+            platform::OutputRoot root) {
+    Stopwatch stopwatch;
+    Status& status = *state.Reporter;
+    extract::NativeDisk disk(std::move(root));
+    jobs::Extraction extraction(disk, TreeSettingsFor(asked, defaults, status));
     WalkCounts counts;
-    Walk(state, walk, extraction, counts);
-    console::Console& status = *state.Status;
+    Walk(index, status, WalkSettingsFor(asked), extraction, counts);
     if (platform::Interrupted()) {
         return ReportInterrupt(status, extraction.Abandon().WrittenFiles);
     }
@@ -256,7 +260,7 @@ int Extract(RunState& state, const Options& asked, const WalkSettings& walk,
         return ReportInterrupt(status, written.WrittenFiles); // it came during the last files
     }
     bool trouble = ReportWriting(status, written, asked.OptionForm);
-    trouble = ReportShortReads(status, state.Archives) || trouble;
+    trouble = ReportShortReads(status, index) || trouble;
     trouble = ReportSkipped(status, counts) || trouble;
     trouble = ReportUnmatched(status, counts) || trouble;
     if (asked.OptionForm) {
@@ -284,67 +288,52 @@ int Extract(RunState& state, const Options& asked, const WalkSettings& walk,
     return trouble ? ExitWithWarnings : ExitClean;
 }
 
-int ListTestOrStream(RunState& state, const Options& asked, const WalkSettings& walk) {
+int ListTestOrStream(RunState& state, csc::Index& index, const Options& asked,
+                     const Defaults& defaults) {
+    Status& status = *state.Reporter;
+    WalkSettings walk = WalkSettingsFor(asked);
     WalkCounts counts;
     std::uint64_t damaged = 0;
     if (asked.What == Action::List) {
-        Listing listing(state.Output, asked.Details, asked.Json, asked.Style);
-        Walk(state, walk, listing, counts);
+        jobs::Listing listing(state.Output, asked.Details, asked.Json, asked.Style);
+        Walk(index, status, walk, listing, counts);
         if (!platform::Interrupted()) {
             listing.Finish();
         }
     } else if (asked.What == Action::Stream) {
-        Stream stream(state.Output);
-        Walk(state, walk, stream, counts);
+        jobs::Streaming streaming(state.Output);
+        Walk(index, status, walk, streaming, counts);
     } else {
-        Checker checker(state.Output, asked.Json,
-                        asked.Threads.value_or(state.Extraction.WriterThreads));
-        Walk(state, walk, checker, counts);
+        jobs::Checking checking(state.Output, asked.Json, Threads(asked, defaults));
+        Walk(index, status, walk, checking, counts);
         if (!platform::Interrupted()) {
-            checker.Finish();
+            checking.Finish();
         }
-        damaged = checker.Damaged();
+        damaged = checking.Damaged();
     }
-    console::Console& status = *state.Status;
     if (platform::Interrupted()) {
-        EndStatusLine(status);
-        console::WriteLine(status, "Interrupted");
+        status.Closing("Interrupted");
         return ExitInterrupted;
     }
-    bool trouble = ReportShortReads(status, state.Archives);
+    bool trouble = ReportShortReads(status, index);
     trouble = ReportSkipped(status, counts) || trouble;
     trouble = ReportUnmatched(status, counts) || trouble;
     return trouble || damaged > 0 ? ExitWithWarnings : ExitClean;
 }
 
-void ReadTables(RunState& state, bool quiet) {
-    console::Console& console = *state.Status;
-    csc::Archive& index = state.Archives[csc::IndexArchive];
-    const struct {
-        std::string_view Pending;
-        void (*Read)(csc::Archive&, csc::IndexTables&);
-    } tables[] = {{"Read Tags Table...", csc::ReadTags},
-                  {"Read Tagged Sounds...", csc::ReadTaggedSounds},
-                  {"Read Mission Sounds...", csc::ReadMissionSounds}};
-    for (const auto& table : tables) {
-        if (!quiet) {
-            console::Write(console, table.Pending);
-            console::ShowOnTerminal(console);
-        }
-        table.Read(index, state.Tables);
-        if (!quiet) {
-            console::WriteLine(console, "done");
-        }
+void ReadTables(Status& status, csc::Index& index) {
+    status.Enter(Phase::IndexTables);
+    for (csc::Table table : csc::TablesInOrder) {
+        status.TableReading(table);
+        csc::ReadTable(index.Archives[csc::IndexArchive], table, index.Tables);
+        status.TableRead();
     }
-    if (!quiet) {
-        console::WriteLine(console);
-    }
+    status.PhaseDone();
 }
 
 // In the option form, the one line of an error that ends the run before its work.
 int Refuse(RunState& state, const std::string& problem) {
-    EndStatusLine(*state.Status);
-    console::WriteLine(state.Errors, "cscunpack: " + problem);
+    state.Reporter->Closing("cscunpack: " + problem);
     return ExitUsage;
 }
 
@@ -354,8 +343,8 @@ std::string ArchiveFolderShown(const RunState& state, const Options& asked) {
                                        : console::Shown(state.Errors, asked.ArchiveFolder);
 }
 
-int Run(RunState& state, const Options& asked) {
-    console::Console& console = *state.Status;
+int Run(RunState& state, csc::Index& index, const Options& asked, const Defaults& defaults) {
+    Status& status = *state.Reporter;
     if (asked.OptionForm && !asked.ArchiveFolder.empty()) {
         if (platform::ErrorCode error = platform::CheckFolder(asked.ArchiveFolder);
             error != platform::NoError) {
@@ -377,27 +366,21 @@ int Run(RunState& state, const Options& asked) {
         return Refuse(state, "--to-stdout writes the sounds' bytes, which a terminal cannot show; "
                              "send standard output to a file or a program");
     }
-    if (!asked.Quiet) {
-        WriteBanner(console);
-    }
-    DiscoverArchives(console, asked.Quiet, asked.ArchiveFolder, state.Archives);
-    const csc::Archive& index = state.Archives[csc::IndexArchive];
-    if (!csc::IsOpen(index)) {
+    status.Banner();
+    DiscoverArchives(status, asked.ArchiveFolder, index.Archives);
+    const csc::Archive& indexArchive = index.Archives[csc::IndexArchive];
+    if (!csc::IsOpen(indexArchive)) {
         // Nothing was unpacked: a script that goes on after a success must not go on.
+        std::string name(csc::ArchiveFileNames[csc::IndexArchive]);
         if (asked.OptionForm) {
-            std::string name(csc::ArchiveFileNames[csc::IndexArchive]);
-            platform::ErrorCode error = index.Source.OpenError;
+            platform::ErrorCode error = indexArchive.Source.OpenError;
             return Refuse(state, platform::IsNotFound(error)
                                      ? "no " + name + " in " + ArchiveFolderShown(state, asked)
                                      : name + " in " + ArchiveFolderShown(state, asked) +
                                            " cannot be read (" + platform::DescribeError(error) +
                                            ")");
         }
-        console::Write(console, "Error: ");
-        console::Write(console, csc::ArchiveFileNames[csc::IndexArchive]);
-        console::WriteChar(console, ' ');
-        WriteWhyNotOpen(console, index);
-        console::WriteLine(console);
+        status.Closing("Error: " + name + " " + WhyNotOpen(indexArchive));
         return ExitIndexNotFound;
     }
     // The output folder is made only once the run is sure to have work for it.
@@ -408,26 +391,11 @@ int Run(RunState& state, const Options& asked) {
             return ExitUsage;
         }
     }
-    state.CurrentStep = Step::IndexTables;
-    ReadTables(state, asked.Quiet);
-    bool resultsOnTerminal = asked.What == Action::List || asked.What == Action::Test;
-    WalkSettings walk{
-        .Raw = asked.Raw,
-        .Quiet = asked.Quiet,
-        .ItemsWhenRedirected = !asked.OptionForm,
-        // Results and progress items on one terminal would run into each other.
-        .ItemsOnTerminal =
-            !(resultsOnTerminal && platform::SameTerminal(state.Output.Out, state.Status->Out)),
-        .WholeRunItems = asked.OptionForm,
-        .Doing = asked.What == Action::List     ? "Listing"
-                 : asked.What == Action::Test   ? "Checking"
-                 : asked.What == Action::Stream ? "Streaming"
-                                                : "Extracting",
-        .Taken = {.Include = asked.Include, .Exclude = asked.Exclude}};
+    ReadTables(status, index);
     if (asked.What == Action::Extract) {
-        return Extract(state, asked, walk, std::move(*root));
+        return Extract(state, index, asked, defaults, std::move(*root));
     }
-    return ListTestOrStream(state, asked, walk);
+    return ListTestOrStream(state, index, asked, defaults);
 }
 
 // Output that could not be written is a failure of the run: said on standard error where that
@@ -453,8 +421,8 @@ bool ShouldPauseAtEnd(bool consoleOwnedAlone, bool inputIsConsole, bool outputIs
     return consoleOwnedAlone && inputIsConsole && outputIsConsole && errorsAreConsole;
 }
 
-int RunProgram(RunState& state, const std::vector<std::string>& arguments) {
-    state.CurrentStep = Step::StartUp;
+int RunProgram(RunState& state, const std::vector<std::string>& arguments,
+               const Defaults& defaults) {
     CommandLine line = ReadCommandLine(arguments);
     const Options& asked = line.Asked;
     if (asked.OptionForm) {
@@ -472,11 +440,13 @@ int RunProgram(RunState& state, const std::vector<std::string>& arguments) {
     } else if (asked.What == Action::Version) {
         console::WriteLine(state.Output, "cscunpack " CSCUNPACK_VERSION);
     } else {
-        state.Status = asked.OptionForm ? &state.Errors : &state.Output;
-        exitCode = Run(state, asked);
-        CloseArchives(state.Archives);
+        state.StatusChannel = asked.OptionForm ? &state.Errors : &state.Output;
+        state.Reporter = StatusFor(asked, state);
+        csc::Index index;
+        exitCode = Run(state, index, asked, defaults);
+        csc::CloseIndex(index);
         // The RAW mode's last item is left open, so that no prompt lands on it on a terminal.
-        console::EndOpenLine(*state.Status);
+        console::EndOpenLine(*state.StatusChannel);
     }
     console::WriteOutEverything(state.Output);
     console::WriteOutEverything(state.Errors);
@@ -493,12 +463,13 @@ int RunProgram(RunState& state, const std::vector<std::string>& arguments) {
 int EndWithOutOfMemory(RunState& state) {
     console::WriteOutEverything(state.Output);
     console::WriteOutEverything(state.Errors);
+    Phase reached = state.Reporter ? state.Reporter->Current() : Phase::StartUp;
     // Memory has run out: the line is made on the stack.
     char line[64];
     int length = std::snprintf(line, sizeof line, "Runtime error %3d at %08X\r\n", ExitOutOfMemory,
-                               static_cast<unsigned>(state.CurrentStep));
+                               static_cast<unsigned>(reached));
     if (length > 0) {
-        platform::Write(state.Status->Out, line, static_cast<std::size_t>(length));
+        platform::Write(state.StatusChannel->Out, line, static_cast<std::size_t>(length));
     }
     return ExitOutOfMemory;
 }

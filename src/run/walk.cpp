@@ -1,10 +1,8 @@
 #include "run/walk.h"
 
-#include "console/progress.h"
-#include "csc/archives.h"
 #include "csc/location.h"
 #include "csc/sound_info.h"
-#include "extract/paths.h"
+#include "run/sound_paths.h"
 
 #include <vector>
 
@@ -13,162 +11,83 @@ namespace {
 
 class Walker {
   public:
-    Walker(RunState& state, const WalkSettings& settings, extract::Job& job, WalkCounts& counts)
-        : state_(state), console_(*state.Status), settings_(settings), job_(job), counts_(counts),
-          progress_(console_), selector_(settings.Taken) {}
+    Walker(csc::Index& index, Status& status, const WalkSettings& settings, jobs::Job& job,
+           WalkCounts& counts)
+        : index_(index), status_(status), settings_(settings), job_(job), counts_(counts),
+          selector_(settings.Taken) {}
     ~Walker() { counts_.Unmatched = selector_.Unmatched(); }
     Walker(const Walker&) = delete;
     Walker& operator=(const Walker&) = delete;
 
     void Normal();
     void Raw();
-    void TakeRecord(const csc::TSM_SoundInfo& record, const std::string& basePath,
-                    std::int32_t number);
 
   private:
+    void TakeRecord(const csc::TSM_SoundInfo& record, const std::string& basePath,
+                    std::int32_t number);
     void TakeFile(const csc::SM_SoundFileInfo& file, const std::string& basePath,
                   std::int32_t number);
-    void Heading(std::string_view heading);
-    // "Phase 1 of 2: Extracting tagged sounds...", with what the job does.
-    void PhaseHeading(std::string_view start, std::string_view end);
-    // Whether the walk goes on: no interrupt has come, the output still takes text, and the job
-    // can use more files.
-    bool Going() const {
-        return !platform::Interrupted() && !console::Failed(state_.Output) &&
-               !console::Failed(state_.Errors) && job_.WantsMore();
-    }
-    // Whether progress items are shown; when not, their text is not even made.
-    bool ShowsItems() const;
-    // The start of a progress item: "  [i/count] " in a phase of the classic console; in the option
-    // form the count of the whole run and how much of it is done.
-    std::string ItemNumber(std::size_t index, std::size_t count) const;
-    void ClosePhase();
-    std::string Shown(std::string_view name) { return console::Shown(console_, name); }
+    bool Going() const { return !platform::Interrupted() && status_.Heard() && job_.WantsMore(); }
 
-    RunState& state_;
-    console::Console& console_;
+    csc::Index& index_;
+    Status& status_;
     const WalkSettings& settings_;
-    extract::Job& job_;
+    jobs::Job& job_;
     WalkCounts& counts_;
-    console::ProgressLine progress_;
     Selector selector_;
-    std::size_t itemsBefore_ = 0; // items of the phases before this one
-    std::size_t itemsInRun_ = 0;
 };
 
-void Walker::Heading(std::string_view heading) {
-    if (!settings_.Quiet) {
-        console::WriteLine(console_, heading);
-        progress_.Start();
-    }
-}
-
-void Walker::PhaseHeading(std::string_view start, std::string_view end) {
-    if (!settings_.Quiet) {
-        Heading(std::string(start) + std::string(settings_.Doing) + std::string(end));
-    }
-}
-
-bool Walker::ShowsItems() const {
-    return !settings_.Quiet &&
-           (console_.IsTerminal ? settings_.ItemsOnTerminal : settings_.ItemsWhenRedirected);
-}
-
-// Ends the last progress item and leaves one empty line.
-void Walker::ClosePhase() {
-    if (!settings_.Quiet) {
-        progress_.Finish();
-        console::Write(console_, console_.LineEnd);
-        console::WriteLine(console_);
-    }
-}
-
-std::string Walker::ItemNumber(std::size_t index, std::size_t count) const {
-    if (!settings_.WholeRunItems) {
-        return "  [" + std::to_string(index + 1) + "/" + std::to_string(count) + "] ";
-    }
-    std::size_t done = itemsBefore_ + index + 1;
-    return "  [" + std::to_string(done) + "/" + std::to_string(itemsInRun_) + "] " +
-           std::to_string(done * 100 / itemsInRun_) + "% ";
-}
-
 void Walker::Normal() {
-    csc::Archive& index = state_.Archives[csc::IndexArchive];
-    const csc::IndexTables& tables = state_.Tables;
+    csc::Archive& archive = index_.Archives[csc::IndexArchive];
+    const csc::IndexTables& tables = index_.Tables;
     csc::TSM_SoundInfo working;
 
-    itemsInRun_ = tables.TaggedSounds.size() + tables.MissionSounds.size();
-    state_.CurrentStep = Step::TaggedSounds;
-    PhaseHeading("Phase 1 of 2: ", " tagged sounds...");
+    status_.WalkStarts(tables.TaggedSounds.size() + tables.MissionSounds.size());
+    status_.Enter(Phase::TaggedSounds);
     for (std::size_t i = 0; i < tables.TaggedSounds.size() && Going(); ++i) {
         const csc::TSM_TaggedSound& sound = tables.TaggedSounds[i];
-        csc::ReadSoundInfo(index, sound.InfoLocation, working);
-        if (ShowsItems()) {
-            const csc::TSM_Tag* tag = extract::FirstTag(tables, sound);
-            progress_.Show(ItemNumber(i, tables.TaggedSounds.size()) +
-                           Shown(tag != nullptr ? tag->Name : extract::UnknownTag) + "..." +
-                           std::string(settings_.WholeRunItems ? 0 : TaggedItemTail, ' '));
-        }
-        TakeRecord(working, extract::TaggedSoundPath(tables, sound, 0), 0);
+        csc::ReadSoundInfo(archive, sound.InfoLocation, working);
+        const csc::TSM_Tag* tag = FirstTag(tables, sound);
+        status_.TaggedItem(i, tables.TaggedSounds.size(), tag != nullptr ? tag->Name : UnknownTag);
+        TakeRecord(working, TaggedSoundPath(tables, sound, 0), 0);
     }
     if (!Going()) {
         return;
     }
-    ClosePhase();
+    status_.PhaseDone();
 
-    itemsBefore_ = tables.TaggedSounds.size();
-    state_.CurrentStep = Step::MissionSounds;
-    PhaseHeading("Phase 2 of 2: ", " mission sounds...");
+    status_.Enter(Phase::MissionSounds);
     for (std::size_t i = 0; i < tables.MissionSounds.size() && Going(); ++i) {
         const csc::TSM_MissionSound& sound = tables.MissionSounds[i];
-        if (ShowsItems()) {
-            progress_.Show(ItemNumber(i, tables.MissionSounds.size()) + Shown(sound.Name) + "..." +
-                           std::string(settings_.WholeRunItems ? 0 : MissionItemTail, ' '));
-        }
-        csc::ReadSoundInfo(index, sound.InfoLocation, working);
-        TakeRecord(working, extract::MissionSoundPath(sound), 0);
+        status_.MissionItem(i, tables.MissionSounds.size(), sound.Name);
+        csc::ReadSoundInfo(archive, sound.InfoLocation, working);
+        TakeRecord(working, MissionSoundPath(sound), 0);
     }
     if (!Going()) {
         return;
     }
-    ClosePhase();
+    status_.PhaseDone();
 }
 
 void Walker::Raw() {
-    csc::Archive& index = state_.Archives[csc::IndexArchive];
-    state_.CurrentStep = Step::SoundInfos;
-    if (!settings_.Quiet) {
-        console::Write(console_, "Read Sounds Info...");
-        console::ShowOnTerminal(console_);
-    }
+    csc::Archive& archive = index_.Archives[csc::IndexArchive];
+    status_.Enter(Phase::SoundInfos);
     // A plain sum: 65,535 tagged and 65,535 mission sounds make 131,070 records, not a 16-bit
     // wrap-around that would leave most of them behind.
-    std::size_t total = state_.Tables.TaggedSounds.size() + state_.Tables.MissionSounds.size();
+    std::size_t total = index_.Tables.TaggedSounds.size() + index_.Tables.MissionSounds.size();
     std::vector<csc::TSM_SoundInfo> soundInfos(total);
     for (csc::TSM_SoundInfo& record : soundInfos) {
-        csc::ReadSoundInfo(index, 0, record);
+        csc::ReadSoundInfo(archive, 0, record);
     }
-    if (!settings_.Quiet) {
-        console::Write(console_, "done");
-        console::Write(console_, console_.LineEnd);
-        console::WriteLine(console_);
-    }
+    status_.PhaseDone();
 
-    state_.CurrentStep = Step::RawExtraction;
-    itemsInRun_ = total;
-    PhaseHeading("Special Phase: ", " all sounds (RAW Extract)...");
+    status_.WalkStarts(total);
+    status_.Enter(Phase::RawExtraction);
     for (std::size_t i = 0; i < total && Going(); ++i) {
-        if (ShowsItems()) {
-            std::string files = std::to_string(soundInfos[i].FileCount) + " files...";
-            progress_.Show(settings_.WholeRunItems ? ItemNumber(i, total) + files
-                                                   : "  Sound " + std::to_string(i + 1) + " of " +
-                                                         std::to_string(total) + ": " + files);
-        }
-        TakeRecord(soundInfos[i], extract::RawBasePath, static_cast<std::int32_t>(i));
+        status_.RawItem(i, total, soundInfos[i].FileCount);
+        TakeRecord(soundInfos[i], RawBasePath, static_cast<std::int32_t>(i));
     }
-    if (!settings_.Quiet) {
-        progress_.Finish(); // no line end follows the last item
-    }
+    status_.PhaseDone(); // whether interrupted or not: the line stays open either way
 }
 
 void Walker::TakeRecord(const csc::TSM_SoundInfo& record, const std::string& basePath,
@@ -187,7 +106,7 @@ void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& base
         return;
     }
     std::uint32_t slot = csc::LocationSlot(file.DataLocation);
-    csc::Archive& archive = state_.Archives[slot];
+    csc::Archive& archive = index_.Archives[slot];
     if (!csc::IsOpen(archive)) {
         ++counts_.Skipped[slot];
         return;
@@ -196,33 +115,28 @@ void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& base
     std::string name = file.Name + csc::Extension(form.Form);
     // The number goes on first, so that the whole name is made safe: "000000_.." climbs nowhere.
     if (settings_.Raw) {
-        name = extract::PadZeros(number, 6) + "_" + name;
+        name = PadZeros(number, 6) + "_" + name;
     }
     csc::SetPosition(archive, csc::LocationOffset(file.DataLocation));
-    extract::FoundFile found{.Path =
-                                 extract::BuildOutputPath(csc::ArchiveFolderNames[slot], basePath,
-                                                          name, state_.Extraction.NameRules),
-                             .Slot = slot,
-                             .Bytes = csc::Claim(archive, form.Size),
-                             .Size = form.Size,
-                             .Form = form.Form};
+    jobs::FoundFile found{.Path = extract::BuildOutputPath(csc::ArchiveFolderNames[slot], basePath,
+                                                           name, settings_.NameRules),
+                          .Slot = slot,
+                          .Stored = csc::Claim(archive, form.Size),
+                          .Size = form.Size,
+                          .Form = form.Form};
     if (!selector_.Selected(found.Path.Text)) {
         ++counts_.LeftOut;
         return;
     }
-    job_.Take(archive, std::move(found));
+    csc::ExtentReader stored(archive);
+    job_.Take(stored, std::move(found));
 }
 
 } // namespace
 
-void ExtractSoundInfo(RunState& state, const WalkSettings& settings, extract::Job& job,
-                      WalkCounts& counts, const csc::TSM_SoundInfo& record,
-                      const std::string& basePath, std::int32_t number) {
-    Walker(state, settings, job, counts).TakeRecord(record, basePath, number);
-}
-
-void Walk(RunState& state, const WalkSettings& settings, extract::Job& job, WalkCounts& counts) {
-    Walker walker(state, settings, job, counts);
+void Walk(csc::Index& index, Status& status, const WalkSettings& settings, jobs::Job& job,
+          WalkCounts& counts) {
+    Walker walker(index, status, settings, job, counts);
     if (settings.Raw) {
         walker.Raw();
     } else {

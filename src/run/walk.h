@@ -1,32 +1,25 @@
 #pragma once
 
-#include "extract/job.h"
+#include "csc/index.h"
+#include "jobs/job.h"
+#include "platform/platform.h"
 #include "run/patterns.h"
-#include "run/run.h"
+#include "run/status.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 // The one walk of the index: tables, records and their files in extraction order, each file's
 // archive position moved exactly as extracting it moves it, and each file that is taken handed to
-// a job. Extracting, listing and checking see the same files in the same order.
+// a job. Extracting, listing, checking and streaming see the same files in the same order. The
+// walk is the only code that moves an archive's position.
 namespace run {
 
 struct WalkSettings {
-    bool Raw = false;   // the RAW mode: records back to back, files under numbered names
-    bool Quiet = false; // no phases or progress
-    // Progress items also where the console is a file or a pipe, where they run together into one
-    // long line, as the classic console has them.
-    bool ItemsWhenRedirected = true;
-    // Progress items on a terminal; not where the results of the run go to the same terminal.
-    bool ItemsOnTerminal = true;
-    // The option form's items count the whole run, with a percentage; the classic ones count each
-    // phase.
-    bool WholeRunItems = false;
-    std::string_view Doing = "Extracting"; // what the phase headings say is done
+    bool Raw = false; // the RAW mode: records back to back, files under numbered names
+    platform::NameRules NameRules = platform::NativeNameRules;
     Selection Taken{};
 };
 
@@ -41,18 +34,8 @@ struct WalkCounts {
 // The normal mode walks the tagged sounds (phase 1), then the mission sounds (phase 2), each record
 // found at its location word; the RAW mode reads the tagged plus mission count of records back to
 // back behind the mission table, then takes each. The walk stops before the next sound once an
-// interrupt has arrived.
-void Walk(RunState& state, const WalkSettings& settings, extract::Job& job, WalkCounts& counts);
-
-// Hands every present file of one sound-info record to job, below the folder of its archive and
-// basePath; number prefixes the file names in the RAW mode. Entries that are absent leave nothing
-// behind; those of an archive that is not open are counted as skipped.
-void ExtractSoundInfo(RunState& state, const WalkSettings& settings, extract::Job& job,
-                      WalkCounts& counts, const csc::TSM_SoundInfo& record,
-                      const std::string& basePath, std::int32_t number);
-
-// The phases' progress items end in spaces that cover what a longer item before them left.
-inline constexpr std::size_t TaggedItemTail = 25;
-inline constexpr std::size_t MissionItemTail = 13;
+// interrupt has arrived, the status can no longer be shown, or the job wants no more.
+void Walk(csc::Index& index, Status& status, const WalkSettings& settings, jobs::Job& job,
+          WalkCounts& counts);
 
 } // namespace run

@@ -66,12 +66,12 @@ inline const std::string Tables =
 
 inline std::string TaggedItem(std::size_t i, std::size_t count, const std::string& tag) {
     return "  [" + std::to_string(i) + "/" + std::to_string(count) + "] " + tag + "..." +
-           std::string(run::TaggedItemTail, ' ');
+           std::string(25, ' ');
 }
 
 inline std::string MissionItem(std::size_t i, std::size_t count, const std::string& mission) {
     return "  [" + std::to_string(i) + "/" + std::to_string(count) + "] " + mission + "..." +
-           std::string(run::MissionItemTail, ' ');
+           std::string(13, ' ');
 }
 
 // Both normal-mode phases, given the tag name shown for each tagged sound and each mission name.

@@ -57,6 +57,26 @@ platform::FileHandle CreateForWriting(const std::filesystem::path& path) {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 
+platform::OutputRoot OutputRootAt(const std::filesystem::path& folder) {
+    platform::OutputRoot root;
+    if (platform::OpenOutputRoot(folder.string(), root) != platform::NoError) {
+        throw std::runtime_error("no output root at " + folder.string());
+    }
+    return root;
+}
+
+std::uint64_t ReadCallsSoFar() {
+    std::ifstream io("/proc/self/io");
+    std::string field;
+    std::uint64_t value = 0;
+    while (io >> field >> value) {
+        if (field == "syscr:") {
+            return value;
+        }
+    }
+    return 0;
+}
+
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

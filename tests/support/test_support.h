@@ -40,6 +40,10 @@ std::string ReadFile(const std::filesystem::path& path);
 // A new, empty file to write to (a console capture, say), replacing what stood there.
 platform::FileHandle CreateForWriting(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+// The folder as an output root; throws where it cannot be opened.
+platform::OutputRoot OutputRootAt(const std::filesystem::path& folder);
+// The read calls this process has made so far, as Linux counts them (its own read included).
+std::uint64_t ReadCallsSoFar();
 
 // Every file below folder by its "/"-separated relative path, with its bytes; folders appear with
 // a trailing "/" and no bytes. Archive files lying directly in folder are left out.

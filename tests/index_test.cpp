@@ -1,5 +1,5 @@
 #include "archive_builder.h"
-#include "csc/index_tables.h"
+#include "csc/index.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,9 @@ namespace {
 
 void ReadTables(const Bytes& bytes, csc::IndexTables& tables, csc::Archive& archive) {
     archive = csc::MemoryArchive(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    csc::ReadIndexTables(archive, tables);
+    for (csc::Table table : csc::TablesInOrder) {
+        csc::ReadTable(archive, table, tables);
+    }
 }
 
 const Bytes Header = "0123456789abc";

@@ -1,6 +1,6 @@
-#include "extract/paths.h"
+#include "run/sound_paths.h"
 
-namespace extract {
+namespace run {
 
 std::string PadZeros(std::int32_t number, std::int32_t width) {
     std::string text = std::to_string(number);
@@ -48,4 +48,4 @@ std::string MissionSoundPath(const csc::TSM_MissionSound& sound) {
     return "MissionSounds\\" + sound.Name + "\\";
 }
 
-} // namespace extract
+} // namespace run

@@ -7,7 +7,7 @@
 
 // The base paths of the sounds below each archive's folder, as the tables name them: "\" after each
 // folder, and a "/" in a name separates folders too. output_path.h makes them safe.
-namespace extract {
+namespace run {
 
 // The base path of every file in the RAW mode: the file lies directly in its archive's folder.
 inline const std::string RawBasePath = "\\";
@@ -32,4 +32,4 @@ std::string TaggedSoundPath(const csc::IndexTables& tables, const csc::TSM_Tagge
 // "MissionSounds\" + the mission's name + "\".
 std::string MissionSoundPath(const csc::TSM_MissionSound& sound);
 
-} // namespace extract
+} // namespace run

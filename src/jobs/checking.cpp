@@ -1,0 +1,104 @@
+#include "jobs/checking.h"
+
+#include "jobs/results.h"
+#include "sound/sound.h"
+
+#include <algorithm>
+#include <span>
+
+namespace jobs {
+namespace {
+
+std::string CutShort(std::size_t held, std::uint64_t size) {
+    return "cut short: the archive holds " + std::to_string(held) + " of its " +
+           std::to_string(size) + " bytes";
+}
+
+} // namespace
+
+Checking::Checking(console::Console& results, bool json, unsigned workers)
+    : results_(results), json_(json),
+      pool_(
+          workers, extract::PoolBounds{},
+          [](Check& check) {
+              if (check.Problem || check.File.Form == csc::StoredForm::Bare) {
+                  return;
+              }
+              std::span<const std::uint8_t> bytes(check.Bytes.get(), check.Read);
+              check.Problem = check.File.Form == csc::StoredForm::Ogg ? sound::OggProblem(bytes)
+                                                                      : sound::WavProblem(bytes);
+          },
+          [this](Check& check) {
+              // Only small buffers are kept, and few: they spare the page faults of a new buffer
+              // for each of many small files, and cost little however many large ones there are.
+              if (check.Bytes && check.Room <= LargestSpare && spare_.size() < MostSpares) {
+                  spare_.emplace_back(std::move(check.Bytes), check.Room);
+              }
+              check.Bytes.reset(); // a check waiting for its turn to be reported needs no bytes
+              done_.emplace(check.Order, std::move(check));
+              for (auto next = done_.find(nextToReport_); next != done_.end();
+                   next = done_.find(++nextToReport_)) {
+                  Report(next->second);
+                  done_.erase(next);
+              }
+          }) {}
+
+void Checking::Take(csc::ExtentReader& stored, FoundFile file) {
+    Check check{.Order = files_++,
+                .File = std::move(file),
+                .Bytes = {},
+                .Room = 0,
+                .Read = 0,
+                .Problem = {}};
+    const csc::Extent& extent = check.File.Stored;
+    if (extent.Held < check.File.Size) {
+        check.Problem = CutShort(extent.Held, check.File.Size);
+    } else if (check.File.Form != csc::StoredForm::Bare) {
+        pool_.WaitForRoom(extent.Held);
+        auto fits = std::find_if(spare_.begin(), spare_.end(),
+                                 [&](const auto& spare) { return spare.second >= extent.Held; });
+        if (fits != spare_.end()) {
+            check.Bytes = std::move(fits->first);
+            check.Room = fits->second;
+            spare_.erase(fits);
+        } else {
+            check.Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(extent.Held);
+            check.Room = extent.Held;
+        }
+        check.Read = stored.Read(extent, check.Bytes.get());
+        if (check.Read < extent.Held) {
+            check.Problem = CutShort(check.Read, check.File.Size);
+        }
+    }
+    std::uint64_t cost = check.Room;
+    pool_.Submit(std::move(check), cost);
+}
+
+void Checking::Report(Check& check) {
+    const std::optional<std::string>& problem = check.Problem;
+    damaged_ += problem ? 1 : 0;
+    if (json_) {
+        console::WriteLine(
+            results_,
+            JsonFile(check.File) + ", \"ok\": " + (problem ? "false" : "true") +
+                ", \"problem\": " + (problem ? JsonString(*problem) : std::string("null")) + "}");
+    } else if (problem) {
+        // The problem can quote the file's own bytes (a chunk's name), which must not drive the
+        // terminal.
+        WritePath(results_, check.File.Path);
+        console::Write(results_, ": ");
+        console::WriteName(results_, *problem);
+        console::WriteLine(results_);
+    }
+}
+
+void Checking::Finish() {
+    pool_.WaitUntilFinished();
+    if (!json_) {
+        console::WriteLine(results_, std::to_string(files_) +
+                                         (files_ == 1 ? " file checked, " : " files checked, ") +
+                                         std::to_string(damaged_) + " damaged");
+    }
+}
+
+} // namespace jobs

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "csc/archives.h"
+#include "extract/output_tree.h"
+#include "jobs/job.h"
+
+#include <array>
+
+namespace jobs {
+
+// An archive's bytes for the writers.
+class ArchiveRanges : public extract::RangeSource {
+  public:
+    void Serve(const csc::ByteSource& source) { source_ = &source; }
+    platform::FileHandle File() const override;
+    std::size_t ReadAt(std::uint64_t offset, void* destination, std::size_t count) const override;
+
+  private:
+    const csc::ByteSource* source_ = nullptr;
+};
+
+// The extract job: each file found goes to the output tree, with its bytes read from the archive
+// (small ones on the reading thread, large ones by the writer that writes them).
+class Extraction : public Job {
+  public:
+    Extraction(extract::Disk& disk, extract::TreeSettings settings)
+        : tree_(disk, std::move(settings)) {}
+
+    void Take(csc::ExtentReader& stored, FoundFile file) override;
+    // Waits until every file is written and tells what writing came to.
+    extract::TreeReport Finish() { return tree_.Finish(); }
+    // For an interrupted run: drops the files not yet begun and finishes those being written.
+    extract::TreeReport Abandon() { return tree_.Abandon(); }
+
+  private:
+    // The archives' sources stay open for the whole run, and with them these ranges.
+    std::array<ArchiveRanges, csc::ArchiveSlots> ranges_;
+    extract::OutputTree tree_;
+};
+
+} // namespace jobs

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "csc/reader.h"
+#include "csc/records.h"
+#include "extract/output_path.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// The jobs of a run: extract, list, check or stream the files that the walk of the index finds.
+namespace jobs {
+
+// One file of a run as the walk of the index finds it, in extraction order: where it goes, the
+// extent its stored bytes take in the archive (as many as the archive holds of those its entry
+// claims), and the size the file is to have.
+struct FoundFile {
+    extract::OutputPath Path;
+    std::size_t Slot = 0;
+    csc::Extent Stored;
+    std::uint64_t Size = 0;
+    csc::StoredForm Form = csc::StoredForm::Bare;
+};
+
+// Every job sees the same files in the same order. The walk has moved the archive's position past
+// each file's bytes already; a job reads them through stored, which cannot move it.
+class Job {
+  public:
+    virtual ~Job() = default;
+    virtual void Take(csc::ExtentReader& stored, FoundFile file) = 0;
+    // False once the job can do nothing more (its output has gone): the walk stops.
+    virtual bool WantsMore() const { return true; }
+};
+
+} // namespace jobs

@@ -1,0 +1,102 @@
+#include "jobs/listing.h"
+
+#include "jobs/results.h"
+#include "sound/sound.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+
+namespace jobs {
+namespace {
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
+// A sound's headers, read where they stand in the archive, as far as the archive holds the file.
+sound::Details DetailsOf(csc::ExtentReader& stored, const FoundFile& file) {
+    const csc::Extent& extent = file.Stored;
+    sound::ReadPart read = [&](std::uint64_t offset, std::span<std::uint8_t> into) -> std::size_t {
+        if (offset >= extent.Held) {
+            return 0;
+        }
+        std::size_t count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), extent.Held - offset));
+        return stored.Read(csc::Extent{extent.Offset + offset, count}, into.data());
+    };
+    if (file.Form == csc::StoredForm::Wav) {
+        return sound::WavDetails(read, extent.Held);
+    }
+    if (file.Form == csc::StoredForm::Ogg) {
+        return sound::OggDetails(read, extent.Held);
+    }
+    return {};
+}
+
+std::string Optional(const std::optional<std::uint32_t>& value) {
+    return value ? std::to_string(*value) : "null";
+}
+
+} // namespace
+
+void Listing::Take(csc::ExtentReader& stored, FoundFile file) {
+    ++files_;
+    bytes_ += file.Size;
+    if (style_ != ListingStyle::Table) {
+        WritePath(results_, file.Path);
+        if (style_ == ListingStyle::Names) {
+            console::WriteLine(results_);
+        } else {
+            console::WriteChar(results_, '\0');
+        }
+        return;
+    }
+    std::optional<sound::Details> details;
+    if (details_) {
+        details = DetailsOf(stored, file);
+    }
+    if (json_) {
+        std::string line = JsonFile(file);
+        if (details) {
+            line += ", \"codec\": " + JsonString(details->Codec) +
+                    ", \"channels\": " + Optional(details->Channels) +
+                    ", \"rate\": " + Optional(details->Rate) + ", \"seconds\": " +
+                    (details->Seconds ? Seconds(*details->Seconds) : std::string("null"));
+        }
+        console::WriteLine(results_, line + "}");
+        return;
+    }
+    std::string& line = line_;
+    line.assign(12, ' ');
+    char digits[24];
+    auto end = std::to_chars(digits, digits + sizeof digits, file.Size).ptr;
+    auto count = static_cast<std::size_t>(end - digits);
+    line.replace(count < 12 ? 12 - count : 0, count, digits, count);
+    line += "  ";
+    if (details) {
+        const char* format = FormatName(file.Form);
+        char columns[96];
+        std::snprintf(columns, sizeof columns, "%-3s  %-7s  %2s ch  %6s Hz  %9s s  ",
+                      format != nullptr ? format : "-", std::string(details->Codec).c_str(),
+                      details->Channels ? std::to_string(*details->Channels).c_str() : "-",
+                      details->Rate ? std::to_string(*details->Rate).c_str() : "-",
+                      details->Seconds ? Seconds(*details->Seconds).c_str() : "-");
+        line += columns;
+    }
+    console::Write(results_, line);
+    WritePath(results_, file.Path);
+    console::WriteLine(results_);
+}
+
+void Listing::Finish() {
+    if (!json_ && style_ == ListingStyle::Table) {
+        console::WriteLine(results_,
+                           std::to_string(files_) + (files_ == 1 ? " file, " : " files, ") +
+                               std::to_string(bytes_) + (bytes_ == 1 ? " byte" : " bytes"));
+    }
+}
+
+} // namespace jobs

@@ -1,0 +1,56 @@
+#include "jobs/results.h"
+
+#include "csc/archives.h"
+
+#include <cstdio>
+
+namespace jobs {
+namespace {
+
+std::string JsonFormat(csc::StoredForm form) {
+    const char* name = FormatName(form);
+    return name != nullptr ? JsonString(name) : "null";
+}
+
+} // namespace
+
+std::string JsonString(std::string_view text) {
+    std::string json = "\"";
+    for (char character : text) {
+        auto byte = static_cast<unsigned char>(character);
+        if (byte == '"' || byte == '\\') {
+            json += '\\';
+            json += character;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            json += escaped;
+        } else if (byte >= 0x80) {
+            json += static_cast<char>(0xC0 | byte >> 6);
+            json += static_cast<char>(0x80 | (byte & 0x3F));
+        } else {
+            json += character;
+        }
+    }
+    return json + "\"";
+}
+
+const char* FormatName(csc::StoredForm form) {
+    return form == csc::StoredForm::Ogg ? "ogg" : form == csc::StoredForm::Wav ? "wav" : nullptr;
+}
+
+std::string JsonFile(const FoundFile& file) {
+    return "{\"path\": " + JsonString(file.Path.Text) +
+           ", \"archive\": " + JsonString(csc::ArchiveFileNames[file.Slot]) +
+           ", \"size\": " + std::to_string(file.Size) + ", \"format\": " + JsonFormat(file.Form);
+}
+
+void WritePath(console::Console& console, const extract::OutputPath& path) {
+    if (platform::ShownSeparator == '/' && !console.IsTerminal) {
+        console::Write(console, path.Text); // as it stands: no copy for each of many lines
+    } else {
+        console::WriteName(console, extract::ShownPath(path));
+    }
+}
+
+} // namespace jobs

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "console/console.h"
+#include "extract/output_path.h"
+#include "jobs/job.h"
+
+#include <string>
+#include <string_view>
+
+// What the list and test jobs write of each file, as text or as JSON.
+namespace jobs {
+
+// A string as a JSON string: quoted, with each byte of 0x80 and above taken as the Latin-1
+// character of that value.
+std::string JsonString(std::string_view text);
+// "ogg", "wav", or nothing for a bare file.
+const char* FormatName(csc::StoredForm form);
+// The fields every JSON line of a file begins with, its closing brace left off.
+std::string JsonFile(const FoundFile& file);
+// A path in the platform's form, control bytes shown as "?" on a terminal.
+void WritePath(console::Console& console, const extract::OutputPath& path);
+
+} // namespace jobs
