@@ -290,6 +290,54 @@ TEST(Extraction, RecordsOutOfOrderAndMissingArchivesAreHandledPerEntry) {
                     {"__SchemaMetafile_HardDrive.csc/MissionSounds/M1/x.wav", "in-index"}}));
 }
 
+// A record read in place (location word 0) starts where the index archive's position stands, behind
+// the bytes of a file stored there before it, whether that file is taken or left out: every job
+// and every pattern sees the record a full run sees.
+TEST(Extraction, AFileLeftOutMovesThePositionAsATakenOneDoes) {
+    const builder::Bytes first(5000, 'f');
+    csc::IndexTables tables;
+    tables.MissionSounds = {{"A", 0}, {"B", 0}};
+    std::uint32_t recordA = static_cast<std::uint32_t>(builder::EncodeIndexFront(tables).size());
+    tables.MissionSounds[0].InfoLocation = Location(2, recordA);
+    auto record = [](const std::string& name, std::uint32_t location, std::size_t size) {
+        csc::TSM_SoundInfo info;
+        info.FileCount = 1;
+        info.Files.resize(1);
+        info.Files[0].Name = name;
+        info.Files[0].DataLocation = location;
+        info.Files[0].OggSize = static_cast<std::uint32_t>(size);
+        return builder::EncodeSoundInfo(info);
+    };
+    // Record A, the bytes of its file right behind it, then record B, which B's location 0 reads.
+    std::size_t firstAt = recordA + record("first", 0, first.size()).size();
+    builder::ArchiveSet set;
+    set.Archives[2] =
+        builder::EncodeIndexFront(tables) +
+        record("first", Location(2, static_cast<std::uint32_t>(firstAt)), first.size()) + first +
+        record("second", Location(2, static_cast<std::uint32_t>(firstAt)), 4);
+    const std::string folder = "__SchemaMetafile_HardDrive.csc/MissionSounds/";
+    const Tree whole = {{"__SchemaMetafile_HardDrive.csc/", ""},
+                        {folder, ""},
+                        {folder + "A/", ""},
+                        {folder + "A/first.ogg", first},
+                        {folder + "B/", ""},
+                        {folder + "B/second.ogg", "ffff"}};
+    Scene full(set);
+    EXPECT_EQ(full.Run().ExitCode, 0);
+    EXPECT_EQ(full.Written(), whole);
+
+    Tree part = whole;
+    part.erase(folder + "A/first.ogg");
+    part.erase(folder + "A/");
+    TempFolder out;
+    auto run =
+        RunTool(full.folder.Path(), {"-q", "-x", "first.ogg", "-d", expected::Native(out.Path())});
+    EXPECT_EQ(run.ExitCode, 0) << run.Errors;
+    EXPECT_EQ(testing_support::Tree(out.Path()), part);
+    auto listed = RunTool(full.folder.Path(), {"-q", "--names", "-x", "first.ogg"});
+    EXPECT_EQ(listed.Output, expected::Shown(folder + "B/second.ogg") + expected::LineEnd);
+}
+
 TEST(Mends, ATaggedSoundWithoutAUsableTagKeepsItsFilesUnderUnkTag) {
     builder::ArchiveSetBuilder set;
     set.AddTag("TOnly");
