@@ -5,6 +5,11 @@
 namespace extract {
 namespace {
 
+// Both "\\" and "/" separate folders in the names and base paths that the program builds.
+bool IsSeparator(char character) {
+    return character == '\\' || character == '/';
+}
+
 // A component that the file system would read as "the folder above", or that Windows would trim
 // down to one (it drops trailing dots and spaces).
 bool ClimbsOut(std::string_view component) {
@@ -149,8 +154,27 @@ std::uint64_t PlaceKey(std::string_view text) {
     return Fnv1a(platform::FoldedForIdentity(text));
 }
 
-std::string ComponentIdentity(std::string_view component) {
-    return platform::FoldedForIdentity(component);
+std::string_view NextComponent(const OutputPath& path, std::size_t& begin) {
+    std::size_t end = std::min(path.Text.find('/', begin), path.Text.size());
+    std::string_view component = std::string_view(path.Text).substr(begin, end - begin);
+    begin = end + 1;
+    return component;
+}
+
+std::string InFolder(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    if (!path.empty()) {
+        path += '/';
+    }
+    return path.append(name);
+}
+
+void AppendIdentity(std::string& key, std::string_view component) {
+    if constexpr (platform::IdentityIsTheBytes) {
+        key.append(component);
+    } else {
+        key.append(platform::FoldedForIdentity(component));
+    }
 }
 
 } // namespace extract

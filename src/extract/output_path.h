@@ -7,8 +7,9 @@
 #include <string_view>
 
 // Where an output file lands below the output folder. Every path is built here, once, and every
-// rule that keeps a name from leading elsewhere is applied here; no other code splits, joins or
-// compares path text.
+// rule that keeps a name from leading elsewhere is applied here. The output tree derives the other
+// paths it needs (a file's folders, a name beside a file) and compares places through the
+// functions below; patterns read a built path's text as it stands, "/" between its components.
 namespace extract {
 
 // One output file's place below the output folder: its components, each made safe, with "/"
@@ -21,11 +22,6 @@ struct OutputPath {
     std::uint32_t MadeFolders = 0;
     std::uint32_t NameFolders = 0;
 };
-
-// Both "\" and "/" separate folders in the names and base paths that the program builds.
-inline bool IsSeparator(char character) {
-    return character == '\\' || character == '/';
-}
 
 // The path of the file fileName in the folder archiveFolder + basePath, both folders in the
 // program's form ("\" or "/" after each). Empty folder names (from doubled separators) and "." name
@@ -52,13 +48,18 @@ std::string ShownPath(const OutputPath& path);
 
 // The first levels components of the path ("a/b" for 2 of "a/b/c.ogg").
 std::string_view LeadingComponents(const OutputPath& path, std::size_t levels);
+// The component of path's text that starts at begin; begin moves to the next one.
+std::string_view NextComponent(const OutputPath& path, std::size_t& begin);
+// The path of a name in a folder below the output folder (empty: the output folder itself); the
+// name is a single component.
+std::string InFolder(std::string_view folder, std::string_view name);
 
 // Identity of places follows the platform's file system (on Windows, names that differ in the case
 // of any letter it folds are one place); both keys below are made from platform::FoldedForIdentity.
 // A number for the place a path text names: the same for paths that are the same place, and
 // rarely the same for two that are not.
 std::uint64_t PlaceKey(std::string_view text);
-// The identity form of one component, for lookups that go a folder at a time.
-std::string ComponentIdentity(std::string_view component);
+// Appends the identity form of one component to key, for lookups that go a folder at a time.
+void AppendIdentity(std::string& key, std::string_view component);
 
 } // namespace extract

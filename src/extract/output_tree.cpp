@@ -18,13 +18,11 @@ std::string BesideName(const OutputPath& path, std::uint64_t number) {
     std::string_view folder = LeadingComponents(path, path.MadeFolders + path.NameFolders);
     static const char Digits[] = "0123456789abcdef";
     std::uint64_t both = std::uint64_t{platform::ProcessNumber()} << 32 | (number & 0xFFFFFFFF);
-    std::string name(folder);
-    name += '/';
-    name += BesidePrefix;
+    std::string name(BesidePrefix);
     for (int shift = 60; shift >= 0; shift -= 4) {
         name += Digits[(both >> shift) & 0xF];
     }
-    return name;
+    return InFolder(folder, name);
 }
 
 // Whether name is one a run of this tool wrote beside a file and left when it was killed: of the
@@ -305,15 +303,9 @@ platform::ErrorCode OutputTree::ForceFolders(const OutputPath& path, bool& madeN
     madeNow = false;
     std::size_t begin = 0;
     for (std::uint32_t level = 1; level <= path.MadeFolders; ++level) {
-        std::size_t end = path.Text.find('/', begin);
-        std::string_view name = std::string_view(path.Text).substr(begin, end - begin);
-        begin = end + 1;
+        std::string_view name = NextComponent(path, begin);
         folderKey_.assign(reinterpret_cast<const char*>(&parent), sizeof parent);
-        if constexpr (platform::IdentityIsTheBytes) {
-            folderKey_.append(name);
-        } else {
-            folderKey_.append(ComponentIdentity(name));
-        }
+        AppendIdentity(folderKey_, name);
         if (auto known = knownFolders_.find(folderKey_); known != knownFolders_.end()) {
             parent = known->second.Number;
             madeNow = known->second.MadeNow;
@@ -341,7 +333,7 @@ void OutputTree::RemoveLeftBeside(const std::string& folder) {
     }
     for (const std::string& name : names) {
         if (IsLeftBeside(name)) {
-            disk_.Remove(folder + "/" + name);
+            disk_.Remove(InFolder(folder, name));
         }
     }
 }

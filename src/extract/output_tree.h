@@ -126,6 +126,9 @@ class OutputTree {
         FileOutcome Outcome;
     };
 
+    // Every member below but the pool is the caller thread's alone: a writer touches only the
+    // Writing it was handed and the disk, and settles nothing itself.
+
     // Makes the folders of path that the tree makes; madeNow tells whether the last of them was
     // made by this run (and so held nothing but what the run wrote).
     platform::ErrorCode ForceFolders(const OutputPath& path, bool& madeNow);

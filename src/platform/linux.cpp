@@ -1,3 +1,6 @@
+// The platform on Linux: it leans on O_PATH, openat2, O_TMPFILE, /proc/self/fd and /proc/self/statm,
+// which other POSIX systems lack. Where an older kernel lacks one of them, it takes the way round
+// that each function names.
 #include "platform/platform.h"
 
 #include <algorithm>
