@@ -27,17 +27,14 @@ struct CapturedConsole {
 
 } // namespace
 
-TEST(Console, WritesTextNumbersAndLineEndsByteForByte) {
+TEST(Console, WritesTextAndLineEndsByteForByte) {
     CapturedConsole captured(false);
     console::Console& channel = captured.channel;
     console::Write(channel, "done\r\n");
     console::WriteLine(channel);
-    console::WriteNumber(channel, 0);
+    console::Write(channel, "0 65535");
     console::WriteChar(channel, ' ');
-    console::WriteNumber(channel, 65535);
-    console::WriteChar(channel, ' ');
-    console::WriteNumber(channel, 131070);
-    console::WriteLine(channel, "!");
+    console::WriteLine(channel, "131070!");
     console::Write(channel, std::string("a\0\xff", 3));
     console::WriteOutEverything(channel);
     EXPECT_EQ(captured.Shown(), std::string("done\r\n\r\n0 65535 131070!\r\na\0\xff", 28));

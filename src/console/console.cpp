@@ -37,10 +37,6 @@ void Write(Console& console, std::string_view text) {
     }
 }
 
-void WriteNumber(Console& console, std::int64_t number) {
-    Write(console, std::to_string(number));
-}
-
 void WriteChar(Console& console, char character) {
     Write(console, std::string_view(&character, 1));
 }

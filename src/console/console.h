@@ -46,7 +46,6 @@ inline bool Failed(const Console& console) {
 Console OpenChannel(platform::FileHandle out);
 
 void Write(Console& console, std::string_view text);
-void WriteNumber(Console& console, std::int64_t number);
 void WriteChar(Console& console, char character);
 // A name taken from an archive as the console shows it: on a terminal every control byte (below 32,
 // and 127) as "?", as ls does, so that no name can move the cursor, clear the screen or retitle the

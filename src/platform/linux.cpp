@@ -1,6 +1,6 @@
-// The platform on Linux: it leans on O_PATH, openat2, O_TMPFILE, /proc/self/fd and /proc/self/statm,
-// which other POSIX systems lack. Where an older kernel lacks one of them, it takes the way round
-// that each function names.
+// The platform on Linux: it leans on O_PATH, openat2, O_TMPFILE, /proc/self/fd and
+// /proc/self/statm, which other POSIX systems lack. Where an older kernel lacks one of them, it
+// takes the way round that each function names.
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -47,10 +47,16 @@ std::size_t LastComponent(const std::string& path) {
     return slash == std::string::npos ? 0 : slash + 1;
 }
 
-// Opens path below root with flags, following no link on the way, not even in its last component;
-// -1 with errno when it cannot. Where the kernel cannot promise that in one call, the path is
+// The code of the call that has just failed, read before anything else can change it.
+ErrorCode Failed() {
+    return static_cast<ErrorCode>(errno);
+}
+
+// Opens path below root with flags into fd, following no link on the way, not even in its last
+// component. Where the kernel cannot promise that in one call, the path is
 // walked one folder at a time.
-int OpenBeneath(const OutputRoot& root, const std::string& path, int flags, mode_t mode) {
+ErrorCode OpenBeneath(const OutputRoot& root, const std::string& path, int flags, mode_t mode,
+                      int& fd) {
 #if defined(__linux__) && defined(SYS_openat2)
     static std::atomic<bool> withoutOpenat2 = false;
     if (!withoutOpenat2.load(std::memory_order_relaxed)) {
@@ -59,12 +65,17 @@ int OpenBeneath(const OutputRoot& root, const std::string& path, int flags, mode
         how.mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? mode : 0;
         // Paths below the root hold no "..", so refusing every link is all it takes to stay below.
         how.resolve = RESOLVE_NO_SYMLINKS;
-        long fd;
+        long opened;
         do {
-            fd = ::syscall(SYS_openat2, Descriptor(root.Folder), path.c_str(), &how, sizeof how);
-        } while (fd < 0 && errno == EINTR);
-        if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) {
-            return static_cast<int>(fd);
+            opened =
+                ::syscall(SYS_openat2, Descriptor(root.Folder), path.c_str(), &how, sizeof how);
+        } while (opened < 0 && errno == EINTR);
+        if (opened >= 0) {
+            fd = static_cast<int>(opened);
+            return NoError;
+        }
+        if (errno != ENOSYS && errno != EPERM) {
+            return Failed();
         }
         withoutOpenat2.store(true, std::memory_order_relaxed); // an older kernel, or a sandbox
     }
@@ -83,39 +94,38 @@ int OpenBeneath(const OutputRoot& root, const std::string& path, int flags, mode
             next =
                 ::openat(folder, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
-        int reason = errno;
+        ErrorCode reason = next < 0 ? Failed() : NoError;
         if (owned >= 0) {
             ::close(owned);
         }
-        errno = reason;
-        if (next < 0 || slash == std::string::npos) {
-            return next;
+        if (next < 0) {
+            return reason;
+        }
+        if (slash == std::string::npos) {
+            fd = next;
+            return NoError;
         }
         folder = owned = next;
         begin = slash + 1;
     }
 }
 
-// The folder that holds path's last component, opened for lookups below it; -1 with errno when it
-// cannot be reached without following a link. The root itself is not opened again.
-int OpenParent(const OutputRoot& root, const std::string& path, bool& isRoot) {
+// The folder that holds path's last component, opened for lookups below it, following no link on
+// the way. The root itself is not opened again.
+ErrorCode OpenParent(const OutputRoot& root, const std::string& path, bool& isRoot, int& folder) {
     std::size_t last = LastComponent(path);
     isRoot = last == 0;
     if (isRoot) {
-        return Descriptor(root.Folder);
+        folder = Descriptor(root.Folder);
+        return NoError;
     }
-    return OpenBeneath(root, path.substr(0, last - 1), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+    return OpenBeneath(root, path.substr(0, last - 1), O_PATH | O_DIRECTORY | O_CLOEXEC, 0, folder);
 }
 
 void CloseParent(int folder, bool isRoot) {
     if (!isRoot && folder >= 0) {
         ::close(folder);
     }
-}
-
-// The code of the call that has just failed, read before anything else can change it.
-ErrorCode Failed() {
-    return static_cast<ErrorCode>(errno);
 }
 
 } // namespace
@@ -367,9 +377,9 @@ void CloseOutputRoot(OutputRoot& root) {
 
 ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path, bool& madeNow) {
     bool isRoot = false;
-    int parent = OpenParent(root, path, isRoot);
-    if (parent < 0 && !isRoot) {
-        return Failed();
+    int parent = -1;
+    if (ErrorCode error = OpenParent(root, path, isRoot, parent); error != NoError) {
+        return error;
     }
     std::string name = path.substr(LastComponent(path));
     ErrorCode result = NoError;
@@ -390,13 +400,14 @@ ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path, bool&
 ErrorCode CreateNewBelow(const OutputRoot& root, const std::string& path, FileHandle& file) {
     // O_EXCL fails on anything at the path, a symbolic link included, so the file opened is always
     // one made here.
-    int fd = OpenBeneath(root, path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        file = InvalidFile;
-        return Failed();
+    int fd = -1;
+    file = InvalidFile;
+    ErrorCode error =
+        OpenBeneath(root, path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666, fd);
+    if (error == NoError) {
+        file = fd;
     }
-    file = fd;
-    return NoError;
+    return error;
 }
 
 ErrorCode CreateUnnamedBelow([[maybe_unused]] const OutputRoot& root,
@@ -407,14 +418,15 @@ ErrorCode CreateUnnamedBelow([[maybe_unused]] const OutputRoot& root,
     static const bool named = ::access("/proc/self/fd", X_OK) == 0;
     static std::atomic<bool> unsupported = !named;
     if (!unsupported.load(std::memory_order_relaxed)) {
-        int fd = OpenBeneath(root, folder.empty() ? "." : folder,
-                             O_TMPFILE | O_WRONLY | O_NOCTTY | O_CLOEXEC, 0666);
-        if (fd >= 0) {
+        int fd = -1;
+        ErrorCode error = OpenBeneath(root, folder.empty() ? "." : folder,
+                                      O_TMPFILE | O_WRONLY | O_NOCTTY | O_CLOEXEC, 0666, fd);
+        if (error == NoError) {
             file = fd;
             return NoError;
         }
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            return Failed();
+        if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL) {
+            return error;
         }
         unsupported.store(true, std::memory_order_relaxed); // a file system without it
     }
@@ -426,9 +438,9 @@ ErrorCode PlaceBelow(const OutputRoot& root, FileHandle file, const std::string&
                      const std::string& path) {
     // The folder is reached once, following no link, and both names are given within it.
     bool isRoot = false;
-    int parent = OpenParent(root, path, isRoot);
-    if (parent < 0 && !isRoot) {
-        return Failed();
+    int parent = -1;
+    if (ErrorCode error = OpenParent(root, path, isRoot, parent); error != NoError) {
+        return error;
     }
     std::string besideName = beside.substr(LastComponent(beside));
     std::string name = path.substr(LastComponent(path));
@@ -461,9 +473,9 @@ ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std
 
 ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path) {
     bool isRoot = false;
-    int parent = OpenParent(root, path, isRoot);
-    if (parent < 0 && !isRoot) {
-        return Failed();
+    int parent = -1;
+    if (ErrorCode error = OpenParent(root, path, isRoot, parent); error != NoError) {
+        return error;
     }
     std::string name = path.substr(LastComponent(path));
     ErrorCode result = ::unlinkat(parent, name.c_str(), 0) == 0 ? NoError : Failed();
@@ -472,19 +484,20 @@ ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path) {
 }
 
 ErrorCode CheckFolderBelow(const OutputRoot& root, const std::string& path) {
-    int fd = OpenBeneath(root, path, O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
-    if (fd < 0) {
-        return Failed();
+    int fd = -1;
+    ErrorCode error = OpenBeneath(root, path, O_PATH | O_DIRECTORY | O_CLOEXEC, 0, fd);
+    if (error == NoError) {
+        ::close(fd);
     }
-    ::close(fd);
-    return NoError;
+    return error;
 }
 
 ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
                     std::vector<std::string>& names) {
-    int fd = OpenBeneath(root, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    if (fd < 0) {
-        return Failed();
+    int fd = -1;
+    if (ErrorCode error = OpenBeneath(root, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0, fd);
+        error != NoError) {
+        return error;
     }
     DIR* listing = ::fdopendir(fd);
     if (listing == nullptr) {

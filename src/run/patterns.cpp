@@ -199,10 +199,6 @@ bool Matches(const Pattern& pattern, std::string_view path) {
     return high && MatchesAsIs(pattern, ShownAsUtf8(path));
 }
 
-bool Matches(std::string_view pattern, std::string_view path) {
-    return Matches(CompilePattern(pattern), path);
-}
-
 Selector::Selector(const Selection& selection)
     : includeText_(selection.Include), matched_(selection.Include.size()),
       unmatched_(selection.Include.size()) {

@@ -34,7 +34,6 @@ Pattern CompilePattern(std::string_view text);
 // Matching takes time in proportion to the path's length times the longest stretch of the pattern
 // between two stars, and no recursion: a hostile name or pattern cannot make it run for long.
 bool Matches(const Pattern& pattern, std::string_view path);
-bool Matches(std::string_view pattern, std::string_view path);
 
 // The patterns of a run, and which of its include patterns have matched a file so far.
 class Selector {
