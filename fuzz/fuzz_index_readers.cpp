@@ -4,8 +4,8 @@
 #include "csc/index.h"
 #include "csc/location.h"
 #include "csc/sound_info.h"
+#include "csc/sound_paths.h"
 #include "extract/output_path.h"
-#include "run/sound_paths.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         csc::ReadSoundInfo(index, sound.InfoLocation, record);
-        std::string folder = run::TaggedSoundPath(tables, sound, 0);
+        std::string folder = csc::TaggedSoundPath(tables, sound, 0);
         for (const csc::SM_SoundFileInfo& file : record.Files) {
             RequireSafe(extract::BuildOutputPath("__A\\", folder, file.Name));
         }
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         csc::ReadSoundInfo(index, sound.InfoLocation, record);
-        std::string folder = run::MissionSoundPath(sound);
+        std::string folder = csc::MissionSoundPath(sound);
         for (const csc::SM_SoundFileInfo& file : record.Files) {
             RequireSafe(extract::BuildOutputPath("__A\\", folder, file.Name));
         }

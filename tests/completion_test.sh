@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The bash completion completes options, and folders (not files) after -a and -d.
+# The bash completion completes options, and folders (not files) after -a, -d and --mount.
 #   completion_test.sh COMPLETION-SCRIPT
 set -u
 source "$1"
@@ -31,6 +31,8 @@ expect "--list" cscunpack --li
 expect "--test --threads --to-stdout" cscunpack --t
 expect "game disc gamma" cscunpack -a gam
 expect "game disc gamma" cscunpack -l --output-dir gam
+expect "game disc gamma" cscunpack --mount gam
+expect "--background" cscunpack --ba
 expect "" cscunpack -i gam
 [ $failed -eq 0 ] && echo "completion: every case completes as it should"
 exit $failed

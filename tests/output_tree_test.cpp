@@ -2,6 +2,7 @@
 // tell apart on any input, and the tree's rules under failures put in between it and the disk.
 
 #include "archive_builder.h"
+#include "differential_sets.h"
 #include "jobs/extraction.h"
 #include "json_lines.h"
 #include "run/run.h"
@@ -60,97 +61,12 @@ Outcome RunWith(unsigned writers, const builder::ArchiveSet& set,
     return outcome;
 }
 
-// Names made of the pieces that decide where a file lands: separators, dots, spaces and case.
-std::string OddName(std::uint32_t& state) {
-    static const char* const Pieces[] = {"a", "A", "/", "\\", ".", "..", " ", "b", "B."};
-    std::string name;
-    for (int i = 0; i < 1 + static_cast<int>(state % 4); ++i) {
-        state = state * 1103515245u + 12345u;
-        name += Pieces[(state >> 16) % std::size(Pieces)];
-    }
-    return name;
-}
-
 } // namespace
 
-struct DifferentialCase {
-    const char* name;
-    builder::ArchiveSet set;
-    std::function<void(const fs::path&)> prepare;
-    bool writable = true;
-};
-
-// Archive sets that put the order of writing to the test: the same path twice, files and folders in
-// each other's way, names that decide where files land, many files, a cut index.
-std::vector<DifferentialCase> DifferentialSets() {
-    builder::ArchiveSetBuilder samePath; // the later file of one path is what remains
-    samePath.AddTaggedSound({}, {{File("same", 3, "first"), File("same", 3, "second")}});
-    samePath.AddTaggedSound({}, {{File("same", 3, "third")}});
-
-    builder::ArchiveSetBuilder fileInTheWay; // a file where a later sound needs a folder
-    fileInTheWay.AddMissionSound("M", {{File("x", 3, "file first")}});
-    fileInTheWay.AddMissionSound("M/x.ogg", {{File("y", 3, "cannot be made")}});
-    fileInTheWay.AddMissionSound("N/x.ogg", {{File("y", 3, "folder first")}});
-    fileInTheWay.AddMissionSound("N", {{File("x", 3, "cannot be made")}});
-
-    // A name holding a separator, then a mission whose folder is that name's first part: the
-    // earlier file finds no folder, however quickly the later one makes it.
-    builder::ArchiveSetBuilder separators;
-    for (int i = 0; i < 60; ++i) {
-        std::string mission = "Mi" + std::to_string(i);
-        separators.AddMissionSound(mission, {{File("a/b", 3, "B"), File("x", 4, "X")}});
-        separators.AddMissionSound(mission + "/a", {{File("c", 3, "C")}});
-    }
-
-    builder::ArchiveSetBuilder oddNames;
-    std::uint32_t state = 7;
-    for (int sound = 0; sound < 150; ++sound) {
-        std::vector<builder::StoredFile> files;
-        for (int i = 0; i < 3; ++i) {
-            files.push_back(File(OddName(state), 3 + i % 2, std::string(100 + i, 'n')));
-        }
-        oddNames.AddMissionSound(OddName(state), {files});
-    }
-
-    builder::ArchiveSetBuilder many; // enough files that the writers run side by side
-    for (int sound = 0; sound < 40; ++sound) {
-        std::vector<builder::StoredFile> files;
-        for (int i = 0; i < 10; ++i) {
-            files.push_back(File(std::string(1, 'f').append(std::to_string(i % 7)), 3 + sound % 3,
-                                 std::string(1000 + sound * 37, static_cast<char>('a' + i))));
-        }
-        if (sound % 8 == 0) { // copied from the archive by the writers themselves
-            files.push_back(File("big", 3, std::string(70000 + sound, 'B')));
-        }
-        builder::StoredFile cut = File("cut", 5, "past the end");
-        cut.OggSize = 1 << 20;
-        files.push_back(cut);
-        many.AddMissionSound(std::string(1, 'M').append(std::to_string(sound % 5)), {files});
-    }
-
-    builder::ArchiveSet cutIndex = builder::SampleSet().Build();
-    cutIndex.Archives[2]->resize(cutIndex.Archives[2]->size() * 2 / 3);
-
-    auto nothing = [](const fs::path&) {};
-    auto unwritable = [](const fs::path& folder) {
-        testing_support::WriteFile(folder / "__SchemaMetaFile_DVD1.csc", "in the way");
-    };
-    return {
-        {"sample", builder::SampleSet().Build(), nothing},
-        {"sample, unwritable", builder::SampleSet().Build(), unwritable, false},
-        {"same path", samePath.Build(), nothing},
-        {"file in the way", fileInTheWay.Build(), nothing},
-        {"separators in names", separators.Build(), nothing},
-        {"odd names", oddNames.Build(), nothing},
-        {"many", many.Build(), nothing},
-        {"many, unwritable", many.Build(), unwritable, false},
-        {"cut index", cutIndex, nothing},
-    };
-}
-
 TEST(Writers, APoolWritesWhatOneWriterWrites) {
-    const std::vector<DifferentialCase> cases = DifferentialSets();
-    for (const DifferentialCase& c : cases) {
+    const std::vector<testing_support::DifferentialCase> cases =
+        testing_support::DifferentialSets();
+    for (const testing_support::DifferentialCase& c : cases) {
         for (bool raw : {false, true}) {
             std::vector<std::string> mode;
             if (raw) {
@@ -184,7 +100,7 @@ std::map<std::string, std::string> FilesOf(const std::map<std::string, std::stri
 // share of a full run, byte for byte.
 TEST(Walk, ListingTestingAndPatternsSeeWhatExtractionWrites) {
     auto nothing = [](const fs::path&) {};
-    for (const DifferentialCase& c : DifferentialSets()) {
+    for (const testing_support::DifferentialCase& c : testing_support::DifferentialSets()) {
         for (bool raw : {false, true}) {
             std::vector<std::string> mode = {"-q"};
             if (raw) {

@@ -1,15 +1,15 @@
 #include "archive_builder.h"
+#include "csc/sound_paths.h"
 #include "extract/output_path.h"
-#include "run/sound_paths.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
 TEST(Paths, PadZerosFillsButNeverShortens) {
-    EXPECT_EQ(run::PadZeros(0, 6), "000000");
-    EXPECT_EQ(run::PadZeros(7, 6), "000007");
-    EXPECT_EQ(run::PadZeros(12345, 6), "012345");
-    EXPECT_EQ(run::PadZeros(1234567, 6), "1234567");
+    EXPECT_EQ(csc::PadZeros(0, 6), "000000");
+    EXPECT_EQ(csc::PadZeros(7, 6), "000007");
+    EXPECT_EQ(csc::PadZeros(12345, 6), "012345");
+    EXPECT_EQ(csc::PadZeros(1234567, 6), "1234567");
 }
 
 TEST(Paths, TaggedSoundFoldersFollowTheFirstTagReference) {
@@ -42,11 +42,11 @@ TEST(Paths, TaggedSoundFoldersFollowTheFirstTagReference) {
         csc::TSM_TaggedSound sound;
         sound.TagCount = static_cast<std::uint8_t>(c.refs.size());
         sound.TagRefs = c.refs;
-        EXPECT_EQ(run::TaggedSoundPath(tables, sound, 0), c.path);
-        EXPECT_EQ(run::FirstTag(tables, sound) == nullptr, c.path == "TaggedSounds\\UnkTag\\");
+        EXPECT_EQ(csc::TaggedSoundPath(tables, sound, 0), c.path);
+        EXPECT_EQ(csc::FirstTag(tables, sound) == nullptr, c.path == "TaggedSounds\\UnkTag\\");
     }
-    EXPECT_EQ(run::MissionSoundPath({"M01", 0}), "MissionSounds\\M01\\");
-    EXPECT_EQ(run::MissionSoundPath({"", 0}), "MissionSounds\\\\");
+    EXPECT_EQ(csc::MissionSoundPath({"M01", 0}), "MissionSounds\\M01\\");
+    EXPECT_EQ(csc::MissionSoundPath({"", 0}), "MissionSounds\\\\");
 }
 
 // Every output path is built by one function: folders from the archive's folder and the base path,

@@ -19,6 +19,10 @@ struct FoundFile {
     csc::Extent Stored;
     std::uint64_t Size = 0;
     csc::StoredForm Form = csc::StoredForm::Bare;
+    // The sound of the tables whose record holds the file: a tagged sound or a mission sound of
+    // the index the walk walks; neither in the RAW mode, which reads records without their sounds.
+    const csc::TSM_TaggedSound* Tagged = nullptr;
+    const csc::TSM_MissionSound* Mission = nullptr;
 };
 
 // Every job sees the same files in the same order. The walk has moved the archive's position past

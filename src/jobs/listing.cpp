@@ -1,5 +1,6 @@
 #include "jobs/listing.h"
 
+#include "csc/sound_paths.h"
 #include "jobs/results.h"
 #include "sound/sound.h"
 
@@ -60,6 +61,19 @@ void Listing::Take(csc::ExtentReader& stored, FoundFile file) {
     }
     if (json_) {
         std::string line = JsonFile(file);
+        // Every tag a tagged sound carries, though a run files it under its first alone.
+        line += ", \"tags\": ";
+        if (file.Tagged != nullptr) {
+            line += "[";
+            for (std::size_t k = 0; k < file.Tagged->TagRefs.size(); ++k) {
+                line += (k == 0 ? "" : ", ") + JsonString(csc::TagFolder(tables_, *file.Tagged, k));
+            }
+            line += "]";
+        } else {
+            line += "null";
+        }
+        line += ", \"mission\": " +
+                (file.Mission != nullptr ? JsonString(file.Mission->Name) : std::string("null"));
         if (details) {
             line += ", \"codec\": " + JsonString(details->Codec) +
                     ", \"channels\": " + Optional(details->Channels) +

@@ -19,9 +19,10 @@ enum class ListingStyle {
 // as one JSON object per line.
 class Listing : public Job {
   public:
-    Listing(console::Console& results, bool details, bool json,
+    // The tables name the tags and missions of the JSON lines.
+    Listing(console::Console& results, const csc::IndexTables& tables, bool details, bool json,
             ListingStyle style = ListingStyle::Table)
-        : results_(results), details_(details), json_(json), style_(style) {}
+        : results_(results), tables_(tables), details_(details), json_(json), style_(style) {}
     void Take(csc::ExtentReader& stored, FoundFile file) override;
     bool WantsMore() const override { return !console::Failed(results_); }
     // The total line, for text.
@@ -29,6 +30,7 @@ class Listing : public Job {
 
   private:
     console::Console& results_;
+    const csc::IndexTables& tables_;
     const bool details_;
     const bool json_;
     const ListingStyle style_;

@@ -1,3 +1,4 @@
+#include "platform/mount.h"
 #include "platform/platform.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -536,6 +537,34 @@ void ReturnCursor(FileHandle console, const CursorAnchor& anchor, std::uint64_t 
 std::optional<std::string> WholeCommandLine() {
     const char* line = ::GetCommandLineA();
     return std::string(line != nullptr ? line : "");
+}
+
+std::string WhyNoMount() {
+    return "--mount is not available on Windows";
+}
+
+ErrorCode CheckEmptyFolder(const std::string&) {
+    return ERROR_NOT_SUPPORTED;
+}
+
+bool IsNotEmpty(ErrorCode code) {
+    return code == ERROR_DIR_NOT_EMPTY;
+}
+
+ErrorCode ServeMount(const std::string&, const MountedTree&, bool, const std::function<void()>&,
+                     std::string& problem) {
+    problem = WhyNoMount();
+    return ERROR_NOT_SUPPORTED;
+}
+
+std::int64_t ModifiedSeconds(FileHandle file) {
+    FILETIME written{};
+    if (!::GetFileTime(Native(file), nullptr, nullptr, &written)) {
+        return 0;
+    }
+    // 100-nanosecond steps since 1601.
+    std::uint64_t steps = std::uint64_t{written.dwHighDateTime} << 32 | written.dwLowDateTime;
+    return static_cast<std::int64_t>(steps / 10000000) - 11644473600;
 }
 
 } // namespace platform

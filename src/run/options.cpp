@@ -19,7 +19,14 @@ constexpr std::array<std::string_view, 4> HelpOptions = {"-h", "--help", "-?", "
 constexpr std::string_view VersionOption = "--version";
 
 // Values of the options that have no short form.
-enum LongOnly : int { DetailsValue = 256, JsonValue, NamesValue, VersionValue };
+enum LongOnly : int {
+    DetailsValue = 256,
+    JsonValue,
+    NamesValue,
+    VersionValue,
+    MountValue,
+    BackgroundValue
+};
 
 struct OptionName {
     std::string_view Long;
@@ -28,7 +35,7 @@ struct OptionName {
 };
 
 // Every option of the option form; getopt's table is made from this one.
-constexpr std::array<OptionName, 17> OptionNames = {{
+constexpr std::array<OptionName, 19> OptionNames = {{
     {"list", 'l', false},
     {"test", 't', false},
     {"to-stdout", 'p', false},
@@ -44,6 +51,8 @@ constexpr std::array<OptionName, 17> OptionNames = {{
     {"keep-existing", 'k', false},
     {"threads", 'j', true},
     {"quiet", 'q', false},
+    {"mount", MountValue, true},
+    {"background", BackgroundValue, false},
     {"help", 'h', false},
     {"version", VersionValue, false},
 }};
@@ -242,7 +251,8 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
     }
     table.push_back({nullptr, 0, nullptr, 0});
 
-    bool list = false, test = false, stream = false, names = false, nullEnded = false;
+    bool list = false, test = false, stream = false, names = false, nullEnded = false,
+         mount = false;
     int argc = static_cast<int>(argv.size() - 1);
     optind = 0; // a new command line: getopt starts afresh
     opterr = 0; // its messages are not the tool's
@@ -305,6 +315,14 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
         case 'q':
             asked.Quiet = true;
             break;
+        case MountValue:
+            mount = true;
+            asked.MountFolder = value;
+            line.Problem = FolderProblem("--mount", value);
+            break;
+        case BackgroundValue:
+            asked.Background = true;
+            break;
         case 'a':
             asked.ArchiveFolder = value;
             line.Problem = FolderProblem("--archives", value);
@@ -342,8 +360,13 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
     }
 
     list = list || names || nullEnded;
-    if (int(list) + int(test) + int(stream) > 1) {
-        line.Problem = "only one of --list, --test and --to-stdout can be given";
+    if (int(list) + int(test) + int(stream) + int(mount) > 1) {
+        line.Problem = "only one of --list, --test, --to-stdout and --mount can be given";
+    } else if (mount && (!asked.OutputFolder.empty() || asked.KeepExisting || asked.Threads)) {
+        line.Problem = "--mount shows the tree in place: it takes no --output-dir, "
+                       "--keep-existing or --threads";
+    } else if (asked.Background && !mount) {
+        line.Problem = "--background goes with --mount";
     } else if (names && nullEnded) {
         line.Problem = "--names and --null cannot go together";
     } else if ((names || nullEnded) && (asked.Details || asked.Json)) {
@@ -359,6 +382,7 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
     asked.What = list     ? Action::List
                  : test   ? Action::Test
                  : stream ? Action::Stream
+                 : mount  ? Action::Mount
                           : Action::Extract;
     return line;
 }

@@ -15,7 +15,7 @@
 // extraction over the current folder.
 namespace run {
 
-enum class Action { Extract, List, Test, Stream, Help, Version };
+enum class Action { Extract, List, Test, Stream, Mount, Help, Version };
 
 struct Options {
     bool OptionForm = false;
@@ -28,6 +28,8 @@ struct Options {
     bool KeepExisting = false;
     std::string ArchiveFolder; // empty: the current folder
     std::string OutputFolder;  // empty: the current folder
+    std::string MountFolder;   // with Mount: where the tree is shown
+    bool Background = false;   // with Mount: detach once the mount is ready
     std::vector<std::string> Include;
     std::vector<std::string> Exclude;
     std::optional<unsigned> Threads; // writers, or checkers; none: as many as suit the machine

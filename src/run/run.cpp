@@ -5,7 +5,9 @@
 #include "jobs/checking.h"
 #include "jobs/extraction.h"
 #include "jobs/listing.h"
+#include "jobs/mounting.h"
 #include "jobs/streaming.h"
+#include "platform/mount.h"
 #include "run/archives.h"
 #include "run/status_console.h"
 #include "run/walk.h"
@@ -54,6 +56,9 @@ void WriteHelp(console::Console& console) {
         "  -j, --threads N        writer threads, 0 to 64 (0: the reading thread writes)",
         "  -q, --quiet            no banner, phases or progress",
         "      --json             with --list or --test: one JSON object per line",
+        "      --mount DIR        show the tree a run writes, read-only, at the empty folder DIR,",
+        "                         with ByTag/ beside it (every tag of every sound); Linux only",
+        "      --background       with --mount: detach once the mount stands",
         "  -h, --help             shows this text (also -? and /?)",
         "      --version          shows the version",
         "",
@@ -215,7 +220,8 @@ ConsoleStatusSettings StatusSettingsFor(const Options& asked, RunState& state) {
         .ItemsOnTerminal = !(resultsOnTerminal &&
                              platform::SameTerminal(state.Output.Out, state.StatusChannel->Out)),
         .WholeRunItems = asked.OptionForm,
-        .Doing = asked.What == Action::List     ? "Listing"
+        .Doing = asked.What == Action::Mount    ? "Mounting"
+                 : asked.What == Action::List   ? "Listing"
                  : asked.What == Action::Test   ? "Checking"
                  : asked.What == Action::Stream ? "Streaming"
                                                 : "Extracting"};
@@ -295,7 +301,7 @@ int ListTestOrStream(RunState& state, csc::Index& index, const Options& asked,
     WalkCounts counts;
     std::uint64_t damaged = 0;
     if (asked.What == Action::List) {
-        jobs::Listing listing(state.Output, asked.Details, asked.Json, asked.Style);
+        jobs::Listing listing(state.Output, index.Tables, asked.Details, asked.Json, asked.Style);
         Walk(index, status, walk, listing, counts);
         if (!platform::Interrupted()) {
             listing.Finish();
@@ -321,6 +327,44 @@ int ListTestOrStream(RunState& state, csc::Index& index, const Options& asked,
     return trouble || damaged > 0 ? ExitWithWarnings : ExitClean;
 }
 
+// In the option form, the one line of an error that ends the run before its work.
+int Refuse(RunState& state, const std::string& problem) {
+    state.Reporter->Closing("cscunpack: " + problem);
+    return ExitUsage;
+}
+
+// Shows the tree a run with the same options writes, and ByTag/, until it is unmounted.
+int Mount(RunState& state, csc::Index& index, const Options& asked) {
+    Status& status = *state.Reporter;
+    const csc::Archive& indexArchive = index.Archives[csc::IndexArchive];
+    jobs::Mounting mounting(index.Tables, platform::ModifiedSeconds(indexArchive.Source.File));
+    WalkCounts counts;
+    Walk(index, status, WalkSettingsFor(asked), mounting, counts);
+    if (platform::Interrupted()) {
+        status.Closing("Interrupted");
+        return ExitInterrupted;
+    }
+    bool trouble = ReportShortReads(status, index);
+    trouble = ReportSkipped(status, counts) || trouble;
+    trouble = ReportUnmatched(status, counts) || trouble;
+    std::string problem;
+    platform::ErrorCode error = platform::ServeMount(
+        asked.MountFolder, mounting, asked.Background,
+        [&] {
+            status.Mounted(asked.MountFolder);
+            // A mount in the background detaches here, and its first process ends at once.
+            console::WriteOutEverything(state.Output);
+            console::WriteOutEverything(state.Errors);
+        },
+        problem);
+    if (error != platform::NoError) {
+        return Refuse(state,
+                      "cannot mount at " + console::Shown(state.Errors, asked.MountFolder) + " (" +
+                          (problem.empty() ? platform::DescribeError(error) : problem) + ")");
+    }
+    return trouble ? ExitWithWarnings : ExitClean;
+}
+
 void ReadTables(Status& status, csc::Index& index) {
     status.Enter(Phase::IndexTables);
     for (csc::Table table : csc::TablesInOrder) {
@@ -329,12 +373,6 @@ void ReadTables(Status& status, csc::Index& index) {
         status.TableRead();
     }
     status.PhaseDone();
-}
-
-// In the option form, the one line of an error that ends the run before its work.
-int Refuse(RunState& state, const std::string& problem) {
-    state.Reporter->Closing("cscunpack: " + problem);
-    return ExitUsage;
 }
 
 // The folder the archives were looked for in, as the user named it.
@@ -360,6 +398,19 @@ int Run(RunState& state, csc::Index& index, const Options& asked, const Defaults
             return Refuse(state, "cannot write into the output folder " +
                                      console::Shown(state.Errors, asked.OutputFolder) + " (" +
                                      platform::DescribeError(error) + ")");
+        }
+    }
+    if (asked.What == Action::Mount) {
+        if (std::string why = platform::WhyNoMount(); !why.empty()) {
+            return Refuse(state, why);
+        }
+        if (platform::ErrorCode error = platform::CheckEmptyFolder(asked.MountFolder);
+            error != platform::NoError) {
+            return Refuse(
+                state, "cannot mount at " + console::Shown(state.Errors, asked.MountFolder) + " (" +
+                           (platform::IsNotEmpty(error) ? std::string("not an empty folder")
+                                                        : platform::DescribeError(error)) +
+                           ")");
         }
     }
     if (asked.What == Action::Stream && state.Output.IsTerminal) {
@@ -394,6 +445,9 @@ int Run(RunState& state, csc::Index& index, const Options& asked, const Defaults
     ReadTables(status, index);
     if (asked.What == Action::Extract) {
         return Extract(state, index, asked, defaults, std::move(*root));
+    }
+    if (asked.What == Action::Mount) {
+        return Mount(state, index, asked);
     }
     return ListTestOrStream(state, index, asked, defaults);
 }

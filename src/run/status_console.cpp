@@ -173,6 +173,11 @@ void ConsoleStatus::Warning(std::string_view before, std::string_view name,
     console::WriteLine(channel_, after);
 }
 
+void ConsoleStatus::Mounted(std::string_view folder) {
+    std::string shown = console::Shown(channel_, folder);
+    Closing("Mounted at " + shown + "; unmount with: fusermount3 -u " + shown);
+}
+
 void ConsoleStatus::Closing(std::string_view line) {
     EndOpenLine();
     console::WriteLine(channel_, line);

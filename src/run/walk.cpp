@@ -2,7 +2,7 @@
 
 #include "csc/location.h"
 #include "csc/sound_info.h"
-#include "run/sound_paths.h"
+#include "csc/sound_paths.h"
 
 #include <vector>
 
@@ -23,10 +23,15 @@ class Walker {
     void Raw();
 
   private:
+    // The sound a record belongs to, where the tables name one.
+    struct Sound {
+        const csc::TSM_TaggedSound* Tagged = nullptr;
+        const csc::TSM_MissionSound* Mission = nullptr;
+    };
     void TakeRecord(const csc::TSM_SoundInfo& record, const std::string& basePath,
-                    std::int32_t number);
+                    std::int32_t number, Sound sound);
     void TakeFile(const csc::SM_SoundFileInfo& file, const std::string& basePath,
-                  std::int32_t number);
+                  std::int32_t number, Sound sound);
     bool Going() const { return !platform::Interrupted() && status_.Heard() && job_.WantsMore(); }
 
     csc::Index& index_;
@@ -47,9 +52,10 @@ void Walker::Normal() {
     for (std::size_t i = 0; i < tables.TaggedSounds.size() && Going(); ++i) {
         const csc::TSM_TaggedSound& sound = tables.TaggedSounds[i];
         csc::ReadSoundInfo(archive, sound.InfoLocation, working);
-        const csc::TSM_Tag* tag = FirstTag(tables, sound);
-        status_.TaggedItem(i, tables.TaggedSounds.size(), tag != nullptr ? tag->Name : UnknownTag);
-        TakeRecord(working, TaggedSoundPath(tables, sound, 0), 0);
+        const csc::TSM_Tag* tag = csc::FirstTag(tables, sound);
+        status_.TaggedItem(i, tables.TaggedSounds.size(),
+                           tag != nullptr ? tag->Name : csc::UnknownTag);
+        TakeRecord(working, csc::TaggedSoundPath(tables, sound, 0), 0, {.Tagged = &sound});
     }
     if (!Going()) {
         return;
@@ -61,7 +67,7 @@ void Walker::Normal() {
         const csc::TSM_MissionSound& sound = tables.MissionSounds[i];
         status_.MissionItem(i, tables.MissionSounds.size(), sound.Name);
         csc::ReadSoundInfo(archive, sound.InfoLocation, working);
-        TakeRecord(working, MissionSoundPath(sound), 0);
+        TakeRecord(working, csc::MissionSoundPath(sound), 0, {.Mission = &sound});
     }
     if (!Going()) {
         return;
@@ -85,15 +91,15 @@ void Walker::Raw() {
     status_.Enter(Phase::RawExtraction);
     for (std::size_t i = 0; i < total && Going(); ++i) {
         status_.RawItem(i, total, soundInfos[i].FileCount);
-        TakeRecord(soundInfos[i], RawBasePath, static_cast<std::int32_t>(i));
+        TakeRecord(soundInfos[i], csc::RawBasePath, static_cast<std::int32_t>(i), {});
     }
     status_.PhaseDone(); // whether interrupted or not: the line stays open either way
 }
 
 void Walker::TakeRecord(const csc::TSM_SoundInfo& record, const std::string& basePath,
-                        std::int32_t number) {
+                        std::int32_t number, Sound sound) {
     for (const csc::SM_SoundFileInfo& file : record.Files) {
-        TakeFile(file, basePath, number);
+        TakeFile(file, basePath, number, sound);
     }
 }
 
@@ -101,7 +107,7 @@ void Walker::TakeRecord(const csc::TSM_SoundInfo& record, const std::string& bas
 // these are counted. Every other entry moves its archive's position over its bytes, whether it is
 // taken or left out, so that a record read in place afterwards starts where it always would.
 void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& basePath,
-                      std::int32_t number) {
+                      std::int32_t number, Sound sound) {
     if (file.DataLocation == csc::AbsentFile) {
         return;
     }
@@ -115,7 +121,7 @@ void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& base
     std::string name = file.Name + csc::Extension(form.Form);
     // The number goes on first, so that the whole name is made safe: "000000_.." climbs nowhere.
     if (settings_.Raw) {
-        name = PadZeros(number, 6) + "_" + name;
+        name = csc::PadZeros(number, 6) + "_" + name;
     }
     csc::SetPosition(archive, csc::LocationOffset(file.DataLocation));
     jobs::FoundFile found{.Path = extract::BuildOutputPath(csc::ArchiveFolderNames[slot], basePath,
@@ -123,7 +129,9 @@ void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& base
                           .Slot = slot,
                           .Stored = csc::Claim(archive, form.Size),
                           .Size = form.Size,
-                          .Form = form.Form};
+                          .Form = form.Form,
+                          .Tagged = sound.Tagged,
+                          .Mission = sound.Mission};
     if (!selector_.Selected(found.Path.Text)) {
         ++counts_.LeftOut;
         return;

@@ -114,14 +114,17 @@ TEST(OptionForm, AListingShowsWhatARunWritesAndWritesNothing) {
     auto details = RunTool(folder.Path(), {"--list", "--details", "--json", "--quiet"});
     std::vector<std::string> json = Lines(details.Output);
     ASSERT_EQ(json.size(), 12u) << details.Output;
-    EXPECT_EQ(json[0], "{\"path\": \"__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/"
-                       "wind_loop.ogg\", \"archive\": \"SchemaMetaFile_DVD1.csc\", \"size\": " +
-                           std::to_string(std::stoul(lines[0])) +
-                           ", \"format\": \"ogg\", \"codec\": \"vorbis\", \"channels\": 1, "
-                           "\"rate\": 8000, \"seconds\": 0.250}");
-    EXPECT_NE(json[1].find("\"format\": \"wav\", \"codec\": \"pcm\", \"channels\": 1, \"rate\": "
-                           "8000, \"seconds\": 0.250}"),
-              std::string::npos)
+    EXPECT_EQ(json[0],
+              "{\"path\": \"__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/"
+              "wind_loop.ogg\", \"archive\": \"SchemaMetaFile_DVD1.csc\", \"size\": " +
+                  std::to_string(std::stoul(lines[0])) +
+                  ", \"format\": \"ogg\", \"tags\": [\"Ambience.wind\"], \"mission\": null, "
+                  "\"codec\": \"vorbis\", \"channels\": 1, \"rate\": 8000, \"seconds\": 0.250}");
+    EXPECT_NE(
+        json[1].find("\"format\": \"wav\", \"tags\": [\"Ambience\", \"Voice.hero\"], "
+                     "\"mission\": null, \"codec\": \"pcm\", \"channels\": 1, \"rate\": 8000, "
+                     "\"seconds\": 0.250}"),
+        std::string::npos)
         << json[1];
 }
 
@@ -135,7 +138,7 @@ TEST(OptionForm, JsonPathsTakeHighBytesAsLatin1) {
     EXPECT_EQ(run.Output,
               "{\"path\": \"__SchemaMetaFile_DVD1.csc/MissionSounds/Caf\xC3\xA9/" + name +
                   ".ogg\", \"archive\": \"SchemaMetaFile_DVD1.csc\", \"size\": 1, \"format\": "
-                  "\"ogg\"}" +
+                  "\"ogg\", \"tags\": null, \"mission\": \"Caf\xC3\xA9\"}" +
                   expected::LineEnd);
     EXPECT_NE(run.Errors.find("Phase 2 of 2"), std::string::npos) << "the phases go to stderr";
     EXPECT_EQ(run.Errors.find("[1/1]"), std::string::npos) << "no progress items into a file";

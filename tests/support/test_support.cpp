@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -204,6 +205,17 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
             ::close(1);
         }
         ::dup2(err, 2);
+        if (!limits.Hidden.empty()) {
+            if (::unshare(CLONE_NEWNS) != 0 ||
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+                ::_exit(125);
+            }
+            for (const std::string& hidden : limits.Hidden) {
+                if (::mount("/dev/null", hidden.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+                    ::_exit(125);
+                }
+            }
+        }
         SetLimit(RLIMIT_AS, limits.AddressSpace);
         SetLimit(RLIMIT_FSIZE, limits.FileSize);
         SetLimit(RLIMIT_NOFILE, limits.OpenFiles);
@@ -231,6 +243,12 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
             while (ReadFile(outPath).find(interrupt.OnceOutputHolds) == std::string::npos &&
                    std::chrono::steady_clock::now() < deadline) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        }
+        if (interrupt.Once) {
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!interrupt.Once() && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
         }
         std::this_thread::sleep_for(interrupt.After);

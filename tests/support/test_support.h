@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -68,6 +69,9 @@ struct Limits {
     unsigned long long FileSize = 0; // a write beyond it raises SIGXFSZ, which ends a process
     unsigned long long OpenFiles = 0;
     bool OneProcessor = false; // the child may run on one processor only
+    // Files the child finds empty: /dev/null is bound over each in a mount namespace of its own
+    // (root only; the child ends with 125 where that cannot be done).
+    std::vector<std::string> Hidden{};
 };
 
 // A signal sent to the child after a delay.
@@ -78,6 +82,8 @@ struct Interrupt {
     // When not empty, the signal goes once standard output holds this text (and After later),
     // so that it finds the run where the text says it is.
     std::string OnceOutputHolds{};
+    // When set, the signal goes once this holds (and After later).
+    std::function<bool()> Once{};
 };
 
 // Runs the cscunpack executable in folder with standard output and standard error going to

@@ -1,6 +1,6 @@
-#include "run/sound_paths.h"
+#include "csc/sound_paths.h"
 
-namespace run {
+namespace csc {
 
 std::string PadZeros(std::int32_t number, std::int32_t width) {
     std::string text = std::to_string(number);
@@ -22,30 +22,35 @@ const csc::TSM_Tag* FirstTag(const csc::IndexTables& tables, const csc::TSM_Tagg
     return ReferencedTag(tables, sound, 0);
 }
 
-std::string TaggedSoundPath(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,
-                            std::size_t k) {
+std::string TagFolder(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,
+                      std::size_t k) {
     // A sound without a usable tag reference still has files worth keeping.
     const csc::TSM_Tag* named = ReferencedTag(tables, sound, k);
     if (named == nullptr) {
-        return "TaggedSounds\\" + UnknownTag + "\\";
+        return UnknownTag;
     }
     const csc::TSM_TagRef& reference = sound.TagRefs[k];
     const csc::TSM_Tag& tag = *named;
-    std::string path = "TaggedSounds\\";
+    std::string folder;
     if (!tag.Name.empty()) {
-        path.append(tag.Name, 1);
+        folder.append(tag.Name, 1);
     }
     if (reference.SubTagIndex == csc::NoSubTag) {
-        return path + "\\";
+        return folder;
     }
     if (reference.SubTagIndex >= tag.SubTagCount || reference.SubTagIndex >= tag.SubTags.size()) {
-        return path + ".UnkSubTag\\";
+        return folder + ".UnkSubTag";
     }
-    return path + "." + tag.SubTags[reference.SubTagIndex] + "\\";
+    return folder + "." + tag.SubTags[reference.SubTagIndex];
+}
+
+std::string TaggedSoundPath(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,
+                            std::size_t k) {
+    return "TaggedSounds\\" + TagFolder(tables, sound, k) + "\\";
 }
 
 std::string MissionSoundPath(const csc::TSM_MissionSound& sound) {
     return "MissionSounds\\" + sound.Name + "\\";
 }
 
-} // namespace run
+} // namespace csc

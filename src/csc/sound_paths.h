@@ -7,7 +7,7 @@
 
 // The base paths of the sounds below each archive's folder, as the tables name them: "\" after each
 // folder, and a "/" in a name separates folders too. output_path.h makes them safe.
-namespace run {
+namespace csc {
 
 // The base path of every file in the RAW mode: the file lies directly in its archive's folder.
 inline const std::string RawBasePath = "\\";
@@ -25,11 +25,15 @@ const csc::TSM_Tag* ReferencedTag(const csc::IndexTables& tables, const csc::TSM
 // The tag that names a tagged sound's folder and its progress item: its first reference's.
 const csc::TSM_Tag* FirstTag(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound);
 
-// "TaggedSounds\" + the tag's name less its first character + the sub-tag part + "\", from the
-// sound's tag reference k.
+// The tag's name less its first character, then "." and the sub-tag's name where the reference
+// names one ("UnkSubTag" where it names none that the tag has), from the sound's tag reference k;
+// UnknownTag where that names no tag.
+std::string TagFolder(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,
+                      std::size_t k);
+// "TaggedSounds\" + the tag folder of the sound's tag reference k + "\".
 std::string TaggedSoundPath(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,
                             std::size_t k);
 // "MissionSounds\" + the mission's name + "\".
 std::string MissionSoundPath(const csc::TSM_MissionSound& sound);
 
-} // namespace run
+} // namespace csc

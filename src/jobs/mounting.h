@@ -1,0 +1,83 @@
+#pragma once
+
+#include "csc/archives.h"
+#include "csc/records.h"
+#include "jobs/job.h"
+#include "platform/mount.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace jobs {
+
+// The mount job: the tree an extraction with the same options writes into an empty folder, kept
+// in memory with each file's bytes left in its archive, and beside it ByTag/, which holds each
+// tagged sound's files under every tag it carries. The tree is built on the reading thread and
+// never changes once the walk is done; the mount then reads it from any thread.
+class Mounting : public Job, public platform::MountedTree {
+  public:
+    // Folders take the time of the index archive; files that of the archive that stores them.
+    Mounting(const csc::IndexTables& tables, std::int64_t foldersModified);
+
+    void Take(csc::ExtentReader& stored, FoundFile file) override;
+
+    std::optional<std::uint64_t> Find(std::string_view path) const override;
+    platform::MountedEntry Entry(std::uint64_t number) const override;
+    void ForEachIn(std::uint64_t folder,
+                   const std::function<void(std::string_view, std::uint64_t)>& each) const override;
+    platform::Moved Read(std::uint64_t file, std::uint64_t offset, void* destination,
+                         std::size_t count) const override;
+    std::uint64_t Entries() const override { return nodes_.size(); }
+    std::uint64_t Bytes() const override { return bytes_; }
+
+  private:
+    static constexpr std::uint32_t None = UINT32_MAX;
+    struct Node {
+        std::uint64_t NameAt = 0; // in names_
+        std::uint32_t NameSize = 0;
+        std::uint32_t Folder = None; // the number of the folder that holds it
+        bool IsFolder = false;
+        std::uint8_t Slot = 0;
+        std::uint64_t Offset = 0; // of the stored bytes in the archive
+        std::uint64_t Held = 0;   // stored bytes the archive holds; the rest of Size is zeros
+        std::uint64_t Size = 0;
+        std::vector<std::uint32_t> Children;
+    };
+    // Puts the file at path as an extraction would: its folders made where nothing but folders
+    // stand, its name's own folders used only where they stand already, and the file itself in
+    // place of an earlier file, never of a folder.
+    void Place(const extract::OutputPath& path, const FoundFile& file);
+    std::optional<std::uint32_t> Child(std::uint32_t folder, std::string_view name) const;
+    std::uint32_t Add(std::uint32_t folder, std::string_view name, bool isFolder);
+
+    const csc::IndexTables& tables_;
+    const std::int64_t foldersModified_;
+    std::vector<Node> nodes_; // the root first
+    std::string names_;       // every entry's name, one after the other
+    std::string_view NameOf(const Node& node) const {
+        return std::string_view(names_).substr(node.NameAt, node.NameSize);
+    }
+    extract::OutputPath byTagPath_; // reused for each file under each tag
+    // Every entry but the root by the hash of its folder's number and its name, in a table of
+    // open addressing (a power of two long, at most half full): a lookup touches one slot.
+    struct Slot {
+        std::uint64_t Hash = 0;
+        std::uint32_t Number = None;
+    };
+    std::vector<Slot> slots_ = std::vector<Slot>(1024);
+    void Index(std::uint64_t hash, std::uint32_t number);
+    std::array<const csc::ByteSource*, csc::ArchiveSlots> sources_{};
+    std::array<std::int64_t, csc::ArchiveSlots> modified_{};
+    std::uint64_t bytes_ = 0;
+    // The distinct tag folders of the sound whose files come now, "ByTag/<tag>/" each.
+    const csc::TSM_TaggedSound* tagsOf_ = nullptr;
+    std::vector<extract::OutputPath> tagFolders_;
+    // The folders that the last paths made, by their text.
+    std::array<std::pair<std::string, std::uint32_t>, 8> recentFolders_{};
+    std::size_t nextRecent_ = 0;
+};
+
+} // namespace jobs

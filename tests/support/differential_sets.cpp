@@ -1,0 +1,91 @@
+#include "differential_sets.h"
+
+#include "sample_set.h"
+#include "test_support.h"
+
+namespace testing_support {
+namespace {
+
+using builder::File;
+namespace fs = std::filesystem;
+
+// Names made of the pieces that decide where a file lands: separators, dots, spaces and case.
+std::string OddName(std::uint32_t& state) {
+    static const char* const Pieces[] = {"a", "A", "/", "\\", ".", "..", " ", "b", "B."};
+    std::string name;
+    for (int i = 0; i < 1 + static_cast<int>(state % 4); ++i) {
+        state = state * 1103515245u + 12345u;
+        name += Pieces[(state >> 16) % std::size(Pieces)];
+    }
+    return name;
+}
+
+} // namespace
+
+std::vector<DifferentialCase> DifferentialSets() {
+    builder::ArchiveSetBuilder samePath; // the later file of one path is what remains
+    samePath.AddTaggedSound({}, {{File("same", 3, "first"), File("same", 3, "second")}});
+    samePath.AddTaggedSound({}, {{File("same", 3, "third")}});
+
+    builder::ArchiveSetBuilder fileInTheWay; // a file where a later sound needs a folder
+    fileInTheWay.AddMissionSound("M", {{File("x", 3, "file first")}});
+    fileInTheWay.AddMissionSound("M/x.ogg", {{File("y", 3, "cannot be made")}});
+    fileInTheWay.AddMissionSound("N/x.ogg", {{File("y", 3, "folder first")}});
+    fileInTheWay.AddMissionSound("N", {{File("x", 3, "cannot be made")}});
+
+    // A name holding a separator, then a mission whose folder is that name's first part: the
+    // earlier file finds no folder, however quickly the later one makes it.
+    builder::ArchiveSetBuilder separators;
+    for (int i = 0; i < 60; ++i) {
+        std::string mission = "Mi" + std::to_string(i);
+        separators.AddMissionSound(mission, {{File("a/b", 3, "B"), File("x", 4, "X")}});
+        separators.AddMissionSound(mission + "/a", {{File("c", 3, "C")}});
+    }
+
+    builder::ArchiveSetBuilder oddNames;
+    std::uint32_t state = 7;
+    for (int sound = 0; sound < 150; ++sound) {
+        std::vector<builder::StoredFile> files;
+        for (int i = 0; i < 3; ++i) {
+            files.push_back(File(OddName(state), 3 + i % 2, std::string(100 + i, 'n')));
+        }
+        oddNames.AddMissionSound(OddName(state), {files});
+    }
+
+    builder::ArchiveSetBuilder many; // enough files that the writers run side by side
+    for (int sound = 0; sound < 40; ++sound) {
+        std::vector<builder::StoredFile> files;
+        for (int i = 0; i < 10; ++i) {
+            files.push_back(File(std::string(1, 'f').append(std::to_string(i % 7)), 3 + sound % 3,
+                                 std::string(1000 + sound * 37, static_cast<char>('a' + i))));
+        }
+        if (sound % 8 == 0) { // copied from the archive by the writers themselves
+            files.push_back(File("big", 3, std::string(70000 + sound, 'B')));
+        }
+        builder::StoredFile cut = File("cut", 5, "past the end");
+        cut.OggSize = 1 << 20;
+        files.push_back(cut);
+        many.AddMissionSound(std::string(1, 'M').append(std::to_string(sound % 5)), {files});
+    }
+
+    builder::ArchiveSet cutIndex = builder::SampleSet().Build();
+    cutIndex.Archives[2]->resize(cutIndex.Archives[2]->size() * 2 / 3);
+
+    auto nothing = [](const fs::path&) {};
+    auto unwritable = [](const fs::path& folder) {
+        testing_support::WriteFile(folder / "__SchemaMetaFile_DVD1.csc", "in the way");
+    };
+    return {
+        {"sample", builder::SampleSet().Build(), nothing},
+        {"sample, unwritable", builder::SampleSet().Build(), unwritable, false},
+        {"same path", samePath.Build(), nothing},
+        {"file in the way", fileInTheWay.Build(), nothing},
+        {"separators in names", separators.Build(), nothing},
+        {"odd names", oddNames.Build(), nothing},
+        {"many", many.Build(), nothing},
+        {"many, unwritable", many.Build(), unwritable, false},
+        {"cut index", cutIndex, nothing},
+    };
+}
+
+} // namespace testing_support
