@@ -146,6 +146,13 @@ bool ReportShortReads(Status& status, const csc::Index& index) {
     return any;
 }
 
+// What every job's walk met: archives that ended early, files skipped, patterns unmatched.
+bool ReportWalk(Status& status, const csc::Index& index, const WalkCounts& counts) {
+    bool trouble = ReportShortReads(status, index);
+    trouble = ReportSkipped(status, counts) || trouble;
+    return ReportUnmatched(status, counts) || trouble;
+}
+
 // A run that met damaged archives or could not write its files says so, and does not end as if
 // all had gone well. The option form has named every unwritten file as it settled.
 bool ReportWriting(Status& status, const extract::TreeReport& written, bool everyFile) {
@@ -266,9 +273,7 @@ int Extract(RunState& state, csc::Index& index, const Options& asked, const Defa
         return ReportInterrupt(status, written.WrittenFiles); // it came during the last files
     }
     bool trouble = ReportWriting(status, written, asked.OptionForm);
-    trouble = ReportShortReads(status, index) || trouble;
-    trouble = ReportSkipped(status, counts) || trouble;
-    trouble = ReportUnmatched(status, counts) || trouble;
+    trouble = ReportWalk(status, index, counts) || trouble;
     if (asked.OptionForm) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.3f", stopwatch.Seconds());
@@ -321,9 +326,7 @@ int ListTestOrStream(RunState& state, csc::Index& index, const Options& asked,
         status.Closing("Interrupted");
         return ExitInterrupted;
     }
-    bool trouble = ReportShortReads(status, index);
-    trouble = ReportSkipped(status, counts) || trouble;
-    trouble = ReportUnmatched(status, counts) || trouble;
+    bool trouble = ReportWalk(status, index, counts);
     return trouble || damaged > 0 ? ExitWithWarnings : ExitClean;
 }
 
@@ -344,9 +347,7 @@ int Mount(RunState& state, csc::Index& index, const Options& asked) {
         status.Closing("Interrupted");
         return ExitInterrupted;
     }
-    bool trouble = ReportShortReads(status, index);
-    trouble = ReportSkipped(status, counts) || trouble;
-    trouble = ReportUnmatched(status, counts) || trouble;
+    bool trouble = ReportWalk(status, index, counts);
     std::string problem;
     platform::ErrorCode error = platform::ServeMount(
         asked.MountFolder, mounting, asked.Background,
