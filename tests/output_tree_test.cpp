@@ -211,6 +211,7 @@ class FaultyDisk : public extract::Disk {
         return Either("write", PathOf(file), [&] { return real_.Write(file, bytes, count); });
     }
     platform::Moved Copy(const extract::ArchiveRange& range, platform::FileHandle file) override {
+        Count("copy");
         if (platform::ErrorCode fault = Fault("copy", PathOf(file)); fault != platform::NoError) {
             return platform::Moved{.Bytes = 0, .Error = fault};
         }
@@ -222,8 +223,32 @@ class FaultyDisk : public extract::Disk {
     platform::ErrorCode Sync(platform::FileHandle file) override {
         return Either("sync", PathOf(file), [&] { return real_.Sync(file); });
     }
+    // Whether the output folder counts as held in memory, whatever it is.
+    bool InMemory = false;
+    bool Volatile() const override { return InMemory; }
+    platform::ErrorCode OpenExisting(const std::string& path, platform::FileHandle& file,
+                                     std::uint64_t& size) override {
+        platform::ErrorCode error =
+            Either("open", path, [&] { return real_.OpenExisting(path, file, size); });
+        if (error == platform::NoError) {
+            std::lock_guard<std::mutex> held(lock_);
+            paths_[file] = path;
+        }
+        return error;
+    }
+    platform::Moved Read(platform::FileHandle file, std::uint64_t offset, std::uint8_t* bytes,
+                         std::size_t count) override {
+        Count("read");
+        return real_.Read(file, offset, bytes, count);
+    }
+    // How often each step was taken.
+    std::map<std::string, int> Steps() {
+        std::lock_guard<std::mutex> held(lock_);
+        return steps_;
+    }
     platform::ErrorCode Close(platform::FileHandle file) override {
         // The file is closed either way, as a close that reports an error still closes.
+        Count("close");
         platform::ErrorCode fault = Fault("close", PathOf(file));
         platform::ErrorCode error = real_.Close(file);
         return fault != platform::NoError ? fault : error;
@@ -240,8 +265,13 @@ class FaultyDisk : public extract::Disk {
     }
 
   private:
+    void Count(const std::string& step) {
+        std::lock_guard<std::mutex> held(lock_);
+        ++steps_[step];
+    }
     template <typename Step>
     platform::ErrorCode Either(const std::string& step, const std::string& path, Step real) {
+        Count(step);
         platform::ErrorCode fault = Fault(step, path);
         return fault != platform::NoError ? fault : real();
     }
@@ -253,6 +283,7 @@ class FaultyDisk : public extract::Disk {
     extract::NativeDisk real_;
     std::mutex lock_;
     std::map<platform::FileHandle, std::string> paths_;
+    std::map<std::string, int> steps_;
 };
 
 // Bytes in memory served as a range of an archive, as a file that a writer copies.
@@ -595,4 +626,61 @@ TEST(OutputTree, TheDiskCopiesARangeAndTellsAnEndFromARefusedWrite) {
         platform::Close(readOnly);
     }
     csc::Close(file);
+}
+
+// A second run leaves a file that holds its bytes as it stands: it is opened and read, and
+// nothing is created, written, synced or renamed. A file that differs is replaced, synced first
+// unless the output folder is held in memory; a file in a folder this run made is written at
+// once, without a look.
+TEST(OutputTree, AFileThatHoldsItsBytesIsLeftAloneAndOnlyReplacementsAreSynced) {
+    testing_support::TempFolder folder;
+    MemoryRange large(std::string(100000, 'L'));
+    auto write = [&](FaultyDisk& disk, const std::string& small, std::uint64_t smallSize) {
+        extract::OutputTree tree(disk, {.Writers = 2});
+        tree.Take(InMemory("__A\\", "small", small, smallSize));
+        tree.Take(Copied("__A\\", "large", large, 100000));
+        return tree.Finish();
+    };
+    for (bool inMemory : {false, true}) {
+        fs::remove_all(folder.Path() / "__A");
+        FaultyDisk first(folder.Path());
+        first.InMemory = inMemory;
+        EXPECT_EQ(write(first, "small", 0).WrittenFiles, 2u);
+        EXPECT_EQ(first.Steps(), (std::map<std::string, int>{
+                                     {"folder", 1}, {"create", 2}, {"write", 1}, {"copy", 1},
+                                     {"close", 2}}))
+            << "a new folder: written at once, no look, no sync";
+        struct stat before {};
+        ASSERT_EQ(::stat((folder.Path() / "__A/small").c_str(), &before), 0);
+
+        FaultyDisk again(folder.Path());
+        again.InMemory = inMemory;
+        extract::TreeReport same = write(again, "small", 0);
+        EXPECT_EQ(same.WrittenFiles, 0u);
+        EXPECT_EQ(same.UnchangedFiles, 2u);
+        std::map<std::string, int> steps = again.Steps();
+        EXPECT_EQ(steps["open"], 2);
+        EXPECT_EQ(steps["close"], 2);
+        EXPECT_GE(steps["read"], 2);
+        for (const char* step : {"create", "write", "copy", "sync", "rename", "place"}) {
+            EXPECT_EQ(steps[step], 0) << step;
+        }
+        struct stat after {};
+        ASSERT_EQ(::stat((folder.Path() / "__A/small").c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << "left as it stood";
+
+        // The same bytes with a zero tail of a different length, then other bytes of one size.
+        for (const auto& [bytes, size] :
+             {std::pair<std::string, std::uint64_t>{"small", 8}, {"SMALL", 0}}) {
+            FaultyDisk changed(folder.Path());
+            changed.InMemory = inMemory;
+            extract::TreeReport report = write(changed, bytes, size);
+            EXPECT_EQ(report.WrittenFiles, 1u) << bytes;
+            EXPECT_EQ(report.UnchangedFiles, 1u) << bytes;
+            EXPECT_EQ(changed.Steps()["sync"], inMemory ? 0 : 1) << bytes;
+            EXPECT_EQ(changed.Steps()["copy"], 0) << "the large file is left alone";
+            std::string expectedBytes = bytes + std::string(size > 0 ? size - 5 : 0, '\0');
+            EXPECT_EQ(testing_support::ReadFile(folder.Path() / "__A/small"), expectedBytes);
+        }
+    }
 }

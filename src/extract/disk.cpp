@@ -46,6 +46,16 @@ platform::ErrorCode NativeDisk::Sync(platform::FileHandle file) {
     return platform::SyncBelow(root_, file);
 }
 
+platform::ErrorCode NativeDisk::OpenExisting(const std::string& path, platform::FileHandle& file,
+                                             std::uint64_t& size) {
+    return platform::OpenExistingBelow(root_, path, file, size);
+}
+
+platform::Moved NativeDisk::Read(platform::FileHandle file, std::uint64_t offset,
+                                 std::uint8_t* bytes, std::size_t count) {
+    return platform::ReadAt(file, offset, bytes, count);
+}
+
 platform::ErrorCode NativeDisk::Close(platform::FileHandle file) {
     return platform::Close(file);
 }

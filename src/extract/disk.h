@@ -32,6 +32,15 @@ class Disk {
     virtual platform::Moved Copy(const ArchiveRange& range, platform::FileHandle file) = 0;
     virtual platform::ErrorCode Extend(platform::FileHandle file, std::uint64_t size) = 0;
     virtual platform::ErrorCode Sync(platform::FileHandle file) = 0;
+    // Whether nothing below the output folder survives a power cut anyway (a file system in
+    // memory), so that no file need be synced.
+    virtual bool Volatile() const = 0;
+    // A regular file that stands at path (no link, anywhere on the way), opened to be read, and
+    // its size.
+    virtual platform::ErrorCode OpenExisting(const std::string& path, platform::FileHandle& file,
+                                             std::uint64_t& size) = 0;
+    virtual platform::Moved Read(platform::FileHandle file, std::uint64_t offset,
+                                 std::uint8_t* bytes, std::size_t count) = 0;
     virtual platform::ErrorCode Close(platform::FileHandle file) = 0;
     virtual platform::ErrorCode Rename(const std::string& from, const std::string& to) = 0;
     virtual platform::ErrorCode Remove(const std::string& path) = 0;
@@ -60,6 +69,11 @@ class NativeDisk : public Disk {
     platform::Moved Copy(const ArchiveRange& range, platform::FileHandle file) override;
     platform::ErrorCode Extend(platform::FileHandle file, std::uint64_t size) override;
     platform::ErrorCode Sync(platform::FileHandle file) override;
+    bool Volatile() const override { return root_.Volatile; }
+    platform::ErrorCode OpenExisting(const std::string& path, platform::FileHandle& file,
+                                     std::uint64_t& size) override;
+    platform::Moved Read(platform::FileHandle file, std::uint64_t offset, std::uint8_t* bytes,
+                         std::size_t count) override;
     platform::ErrorCode Close(platform::FileHandle file) override;
     platform::ErrorCode Rename(const std::string& from, const std::string& to) override;
     platform::ErrorCode Remove(const std::string& path) override;

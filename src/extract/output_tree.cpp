@@ -1,6 +1,7 @@
 #include "extract/output_tree.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <random>
 
@@ -74,6 +75,52 @@ unsigned AffordableWriters(unsigned wanted) {
 PoolBounds AffordableBounds(PoolBounds bounds) {
     bounds.Cost = std::min(bounds.Cost, platform::SpareAddressSpace() / 8);
     return bounds;
+}
+
+// Whether equal holds as many bytes as the file at a given offset. Reads a piece at a time.
+bool SameBytes(Disk& disk, platform::FileHandle file, std::uint64_t offset,
+               const std::uint8_t* equal, std::size_t count) {
+    std::uint8_t piece[16 << 10];
+    for (std::size_t done = 0; done < count;) {
+        std::size_t wanted = std::min(sizeof piece, count - done);
+        if (disk.Read(file, offset + done, piece, wanted).Bytes != wanted ||
+            std::memcmp(piece, equal + done, wanted) != 0) {
+            return false;
+        }
+        done += wanted;
+    }
+    return true;
+}
+
+// Whether a regular file stands at the entry's path holding exactly the bytes that writing the
+// entry would leave there: its size, then its bytes, the zero tail included. How many bytes the
+// payload gave goes to delivered.
+bool AlreadyHolds(Disk& disk, const Entry& entry, std::size_t& delivered) {
+    platform::FileHandle file = platform::InvalidFile;
+    std::uint64_t size = 0;
+    if (disk.OpenExisting(entry.Path.Text, file, size) != platform::NoError) {
+        return false;
+    }
+    bool same = size == entry.Size;
+    const std::uint8_t* bytes = nullptr;
+    if (const auto* memory = std::get_if<BytesInMemory>(&entry.Content)) {
+        bytes = memory->Bytes.get();
+        delivered = memory->Count;
+    } else if (same) {
+        // The archive's bytes go where a copy through the program would put them.
+        const auto& range = std::get<ArchiveRange>(entry.Content);
+        delivered = range.Source->ReadAt(range.Offset, range.Spare.get(), range.Count);
+        bytes = range.Spare.get();
+    }
+    same = same && SameBytes(disk, file, 0, bytes, delivered);
+    static const std::uint8_t zeros[16 << 10] = {};
+    for (std::uint64_t at = delivered; same && at < size; at += sizeof zeros) {
+        same =
+            SameBytes(disk, file, at, zeros,
+                      static_cast<std::size_t>(std::min<std::uint64_t>(sizeof zeros, size - at)));
+    }
+    disk.Close(file);
+    return same;
 }
 
 // Writes one file whole, or leaves nothing of it: whatever was created is removed again when a
@@ -161,7 +208,8 @@ class FileWriter {
     // stands. Afterwards the file is in place, or nothing of it is left.
     platform::ErrorCode Commit(const OutputPath& path) {
         bool replacing = unnamed_ || !beside_.empty();
-        platform::ErrorCode error = replacing ? disk_.Sync(file_) : platform::NoError;
+        platform::ErrorCode error =
+            replacing && !disk_.Volatile() ? disk_.Sync(file_) : platform::NoError;
         if (error == platform::NoError && unnamed_) {
             error = platform::AlreadyThereError();
             for (unsigned attempt = 8; attempt < 16 && platform::IsAlreadyThere(error); ++attempt) {
@@ -354,9 +402,15 @@ void OutputTree::Write(Writing& writing) {
                 return;
             }
         } else {
-            outcome.Reason = writer.Create(
-                writing.File.Path, writing.InNewFolder && writing.File.Path.NameFolders == 0,
-                std::holds_alternative<ArchiveRange>(writing.File.Content));
+            bool inNewFolder = writing.InNewFolder && writing.File.Path.NameFolders == 0;
+            // In a folder made by this run nothing stands but what the run wrote.
+            if (!inNewFolder && AlreadyHolds(disk_, writing.File, delivered)) {
+                outcome = FileOutcome{.Unchanged = true, .ZeroTail = delivered < writing.File.Size};
+                return;
+            }
+            outcome.Reason =
+                writer.Create(writing.File.Path, inNewFolder,
+                              std::holds_alternative<ArchiveRange>(writing.File.Content));
         }
         if (outcome.Reason == platform::NoError) {
             outcome.Reason = writer.Fill(writing.File.Content, writing.File.Size, delivered);
@@ -385,14 +439,15 @@ void OutputTree::Settle(Writing& writing) {
 void OutputTree::Book(Writing& writing) {
     const FileOutcome& outcome = writing.Outcome;
     std::optional<Unwritten> unwritten;
-    if (onUnwritten_ && !outcome.OutOfMemory && !outcome.Kept && !outcome.Written) {
+    if (onUnwritten_ && !outcome.OutOfMemory && !outcome.Kept && !outcome.Written &&
+        !outcome.Unchanged) {
         unwritten = Unwritten{writing.File.Path, outcome.Reason};
     }
     if (outcome.OutOfMemory) {
         outOfMemory_ = true;
     } else if (outcome.Kept) {
         ++report_.KeptFiles;
-    } else if (!outcome.Written) {
+    } else if (!outcome.Written && !outcome.Unchanged) {
         ++report_.UnwrittenFiles;
         if (writing.Order < firstUnwrittenOrder_) {
             firstUnwrittenOrder_ = writing.Order;
@@ -400,8 +455,13 @@ void OutputTree::Book(Writing& writing) {
             report_.FirstUnwrittenReason = outcome.Reason;
         }
     } else {
-        ++report_.WrittenFiles;
-        report_.WrittenBytes += writing.File.Size;
+        if (outcome.Unchanged) {
+            ++report_.UnchangedFiles;
+        } else {
+            ++report_.WrittenFiles;
+            report_.WrittenBytes += writing.File.Size;
+        }
+        // Either way the file of this run stands there now.
         writtenPlaces_.push_back(writing.Place);
         if (writtenPlaces_.size() >= 2 * uniquePlaces_ + 4096) {
             CountOverwritten();

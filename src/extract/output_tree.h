@@ -35,9 +35,14 @@
 // ends with warnings (or, out of memory, with the runtime error), and the first failure reported
 // is the first in the order taken among those that failed.
 //
+// A file that already stands at its path as a regular file (no link) holding exactly the bytes the
+// run would write is left as it stands: nothing is created, written, renamed or synced, and its
+// inode, times and links stay. Its size is compared first, then its bytes.
+//
 // A file is written under its final name when nothing stood there. When something did, it is
 // written beside it under a name nobody can guess, made to survive a power cut, and renamed over
-// it: what stood is replaced by the complete file or left as it was, even when the run is killed.
+// it: what stood is replaced by the complete file or left as it was, even when the run is killed
+// (it is synced first, unless the output folder lives in memory).
 // Where the system can, the file is made without a name and named only once it is whole; where it
 // cannot, a killed run may leave it beside, and a later run that writes into that folder removes
 // it. In a folder that stood before the run, a file goes beside at once, without trying its name
@@ -66,6 +71,9 @@ struct TreeReport {
     std::uint64_t WrittenFiles = 0;
     std::uint64_t WrittenBytes = 0;
     std::uint64_t KeptFiles = 0; // left as they stood, as asked
+    // Left as they stood because they held exactly the bytes the run would write; not among the
+    // files written.
+    std::uint64_t UnchangedFiles = 0;
     // Of the files written, those that took the place of an earlier file of this run (a path
     // stored twice, or names that the file system takes for one).
     std::uint64_t OverwrittenFiles = 0;
@@ -112,7 +120,8 @@ class OutputTree {
     struct FileOutcome {
         bool Written = false;
         bool Kept = false;
-        bool ZeroTail = false; // written, with zeros where the archive gave no bytes
+        bool Unchanged = false; // it held the file's bytes already
+        bool ZeroTail = false;  // written, with zeros where the archive gave no bytes
         platform::ErrorCode Reason = platform::NoError; // why it was not written
         bool OutOfMemory = false;
     };

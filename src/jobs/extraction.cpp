@@ -27,7 +27,9 @@ void Extraction::Take(csc::ExtentReader& stored, FoundFile file) {
     tree_.MakeRoom(extent.Held);
     extract::Entry entry{.Path = std::move(file.Path), .Content = {}, .Size = file.Size};
     if (extent.Held >= ReadByWriterFrom) {
-        ranges_[file.Slot].Serve(stored.Source());
+        if (!ranges_[file.Slot].Serves()) {
+            ranges_[file.Slot].Serve(stored.Source());
+        }
         entry.Content = extract::ArchiveRange{
             .Source = &ranges_[file.Slot],
             .Offset = extent.Offset,

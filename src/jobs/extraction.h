@@ -11,7 +11,9 @@ namespace jobs {
 // An archive's bytes for the writers.
 class ArchiveRanges : public extract::RangeSource {
   public:
+    // Set once, before any writer is handed a range of it.
     void Serve(const csc::ByteSource& source) { source_ = &source; }
+    bool Serves() const { return source_ != nullptr; }
     platform::FileHandle File() const override;
     std::size_t ReadAt(std::uint64_t offset, void* destination, std::size_t count) const override;
 

@@ -321,8 +321,8 @@ ErrorCode Extend(FileHandle file, std::uint64_t size) {
     return ::ftruncate(Descriptor(file), static_cast<off_t>(size)) == 0 ? NoError : Failed();
 }
 
-ErrorCode SyncBelow(const OutputRoot& root, FileHandle file) {
-    return root.Volatile || ::fdatasync(Descriptor(file)) == 0 ? NoError : Failed();
+ErrorCode SyncBelow(const OutputRoot&, FileHandle file) {
+    return ::fdatasync(Descriptor(file)) == 0 ? NoError : Failed();
 }
 
 ErrorCode Close(FileHandle file) {
@@ -481,6 +481,25 @@ ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path) {
     ErrorCode result = ::unlinkat(parent, name.c_str(), 0) == 0 ? NoError : Failed();
     CloseParent(parent, isRoot);
     return result;
+}
+
+ErrorCode OpenExistingBelow(const OutputRoot& root, const std::string& path, FileHandle& file,
+                            std::uint64_t& size) {
+    int fd = -1;
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that never comes.
+    if (ErrorCode error =
+            OpenBeneath(root, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0, fd);
+        error != NoError) {
+        return error;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return ENOENT;
+    }
+    file = fd;
+    size = static_cast<std::uint64_t>(info.st_size);
+    return NoError;
 }
 
 ErrorCode CheckFolderBelow(const OutputRoot& root, const std::string& path) {

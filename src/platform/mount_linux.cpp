@@ -70,6 +70,7 @@ struct Fuse {
     void (*RemoveSignalHandlers)(fuse_session*) = nullptr;
     int (*Daemonize)(int) = nullptr;
     void (*SetLogFunction)(fuse_log_func_t) = nullptr;
+    void (*FreeArguments)(fuse_args*) = nullptr;
 };
 
 template <typename Function> bool Find(void* handle, const char* name, Function& function) {
@@ -88,7 +89,8 @@ bool Open(Fuse& fuse) {
            Find(fuse.Handle, "fuse_set_signal_handlers", fuse.SetSignalHandlers) &&
            Find(fuse.Handle, "fuse_remove_signal_handlers", fuse.RemoveSignalHandlers) &&
            Find(fuse.Handle, "fuse_daemonize", fuse.Daemonize) &&
-           Find(fuse.Handle, "fuse_set_log_func", fuse.SetLogFunction);
+           Find(fuse.Handle, "fuse_set_log_func", fuse.SetLogFunction) &&
+           Find(fuse.Handle, "fuse_opt_free_args", fuse.FreeArguments);
 }
 
 // The tree served; one mount per process.
@@ -258,6 +260,7 @@ ErrorCode ServeMount(const std::string& folder, const MountedTree& tree, bool ba
     fuse_args arguments = FUSE_ARGS_INIT(3, argv);
     lastWords[0] = '\0';
     fuse* mount = library.New(&arguments, &operations, sizeof operations, nullptr);
+    library.FreeArguments(&arguments); // what parsing them allocated
     if (mount == nullptr) {
         problem = lastWords[0] != '\0' ? lastWords : "libfuse refused to start";
         return EINVAL;

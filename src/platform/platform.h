@@ -122,7 +122,8 @@ ErrorCode Close(FileHandle file);
 struct OutputRoot {
     FileHandle Folder = InvalidFile; // POSIX: the folder, or the current folder's marker
     std::wstring Prefix;             // Windows: "\\?\" and the folder's full path
-    // Held in memory only (a tmpfs): nothing there survives a power cut, so nothing is synced.
+    // Held in memory only (a tmpfs): nothing there survives a power cut, so nothing need be
+    // synced.
     bool Volatile = false;
 };
 // Makes folder with every folder above it that is missing, following links as the user gave them.
@@ -159,6 +160,10 @@ ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
                     std::vector<std::string>& names);
 // Makes what was written to a file below root survive a power cut before it returns.
 ErrorCode SyncBelow(const OutputRoot& root, FileHandle file);
+// Opens the regular file at path below root for reading, following no link on the way nor at its
+// end, and tells its size; anything else there (a folder, a link, a pipe) counts as not found.
+ErrorCode OpenExistingBelow(const OutputRoot& root, const std::string& path, FileHandle& file,
+                            std::uint64_t& size);
 
 // This process's number, and whether a process of that number is running now.
 std::uint32_t ProcessNumber();

@@ -279,6 +279,30 @@ ErrorCode Extend(FileHandle file, std::uint64_t size) {
                : ::GetLastError();
 }
 
+ErrorCode OpenExistingBelow(const OutputRoot& root, const std::string& path, FileHandle& file,
+                            std::uint64_t& size) {
+    // The link itself is opened, never what it names, and then refused.
+    HANDLE opened = ::CreateFileW(Below(root, path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        return ::GetLastError();
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    LARGE_INTEGER length{};
+    if (::GetFileType(opened) != FILE_TYPE_DISK ||
+        !::GetFileInformationByHandle(opened, &information) ||
+        (information.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        !::GetFileSizeEx(opened, &length)) {
+        ::CloseHandle(opened);
+        return ERROR_FILE_NOT_FOUND;
+    }
+    file = Wrap(opened);
+    size = static_cast<std::uint64_t>(length.QuadPart);
+    return NoError;
+}
+
 ErrorCode SyncBelow(const OutputRoot&, FileHandle file) {
     return ::FlushFileBuffers(Native(file)) ? NoError : ::GetLastError();
 }

@@ -288,13 +288,13 @@ int Extract(RunState& state, csc::Index& index, const Options& asked, const Defa
                                                   : " of them over earlier files") +
                    " of this run";
         }
-        console::WriteLine(state.Output, Files(written.WrittenFiles) + " written (" +
-                                             std::to_string(written.WrittenBytes) + " bytes)" +
-                                             over + ", " + std::to_string(written.KeptFiles) +
-                                             " kept, " + std::to_string(counts.LeftOut) +
-                                             " left out, " + std::to_string(skipped) +
-                                             " skipped, " + std::to_string(written.UnwrittenFiles) +
-                                             " unwritten, in " + seconds + " s");
+        console::WriteLine(
+            state.Output,
+            Files(written.WrittenFiles) + " written (" + std::to_string(written.WrittenBytes) +
+                " bytes)" + over + ", " + std::to_string(written.UnchangedFiles) + " unchanged, " +
+                std::to_string(written.KeptFiles) + " kept, " + std::to_string(counts.LeftOut) +
+                " left out, " + std::to_string(skipped) + " skipped, " +
+                std::to_string(written.UnwrittenFiles) + " unwritten, in " + seconds + " s");
     }
     return trouble ? ExitWithWarnings : ExitClean;
 }

@@ -81,7 +81,7 @@ TEST(Bounds, UnwrittenFilesCostOnlyTheirCount) {
     testing_support::WriteFile(folder.Path() / "__SchemaMetaFile_DVD1.csc", "in the way");
     auto run = RunTool(folder.Path(), {"-q"});
     EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_TRUE(run.Output.starts_with("0 files written (0 bytes), 0 kept, 0 left out, 0 skipped, "
+    EXPECT_TRUE(run.Output.starts_with("0 files written (0 bytes), 0 unchanged, 0 kept, 0 left out, 0 skipped, "
                                        "51000 unwritten"))
         << run.Output;
     EXPECT_EQ(std::count(run.Errors.begin(), run.Errors.end(), '\n'), 51000);
@@ -198,7 +198,7 @@ TEST(Bounds, ASignalIgnoredOnEntryStaysIgnored) {
     builder::WriteArchiveSet(set.Build(), folder.Path());
     for (int after : {30, 60, 90}) { // the child has set its signals up by then
         auto run = RunTool(
-            folder.Path(), {"-q"}, {},
+            folder.Path(), {"-q", "-d", "out" + std::to_string(after)}, {},
             {.Signal = SIGHUP, .After = std::chrono::milliseconds(after), .IgnoredOnEntry = true});
         EXPECT_EQ(run.ExitCode, 0) << after << " ms: " << run.Errors;
         EXPECT_TRUE(run.Output.starts_with("2000 files written")) << run.Output;

@@ -234,7 +234,7 @@ TEST(CommandLine, APatternThatMatchesNothingIsNamed) {
     auto extract = RunTool(sample.folder.Path(), {"-q", "-d", "out", "-i", "nomatch"});
     EXPECT_EQ(extract.ExitCode, 1);
     EXPECT_EQ(Lines(extract.Errors), std::vector<std::string>{"Warning: no file matches nomatch"});
-    EXPECT_TRUE(extract.Output.starts_with("0 files written (0 bytes), 0 kept, 12 left out"));
+    EXPECT_TRUE(extract.Output.starts_with("0 files written (0 bytes), 0 unchanged, 0 kept, 12 left out"));
 }
 
 // The summary says how many files a later file of the same run wrote over: a path stored twice,
@@ -250,7 +250,7 @@ TEST(CommandLine, TheSummaryCountsFilesWrittenOverEarlierOnes) {
     std::size_t over = UnderLauncher() ? 2 : 1;
     EXPECT_TRUE(run.Output.starts_with(
         "4 files written (4 bytes), " + std::to_string(over) + " of them over " +
-        (over == 1 ? "an earlier file" : "earlier files") + " of this run, 0 kept"))
+        (over == 1 ? "an earlier file" : "earlier files") + " of this run, 0 unchanged, 0 kept"))
         << run.Output;
 }
 

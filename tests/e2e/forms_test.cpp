@@ -48,9 +48,10 @@ const Tree& SampleFiles() {
 }
 
 std::string Summary(std::size_t written, std::size_t bytes, std::size_t kept, std::size_t leftOut,
-                    std::size_t skipped, std::size_t unwritten) {
+                    std::size_t skipped, std::size_t unwritten, std::size_t unchanged = 0) {
     return std::to_string(written) + (written == 1 ? " file" : " files") + " written (" +
-           std::to_string(bytes) + " bytes), " + std::to_string(kept) + " kept, " +
+           std::to_string(bytes) + " bytes), " + std::to_string(unchanged) + " unchanged, " +
+           std::to_string(kept) + " kept, " +
            std::to_string(leftOut) + " left out, " + std::to_string(skipped) + " skipped, " +
            std::to_string(unwritten) + " unwritten, in ";
 }
@@ -318,4 +319,61 @@ TEST(OptionForm, EveryUnwrittenFileAndEveryMissingArchiveIsNamed) {
 
     auto pool = RunTool(folder.Path(), {"-q", "-j", "3"});
     EXPECT_EQ(pool.Errors, run.Errors) << "the same with any number of writers";
+}
+
+// A second run over a tree gives the tree a first run gives, whatever became of it meanwhile; a
+// file that still holds its bytes is left as it stands (its inode stays), and the summary counts
+// it apart.
+TEST(OptionForm, ASecondRunLeavesFilesThatHoldTheirBytesAlone) {
+    TempFolder folder;
+    builder::WriteArchiveSet(builder::SampleSet().Build(), folder.Path());
+    ASSERT_EQ(RunTool(folder.Path(), {"-q"}).ExitCode, 0);
+    const std::string dvd1 = "__SchemaMetaFile_DVD1.csc/";
+    const std::string changed = dvd1 + "MissionSounds/M01_Harbor/briefing.ogg";
+    const std::string cut = dvd1 + "TaggedSounds/Ambience.wind/wind_loop.ogg";
+    const std::string removed = "__SchemaMetaFile_DVD2.csc/TaggedSounds/Ambience/birds.wav";
+    const std::string linked = "__SchemaMetaFile_DVD3.csc/MissionSounds/M01_Harbor/alarm.wav";
+    std::string changedBytes = SampleFiles().at(changed);
+    changedBytes[changedBytes.size() / 2] ^= 1;
+    testing_support::WriteFile(folder.Path() / changed, changedBytes);
+    fs::resize_file(folder.Path() / cut, SampleFiles().at(cut).size() / 2);
+    fs::remove(folder.Path() / removed);
+    std::size_t touched = 3;
+    if (!UnderLauncher()) { // a link, even to a file of the very bytes, is replaced
+        testing_support::WriteFile(folder.Path() / "copy.wav", SampleFiles().at(linked));
+        fs::remove(folder.Path() / linked);
+        fs::create_symlink(folder.Path() / "copy.wav", folder.Path() / linked);
+        ++touched;
+    }
+    std::map<std::string, ino_t> inodes;
+    for (const auto& [path, bytes] : SampleFiles()) {
+        struct stat info {};
+        if (::lstat((folder.Path() / path).c_str(), &info) == 0) {
+            inodes[path] = info.st_ino;
+        }
+    }
+
+    auto again = RunTool(folder.Path(), {"-q"});
+    EXPECT_EQ(again.ExitCode, 0) << again.Errors;
+    Tree files = Files(folder.Path());
+    files.erase("copy.wav");
+    EXPECT_EQ(files, SampleFiles());
+    EXPECT_FALSE(fs::is_symlink(folder.Path() / linked));
+    std::size_t kept = 0;
+    for (const auto& [path, inode] : inodes) {
+        struct stat info {};
+        ASSERT_EQ(::lstat((folder.Path() / path).c_str(), &info), 0) << path;
+        bool same = info.st_ino == inode;
+        bool left = path != changed && path != cut && path != linked;
+        EXPECT_EQ(same, left) << path;
+        kept += same ? 1 : 0;
+    }
+    EXPECT_EQ(kept, SampleFiles().size() - touched);
+    std::size_t rewritten = 0;
+    for (const std::string& path : {changed, cut, removed, linked}) {
+        rewritten += touched == 3 && path == linked ? 0 : SampleFiles().at(path).size();
+    }
+    EXPECT_TRUE(again.Output.starts_with(
+        Summary(touched, rewritten, 0, 0, 0, 0, SampleFiles().size() - touched)))
+        << again.Output;
 }

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <malloc.h>
 #include <fstream>
 #include <pty.h>
 #include <random>
@@ -187,6 +188,9 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
     TempFolder captures;
     std::filesystem::path outPath = captures.Path() / "stdout";
     std::filesystem::path errPath = captures.Path() / "stderr";
+    // A child's peak memory counts the pages it had before it became the tool, a copy of this
+    // process's: what earlier tests freed goes back to the system first.
+    ::malloc_trim(0);
     pid_t child = ::fork();
     if (child == 0) {
         std::filesystem::path outTo = outputTo ? std::filesystem::path(*outputTo) : outPath;
