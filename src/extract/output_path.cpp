@@ -13,6 +13,9 @@ bool IsSeparator(char character) {
 // A component that the file system would read as "the folder above", or that Windows would trim
 // down to one (it drops trailing dots and spaces).
 bool ClimbsOut(std::string_view component) {
+    if (component.size() < 2 || (component[0] != '.' && component[0] != ' ')) {
+        return false; // nearly every name: it needs two dots, and nothing else but spaces
+    }
     bool onlyDotsAndSpaces = std::all_of(component.begin(), component.end(), [](char character) {
         return character == '.' || character == ' ';
     });
@@ -70,8 +73,9 @@ template <typename Add> void EachComponent(std::string_view text, Add add) {
 void AppendSafe(std::string& text, std::string_view component, platform::NameRules rules) {
     std::size_t start = text.size();
     text += component;
-    auto begin = text.begin() + static_cast<std::ptrdiff_t>(start);
-    std::replace(begin, text.end(), '\0', '_');
+    if (component.find('\0') != std::string_view::npos) {
+        std::replace(text.begin() + static_cast<std::ptrdiff_t>(start), text.end(), '\0', '_');
+    }
     if (rules == platform::NameRules::Posix && !ClimbsOut(component)) {
         return; // the common case, with nothing more to do
     }
@@ -99,34 +103,56 @@ std::string SafeComponent(std::string_view component, platform::NameRules rules)
     return safe;
 }
 
-OutputPath BuildOutputPath(std::string_view archiveFolder, std::string_view basePath,
-                           std::string_view fileName, platform::NameRules rules) {
+namespace {
+
+// Appends component as a folder of path, made safe, and counts it; a component that names the
+// folder it stands in is left out.
+void AddFolder(OutputPath& path, std::string_view component, std::uint32_t& count,
+               platform::NameRules rules) {
+    std::size_t start = path.Text.size();
+    AppendSafe(path.Text, component, rules);
+    std::string_view safe = std::string_view(path.Text).substr(start);
+    if (safe.empty() || safe == ".") {
+        path.Text.resize(start); // the folder it stands in
+        return;
+    }
+    path.Text += '/';
+    ++count;
+}
+
+} // namespace
+
+OutputPath BuildFolderPath(std::string_view archiveFolder, std::string_view basePath,
+                           platform::NameRules rules) {
+    OutputPath folder;
+    folder.Text.reserve(archiveFolder.size() + basePath.size());
+    auto add = [&](std::string_view component, bool) {
+        AddFolder(folder, component, folder.MadeFolders, rules);
+    };
+    EachComponent(archiveFolder, add);
+    EachComponent(basePath, add);
+    return folder;
+}
+
+OutputPath BuildOutputPath(const OutputPath& folder, std::string_view fileName,
+                           platform::NameRules rules) {
     OutputPath path;
-    path.Text.reserve(archiveFolder.size() + basePath.size() + fileName.size() + 1);
-    auto addFolder = [&](std::string_view component, std::uint32_t& count) {
-        std::size_t start = path.Text.size();
-        AppendSafe(path.Text, component, rules);
-        std::string_view safe = std::string_view(path.Text).substr(start);
-        if (safe.empty() || safe == ".") {
-            path.Text.resize(start); // the folder it stands in
-            return;
-        }
-        path.Text += '/';
-        ++count;
-    };
-    auto folders = [&](std::string_view component, bool) {
-        addFolder(component, path.MadeFolders);
-    };
-    EachComponent(archiveFolder, folders);
-    EachComponent(basePath, folders);
+    path.Text.reserve(folder.Text.size() + fileName.size());
+    path.Text = folder.Text;
+    path.MadeFolders = folder.MadeFolders;
     EachComponent(fileName, [&](std::string_view component, bool last) {
         if (last) {
             AppendSafe(path.Text, component, rules);
         } else {
-            addFolder(component, path.NameFolders);
+            AddFolder(path, component, path.NameFolders, rules);
         }
     });
     return path;
+}
+
+OutputPath BuildOutputPath(std::string_view archiveFolder, std::string_view basePath,
+                           std::string_view fileName, platform::NameRules rules) {
+    return BuildOutputPath(BuildFolderPath(archiveFolder, basePath, rules), fileName, rules);
 }
 
 std::string ShownPath(const OutputPath& path) {

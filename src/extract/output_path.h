@@ -29,6 +29,13 @@ struct OutputPath {
 OutputPath BuildOutputPath(std::string_view archiveFolder, std::string_view basePath,
                            std::string_view fileName,
                            platform::NameRules rules = platform::NativeNameRules);
+// The folder archiveFolder + basePath alone ("a/b/", its folders counted in MadeFolders), and a
+// file's path in it: BuildOutputPath(BuildFolderPath(a, b), name) is BuildOutputPath(a, b, name),
+// for the files of one folder without making the folder safe again for each.
+OutputPath BuildFolderPath(std::string_view archiveFolder, std::string_view basePath,
+                           platform::NameRules rules = platform::NativeNameRules);
+OutputPath BuildOutputPath(const OutputPath& folder, std::string_view fileName,
+                           platform::NameRules rules = platform::NativeNameRules);
 
 // Names come from the archive and must not lead out of the output folders, nor anywhere the file
 // system would read them differently. Each component:

@@ -4,6 +4,7 @@
 #include "csc/sound_info.h"
 #include "csc/sound_paths.h"
 
+#include <optional>
 #include <vector>
 
 namespace run {
@@ -40,6 +41,8 @@ class Walker {
     jobs::Job& job_;
     WalkCounts& counts_;
     Selector selector_;
+    std::string folderBase_;
+    std::array<std::optional<extract::OutputPath>, csc::ArchiveSlots> folders_;
 };
 
 void Walker::Normal() {
@@ -124,8 +127,20 @@ void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& base
         name = csc::PadZeros(number, 6) + "_" + name;
     }
     csc::SetPosition(archive, csc::LocationOffset(file.DataLocation));
-    jobs::FoundFile found{.Path = extract::BuildOutputPath(csc::ArchiveFolderNames[slot], basePath,
-                                                           name, settings_.NameRules),
+    if (basePath != folderBase_) {
+        // The files of a sound, and often of the sounds after it, share a base path: each
+        // archive's folder for it is made safe once.
+        folderBase_ = basePath;
+        for (std::optional<extract::OutputPath>& folder : folders_) {
+            folder.reset();
+        }
+    }
+    if (!folders_[slot]) {
+        folders_[slot] =
+            extract::BuildFolderPath(csc::ArchiveFolderNames[slot], basePath, settings_.NameRules);
+    }
+    jobs::FoundFile found{.Path =
+                              extract::BuildOutputPath(*folders_[slot], name, settings_.NameRules),
                           .Slot = slot,
                           .Stored = csc::Claim(archive, form.Size),
                           .Size = form.Size,
