@@ -646,9 +646,9 @@ TEST(OutputTree, AFileThatHoldsItsBytesIsLeftAloneAndOnlyReplacementsAreSynced) 
         FaultyDisk first(folder.Path());
         first.InMemory = inMemory;
         EXPECT_EQ(write(first, "small", 0).WrittenFiles, 2u);
-        EXPECT_EQ(first.Steps(), (std::map<std::string, int>{
-                                     {"folder", 1}, {"create", 2}, {"write", 1}, {"copy", 1},
-                                     {"close", 2}}))
+        EXPECT_EQ(first.Steps(),
+                  (std::map<std::string, int>{
+                      {"folder", 1}, {"create", 2}, {"write", 1}, {"copy", 1}, {"close", 2}}))
             << "a new folder: written at once, no look, no sync";
         struct stat before {};
         ASSERT_EQ(::stat((folder.Path() / "__A/small").c_str(), &before), 0);

@@ -81,8 +81,9 @@ TEST(Bounds, UnwrittenFilesCostOnlyTheirCount) {
     testing_support::WriteFile(folder.Path() / "__SchemaMetaFile_DVD1.csc", "in the way");
     auto run = RunTool(folder.Path(), {"-q"});
     EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_TRUE(run.Output.starts_with("0 files written (0 bytes), 0 unchanged, 0 kept, 0 left out, 0 skipped, "
-                                       "51000 unwritten"))
+    EXPECT_TRUE(run.Output.starts_with(
+        "0 files written (0 bytes), 0 unchanged, 0 kept, 0 left out, 0 skipped, "
+        "51000 unwritten"))
         << run.Output;
     EXPECT_EQ(std::count(run.Errors.begin(), run.Errors.end(), '\n'), 51000);
     EXPECT_LT(run.PeakResidentKiB, 48 * 1024) << "the unwritten paths hold 100 MiB together";

@@ -234,7 +234,8 @@ TEST(CommandLine, APatternThatMatchesNothingIsNamed) {
     auto extract = RunTool(sample.folder.Path(), {"-q", "-d", "out", "-i", "nomatch"});
     EXPECT_EQ(extract.ExitCode, 1);
     EXPECT_EQ(Lines(extract.Errors), std::vector<std::string>{"Warning: no file matches nomatch"});
-    EXPECT_TRUE(extract.Output.starts_with("0 files written (0 bytes), 0 unchanged, 0 kept, 12 left out"));
+    EXPECT_TRUE(
+        extract.Output.starts_with("0 files written (0 bytes), 0 unchanged, 0 kept, 12 left out"));
 }
 
 // The summary says how many files a later file of the same run wrote over: a path stored twice,

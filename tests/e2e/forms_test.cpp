@@ -51,9 +51,8 @@ std::string Summary(std::size_t written, std::size_t bytes, std::size_t kept, st
                     std::size_t skipped, std::size_t unwritten, std::size_t unchanged = 0) {
     return std::to_string(written) + (written == 1 ? " file" : " files") + " written (" +
            std::to_string(bytes) + " bytes), " + std::to_string(unchanged) + " unchanged, " +
-           std::to_string(kept) + " kept, " +
-           std::to_string(leftOut) + " left out, " + std::to_string(skipped) + " skipped, " +
-           std::to_string(unwritten) + " unwritten, in ";
+           std::to_string(kept) + " kept, " + std::to_string(leftOut) + " left out, " +
+           std::to_string(skipped) + " skipped, " + std::to_string(unwritten) + " unwritten, in ";
 }
 
 } // namespace
@@ -364,7 +363,7 @@ TEST(OptionForm, ASecondRunLeavesFilesThatHoldTheirBytesAlone) {
         struct stat info {};
         ASSERT_EQ(::lstat((folder.Path() / path).c_str(), &info), 0) << path;
         bool same = info.st_ino == inode;
-        bool left = path != changed && path != cut && path != linked;
+        bool left = path != changed && path != cut && (path != linked || UnderLauncher());
         EXPECT_EQ(same, left) << path;
         kept += same ? 1 : 0;
     }

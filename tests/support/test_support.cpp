@@ -4,8 +4,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <malloc.h>
 #include <fstream>
+#include <malloc.h>
 #include <pty.h>
 #include <random>
 #include <sched.h>
