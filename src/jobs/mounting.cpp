@@ -16,15 +16,17 @@ constexpr std::size_t LongestPath = 4095;
 constexpr std::uint32_t Root = 0;
 constexpr std::uint32_t ByTag = 1;
 
-std::uint64_t HashOf(std::uint32_t folder, std::string_view name) {
-    return std::hash<std::string_view>{}(name) ^ (std::uint64_t{folder} * 0x9E3779B97F4A7C15u);
+std::uint32_t HashOf(std::uint32_t folder, std::string_view name) {
+    return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name) ^
+                                      (std::uint64_t{folder} * 0x9E3779B97F4A7C15u));
 }
 
 } // namespace
 
 Mounting::Mounting(const csc::IndexTables& tables, std::int64_t foldersModified)
     : tables_(tables), foldersModified_(foldersModified) {
-    nodes_.push_back(Node{.IsFolder = true, .Children = {}});
+    nodes_.push_back(Node{.IsFolder = true, .Listing = 0});
+    listings_.emplace_back();
     Add(Root, "ByTag", true);
 }
 
@@ -33,10 +35,13 @@ std::uint32_t Mounting::Add(std::uint32_t folder, std::string_view name, bool is
     nodes_.push_back(Node{.NameAt = names_.size(),
                           .NameSize = static_cast<std::uint32_t>(name.size()),
                           .Folder = folder,
-                          .IsFolder = isFolder,
-                          .Children = {}});
+                          .IsFolder = isFolder});
+    if (isFolder) {
+        nodes_.back().Listing = static_cast<std::uint32_t>(listings_.size());
+        listings_.emplace_back();
+    }
     names_.append(name);
-    nodes_[folder].Children.push_back(number);
+    listings_[nodes_[folder].Listing].push_back(number);
     if (nodes_.size() * 2 > slots_.size()) {
         std::vector<Slot> old(slots_.size() * 2);
         old.swap(slots_);
@@ -50,7 +55,7 @@ std::uint32_t Mounting::Add(std::uint32_t folder, std::string_view name, bool is
     return number;
 }
 
-void Mounting::Index(std::uint64_t hash, std::uint32_t number) {
+void Mounting::Index(std::uint32_t hash, std::uint32_t number) {
     std::size_t mask = slots_.size() - 1;
     std::size_t at = hash & mask;
     while (slots_[at].Number != None) {
@@ -60,7 +65,7 @@ void Mounting::Index(std::uint64_t hash, std::uint32_t number) {
 }
 
 std::optional<std::uint32_t> Mounting::Child(std::uint32_t folder, std::string_view name) const {
-    std::uint64_t hash = HashOf(folder, name);
+    std::uint32_t hash = HashOf(folder, name);
     std::size_t mask = slots_.size() - 1;
     for (std::size_t at = hash & mask; slots_[at].Number != None; at = (at + 1) & mask) {
         const Slot& slot = slots_[at];
@@ -158,22 +163,11 @@ void Mounting::Place(const extract::OutputPath& path, const FoundFile& file) {
     node.Size = file.Size;
 }
 
-std::optional<std::uint64_t> Mounting::Find(std::string_view path) const {
-    std::uint32_t number = Root;
-    while (!path.empty()) {
-        std::size_t slash = path.find('/');
-        std::string_view name = path.substr(0, slash);
-        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
-        if (name.empty()) {
-            continue;
-        }
-        std::optional<std::uint32_t> child = Child(number, name);
-        if (!child) {
-            return std::nullopt;
-        }
-        number = *child;
+std::optional<std::uint64_t> Mounting::Lookup(std::uint64_t folder, std::string_view name) const {
+    if (folder >= nodes_.size() || !nodes_[folder].IsFolder) {
+        return std::nullopt;
     }
-    return number;
+    return Child(static_cast<std::uint32_t>(folder), name);
 }
 
 platform::MountedEntry Mounting::Entry(std::uint64_t number) const {
@@ -184,10 +178,16 @@ platform::MountedEntry Mounting::Entry(std::uint64_t number) const {
                                       node.IsFolder ? foldersModified_ : modified_[node.Slot]};
 }
 
-void Mounting::ForEachIn(std::uint64_t folder,
-                         const std::function<void(std::string_view, std::uint64_t)>& each) const {
-    for (std::uint32_t child : nodes_[folder].Children) {
-        each(NameOf(nodes_[child]), child);
+void Mounting::ForEachIn(std::uint64_t folder, std::uint64_t from,
+                         const std::function<bool(std::string_view, std::uint64_t)>& each) const {
+    if (!nodes_[folder].IsFolder) {
+        return;
+    }
+    const std::vector<std::uint32_t>& children = listings_[nodes_[folder].Listing];
+    for (std::size_t at = from; at < children.size(); at++) {
+        if (!each(NameOf(nodes_[children[at]]), children[at])) {
+            return;
+        }
     }
 }
 

@@ -24,10 +24,10 @@ class Mounting : public Job, public platform::MountedTree {
 
     void Take(csc::ExtentReader& stored, FoundFile file) override;
 
-    std::optional<std::uint64_t> Find(std::string_view path) const override;
+    std::optional<std::uint64_t> Lookup(std::uint64_t folder, std::string_view name) const override;
     platform::MountedEntry Entry(std::uint64_t number) const override;
-    void ForEachIn(std::uint64_t folder,
-                   const std::function<void(std::string_view, std::uint64_t)>& each) const override;
+    void ForEachIn(std::uint64_t folder, std::uint64_t from,
+                   const std::function<bool(std::string_view, std::uint64_t)>& each) const override;
     platform::Moved Read(std::uint64_t file, std::uint64_t offset, void* destination,
                          std::size_t count) const override;
     std::uint64_t Entries() const override { return nodes_.size(); }
@@ -44,7 +44,7 @@ class Mounting : public Job, public platform::MountedTree {
         std::uint64_t Offset = 0; // of the stored bytes in the archive
         std::uint64_t Held = 0;   // stored bytes the archive holds; the rest of Size is zeros
         std::uint64_t Size = 0;
-        std::vector<std::uint32_t> Children;
+        std::uint32_t Listing = None; // a folder's entries, in listings_
     };
     // Puts the file at path as an extraction would: its folders made where nothing but folders
     // stand, its name's own folders used only where they stand already, and the file itself in
@@ -55,8 +55,9 @@ class Mounting : public Job, public platform::MountedTree {
 
     const csc::IndexTables& tables_;
     const std::int64_t foldersModified_;
-    std::vector<Node> nodes_; // the root first
-    std::string names_;       // every entry's name, one after the other
+    std::vector<Node> nodes_; // the root first; plain records, cheap to move as the tree grows
+    std::vector<std::vector<std::uint32_t>> listings_; // each folder's entries, in order made
+    std::string names_;                                // every entry's name, one after the other
     std::string_view NameOf(const Node& node) const {
         return std::string_view(names_).substr(node.NameAt, node.NameSize);
     }
@@ -64,11 +65,11 @@ class Mounting : public Job, public platform::MountedTree {
     // Every entry but the root by the hash of its folder's number and its name, in a table of
     // open addressing (a power of two long, at most half full): a lookup touches one slot.
     struct Slot {
-        std::uint64_t Hash = 0;
+        std::uint32_t Hash = 0; // its low half, which places it
         std::uint32_t Number = None;
     };
     std::vector<Slot> slots_ = std::vector<Slot>(1024);
-    void Index(std::uint64_t hash, std::uint32_t number);
+    void Index(std::uint32_t hash, std::uint32_t number);
     std::array<const csc::ByteSource*, csc::ArchiveSlots> sources_{};
     std::array<std::int64_t, csc::ArchiveSlots> modified_{};
     std::uint64_t bytes_ = 0;

@@ -22,13 +22,15 @@ struct MountedEntry {
 
 class MountedTree {
   public:
-    // The number of the entry at path ("/" the root, "/a/b" below it), or none.
-    virtual std::optional<std::uint64_t> Find(std::string_view path) const = 0;
+    // The number of the entry called name in a folder, or none. The root is entry 0.
+    virtual std::optional<std::uint64_t> Lookup(std::uint64_t folder,
+                                                std::string_view name) const = 0;
     virtual MountedEntry Entry(std::uint64_t number) const = 0;
-    // Each entry in a folder, by name and number.
+    // The entries in a folder by name and number, from the one at index from on, until each
+    // returns false.
     virtual void
-    ForEachIn(std::uint64_t folder,
-              const std::function<void(std::string_view, std::uint64_t)>& each) const = 0;
+    ForEachIn(std::uint64_t folder, std::uint64_t from,
+              const std::function<bool(std::string_view, std::uint64_t)>& each) const = 0;
     // Up to count bytes of a file from offset on; fewer only at its end.
     virtual Moved Read(std::uint64_t file, std::uint64_t offset, void* destination,
                        std::size_t count) const = 0;

@@ -12,11 +12,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #if __has_include(<fuse3/fuse.h>)
 #define FUSE_USE_VERSION 31
 #include <dlfcn.h>
-#include <fuse3/fuse.h>
 #include <fuse3/fuse_lowlevel.h>
 #define CSCUNPACK_HAS_FUSE 1
 #endif
@@ -56,21 +56,29 @@ namespace {
 
 constexpr const char* Library = "libfuse3.so.3";
 
-// The few calls of libfuse that a mount makes, found by name once the library is open. The
-// numbered names are those the library exports for the versions of the calls used here.
+// The few calls of libfuse's low-level interface that a mount makes, found by name once the
+// library is open. The numbered name is the one the library exports for the version of the call
+// used here.
 struct Fuse {
     void* Handle = nullptr;
-    fuse* (*New)(fuse_args*, const fuse_operations*, std::size_t, void*) = nullptr;
-    int (*Mount)(fuse*, const char*) = nullptr;
-    void (*Unmount)(fuse*) = nullptr;
-    void (*Destroy)(fuse*) = nullptr;
-    int (*LoopMt)(fuse*, int) = nullptr;
-    fuse_session* (*Session)(fuse*) = nullptr;
+    fuse_session* (*New)(fuse_args*, const fuse_lowlevel_ops*, std::size_t, void*) = nullptr;
+    int (*Mount)(fuse_session*, const char*) = nullptr;
+    void (*Unmount)(fuse_session*) = nullptr;
+    void (*Destroy)(fuse_session*) = nullptr;
+    int (*LoopMt)(fuse_session*, int) = nullptr;
     int (*SetSignalHandlers)(fuse_session*) = nullptr;
     void (*RemoveSignalHandlers)(fuse_session*) = nullptr;
     int (*Daemonize)(int) = nullptr;
     void (*SetLogFunction)(fuse_log_func_t) = nullptr;
     void (*FreeArguments)(fuse_args*) = nullptr;
+    int (*ReplyEntry)(fuse_req_t, const fuse_entry_param*) = nullptr;
+    int (*ReplyAttributes)(fuse_req_t, const struct stat*, double) = nullptr;
+    int (*ReplyError)(fuse_req_t, int) = nullptr;
+    int (*ReplyOpen)(fuse_req_t, const fuse_file_info*) = nullptr;
+    int (*ReplyBuffer)(fuse_req_t, const char*, std::size_t) = nullptr;
+    int (*ReplyStatistics)(fuse_req_t, const struct statvfs*) = nullptr;
+    std::size_t (*AddFolderEntry)(fuse_req_t, char*, std::size_t, const char*, const struct stat*,
+                                  off_t) = nullptr;
 };
 
 template <typename Function> bool Find(void* handle, const char* name, Function& function) {
@@ -80,19 +88,26 @@ template <typename Function> bool Find(void* handle, const char* name, Function&
 
 bool Open(Fuse& fuse) {
     fuse.Handle = ::dlopen(Library, RTLD_NOW | RTLD_LOCAL);
-    return fuse.Handle != nullptr && Find(fuse.Handle, "fuse_new_31", fuse.New) &&
-           Find(fuse.Handle, "fuse_mount", fuse.Mount) &&
-           Find(fuse.Handle, "fuse_unmount", fuse.Unmount) &&
-           Find(fuse.Handle, "fuse_destroy", fuse.Destroy) &&
-           Find(fuse.Handle, "fuse_loop_mt_31", fuse.LoopMt) &&
-           Find(fuse.Handle, "fuse_get_session", fuse.Session) &&
+    return fuse.Handle != nullptr && Find(fuse.Handle, "fuse_session_new", fuse.New) &&
+           Find(fuse.Handle, "fuse_session_mount", fuse.Mount) &&
+           Find(fuse.Handle, "fuse_session_unmount", fuse.Unmount) &&
+           Find(fuse.Handle, "fuse_session_destroy", fuse.Destroy) &&
+           Find(fuse.Handle, "fuse_session_loop_mt_31", fuse.LoopMt) &&
            Find(fuse.Handle, "fuse_set_signal_handlers", fuse.SetSignalHandlers) &&
            Find(fuse.Handle, "fuse_remove_signal_handlers", fuse.RemoveSignalHandlers) &&
            Find(fuse.Handle, "fuse_daemonize", fuse.Daemonize) &&
            Find(fuse.Handle, "fuse_set_log_func", fuse.SetLogFunction) &&
-           Find(fuse.Handle, "fuse_opt_free_args", fuse.FreeArguments);
+           Find(fuse.Handle, "fuse_opt_free_args", fuse.FreeArguments) &&
+           Find(fuse.Handle, "fuse_reply_entry", fuse.ReplyEntry) &&
+           Find(fuse.Handle, "fuse_reply_attr", fuse.ReplyAttributes) &&
+           Find(fuse.Handle, "fuse_reply_err", fuse.ReplyError) &&
+           Find(fuse.Handle, "fuse_reply_open", fuse.ReplyOpen) &&
+           Find(fuse.Handle, "fuse_reply_buf", fuse.ReplyBuffer) &&
+           Find(fuse.Handle, "fuse_reply_statfs", fuse.ReplyStatistics) &&
+           Find(fuse.Handle, "fuse_add_direntry", fuse.AddFolderEntry);
 }
 
+Fuse library;
 // The tree served; one mount per process.
 const MountedTree* served = nullptr;
 // What libfuse last said went wrong, for the one line of the tool's own.
@@ -109,8 +124,25 @@ void KeepLastWords(fuse_log_level level, const char* format, va_list arguments) 
 const uid_t owner = ::getuid();
 const gid_t group = ::getgid();
 
-void Describe(const MountedEntry& entry, struct stat* info) {
+// Nothing under the mount ever changes: what the kernel has looked up stays good for an hour.
+constexpr double Forever = 3600;
+
+// The kernel's numbers for the tree's entries: the root is 1, as FUSE has it, and the tree's
+// entry n is n + 1.
+fuse_ino_t InodeOf(std::uint64_t number) {
+    return number + FUSE_ROOT_ID;
+}
+std::uint64_t NumberOf(fuse_ino_t inode) {
+    return inode - FUSE_ROOT_ID;
+}
+bool Known(fuse_ino_t inode) {
+    return inode >= FUSE_ROOT_ID && NumberOf(inode) < served->Entries();
+}
+
+void Describe(std::uint64_t number, struct stat* info) {
+    MountedEntry entry = served->Entry(number);
     std::memset(info, 0, sizeof *info);
+    info->st_ino = InodeOf(number);
     info->st_mode = entry.Folder ? S_IFDIR | 0555 : S_IFREG | 0444;
     info->st_nlink = entry.Folder ? 2 : 1;
     info->st_uid = owner;
@@ -121,86 +153,129 @@ void Describe(const MountedEntry& entry, struct stat* info) {
     info->st_mtime = info->st_ctime = info->st_atime = static_cast<time_t>(entry.ModifiedSeconds);
 }
 
-void* Init(fuse_conn_info* connection, fuse_config* config) {
-    // Plain listings, which the kernel keeps (readdirplus would ask for each folder every time);
-    // their entries are looked up once and kept too.
+// Whether the kernel takes an open (of a file, of a folder) answered with ENOSYS as a success that
+// it need not ask for again; set once, before the first request.
+bool opensUnasked = false;
+bool folderOpensUnasked = false;
+
+void Init(void*, fuse_conn_info* connection) {
+    // Plain listings, which the kernel keeps (readdirplus would ask for each folder every time).
     connection->want &= ~FUSE_CAP_READDIRPLUS;
-    // Nothing under the mount ever changes: what the kernel has looked up or read stays good.
-    config->entry_timeout = 3600;
-    config->attr_timeout = 3600;
-    config->negative_timeout = 3600;
-    config->kernel_cache = 1;
-    return nullptr;
+    opensUnasked = (connection->capable & FUSE_CAP_NO_OPEN_SUPPORT) != 0;
+    folderOpensUnasked = (connection->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0;
 }
 
-int GetAttributes(const char* path, struct stat* info, fuse_file_info*) {
-    std::optional<std::uint64_t> number = served->Find(path);
-    if (!number) {
-        return -ENOENT;
+// Opens are not needed: numbers name the entries. Where the kernel can do without them, it then
+// asks no more, keeps each file's pages and each folder's listing, and a walk of the tree costs no
+// round trip for a folder it has seen.
+void OpenFolder(fuse_req_t request, fuse_ino_t, fuse_file_info* folder) {
+    if (folderOpensUnasked) {
+        library.ReplyError(request, ENOSYS);
+        return;
     }
-    Describe(served->Entry(*number), info);
-    return 0;
-}
-
-int OpenFolder(const char*, fuse_file_info* folder) {
-    folder->cache_readdir = 1; // a folder's entries never change
+    folder->cache_readdir = 1;
     folder->keep_cache = 1;
-    return 0;
+    library.ReplyOpen(request, folder);
 }
 
-int ReadFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
-               fuse_readdir_flags) {
-    std::optional<std::uint64_t> number = served->Find(path);
-    if (!number) {
-        return -ENOENT;
-    }
-    MountedEntry folder = served->Entry(*number);
-    if (!folder.Folder) {
-        return -ENOTDIR;
-    }
-    const auto none = static_cast<fuse_fill_dir_flags>(0);
-    struct stat info {};
-    Describe(folder, &info);
-    fill(buffer, ".", &info, 0, none);
-    fill(buffer, "..", nullptr, 0, none);
-    std::string name;
-    served->ForEachIn(*number, [&](std::string_view entry, std::uint64_t child) {
-        name.assign(entry);
-        Describe(served->Entry(child), &info); // its type, for find and ls
-        fill(buffer, name.c_str(), &info, 0, none);
-    });
-    return 0;
-}
-
-int OpenFile(const char* path, fuse_file_info* file) {
-    std::optional<std::uint64_t> number = served->Find(path);
-    if (!number) {
-        return -ENOENT;
-    }
+void OpenFile(fuse_req_t request, fuse_ino_t, fuse_file_info* file) {
     if ((file->flags & O_ACCMODE) != O_RDONLY) {
-        return -EROFS;
+        library.ReplyError(request, EROFS);
+    } else if (opensUnasked) {
+        library.ReplyError(request, ENOSYS);
+    } else {
+        file->keep_cache = 1;
+        library.ReplyOpen(request, file);
     }
-    file->fh = *number;
-    file->keep_cache = 1;
-    return 0;
 }
 
-int ReadFile(const char*, char* buffer, std::size_t count, off_t offset, fuse_file_info* file) {
-    Moved read = served->Read(file->fh, static_cast<std::uint64_t>(offset), buffer, count);
+void LookUp(fuse_req_t request, fuse_ino_t folder, const char* name) {
+    fuse_entry_param entry{};
+    entry.attr_timeout = entry.entry_timeout = Forever; // a name not found stays not found too
+    if (Known(folder)) {
+        if (std::optional<std::uint64_t> child = served->Lookup(NumberOf(folder), name)) {
+            entry.ino = InodeOf(*child);
+            Describe(*child, &entry.attr);
+        }
+    }
+    library.ReplyEntry(request, &entry);
+}
+
+void GetAttributes(fuse_req_t request, fuse_ino_t inode, fuse_file_info*) {
+    if (!Known(inode)) {
+        library.ReplyError(request, ENOENT);
+        return;
+    }
+    struct stat info {};
+    Describe(NumberOf(inode), &info);
+    library.ReplyAttributes(request, &info, Forever);
+}
+
+// Fills one reply of at most size bytes with the folder's entries from offset on: "." and ".."
+// are entries 0 and 1, the folder's own from 2.
+void ReadFolder(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
+                fuse_file_info*) {
+    if (!Known(inode) || !served->Entry(NumberOf(inode)).Folder) {
+        library.ReplyError(request, Known(inode) ? ENOTDIR : ENOENT);
+        return;
+    }
+    std::vector<char> reply(size);
+    std::size_t used = 0;
+    struct stat info {};
+    auto add = [&](const char* name, std::uint64_t number, off_t next) {
+        Describe(number, &info); // its type, for find and ls
+        std::size_t needed =
+            library.AddFolderEntry(request, reply.data() + used, size - used, name, &info, next);
+        if (needed > size - used) {
+            return false;
+        }
+        used += needed;
+        return true;
+    };
+    std::uint64_t folder = NumberOf(inode);
+    bool room = true;
+    if (offset < 1) {
+        room = add(".", folder, 1);
+    }
+    if (room && offset < 2) {
+        room = add("..", folder, 2); // the kernel itself knows the folder above
+    }
+    if (room) {
+        std::uint64_t from = offset < 2 ? 0 : static_cast<std::uint64_t>(offset) - 2;
+        std::string name;
+        off_t next = static_cast<off_t>(from) + 2;
+        served->ForEachIn(folder, from, [&](std::string_view entry, std::uint64_t child) {
+            name.assign(entry);
+            return add(name.c_str(), child, ++next);
+        });
+    }
+    library.ReplyBuffer(request, reply.data(), used);
+}
+
+void ReadFile(fuse_req_t request, fuse_ino_t inode, std::size_t count, off_t offset,
+              fuse_file_info*) {
+    if (!Known(inode) || served->Entry(NumberOf(inode)).Folder) {
+        library.ReplyError(request, Known(inode) ? EISDIR : ENOENT);
+        return;
+    }
+    std::vector<char> bytes(count);
+    Moved read =
+        served->Read(NumberOf(inode), static_cast<std::uint64_t>(offset), bytes.data(), count);
     if (read.Error != NoError) {
-        return -static_cast<int>(read.Error);
+        library.ReplyError(request, static_cast<int>(read.Error));
+        return;
     }
-    return static_cast<int>(read.Bytes);
+    library.ReplyBuffer(request, bytes.data(), read.Bytes);
 }
 
-int Statistics(const char*, struct statvfs* info) {
-    std::memset(info, 0, sizeof *info);
-    info->f_bsize = info->f_frsize = 4096;
-    info->f_blocks = (served->Bytes() + 4095) / 4096;
-    info->f_files = served->Entries();
-    info->f_namemax = 255;
-    info->f_flag = ST_RDONLY;
-    return 0;
+void Statistics(fuse_req_t request, fuse_ino_t) {
+    struct statvfs info {};
+    info.f_bsize = info.f_frsize = 4096;
+    info.f_blocks = (served->Bytes() + 4095) / 4096;
+    info.f_files = served->Entries();
+    info.f_namemax = 255;
+    info.f_flag = ST_RDONLY;
+    library.ReplyStatistics(request, &info);
 }
 
 // The run's own interrupt handlers give way to libfuse's, which end its loop; a signal that was
@@ -237,19 +312,19 @@ ErrorCode ServeMount(const std::string& folder, const MountedTree& tree, bool ba
         problem = "/dev/fuse cannot be opened";
         return error;
     }
-    static Fuse library;
     if (library.Handle == nullptr && !Open(library)) {
         problem = "libfuse 3 could not be loaded";
         return ENOSYS;
     }
     library.SetLogFunction(KeepLastWords);
     served = &tree;
-    static fuse_operations operations{};
+    static fuse_lowlevel_ops operations{};
     operations.init = Init;
+    operations.lookup = LookUp;
     operations.getattr = GetAttributes;
     operations.opendir = OpenFolder;
-    operations.readdir = ReadFolder;
     operations.open = OpenFile;
+    operations.readdir = ReadFolder;
     operations.read = ReadFile;
     operations.statfs = Statistics;
     // Read-only, and checked by the kernel against the modes shown.
@@ -259,18 +334,17 @@ ErrorCode ServeMount(const std::string& folder, const MountedTree& tree, bool ba
     char* argv[] = {name, option, settings, nullptr};
     fuse_args arguments = FUSE_ARGS_INIT(3, argv);
     lastWords[0] = '\0';
-    fuse* mount = library.New(&arguments, &operations, sizeof operations, nullptr);
+    fuse_session* session = library.New(&arguments, &operations, sizeof operations, nullptr);
     library.FreeArguments(&arguments); // what parsing them allocated
-    if (mount == nullptr) {
+    if (session == nullptr) {
         problem = lastWords[0] != '\0' ? lastWords : "libfuse refused to start";
         return EINVAL;
     }
-    if (library.Mount(mount, folder.c_str()) != 0) {
+    if (library.Mount(session, folder.c_str()) != 0) {
         problem = lastWords[0] != '\0' ? lastWords : "the system refused the mount";
-        library.Destroy(mount);
+        library.Destroy(session);
         return EPERM;
     }
-    fuse_session* session = library.Session(mount);
     LeaveInterruptsToFuse();
     library.SetSignalHandlers(session);
     ready();
@@ -279,11 +353,11 @@ ErrorCode ServeMount(const std::string& folder, const MountedTree& tree, bool ba
         problem = "could not detach";
         result = ECHILD;
     } else {
-        library.LoopMt(mount, 0);
+        library.LoopMt(session, 0);
     }
     library.RemoveSignalHandlers(session);
-    library.Unmount(mount);
-    library.Destroy(mount);
+    library.Unmount(session);
+    library.Destroy(session);
     served = nullptr;
     return result;
 }
