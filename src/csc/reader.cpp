@@ -76,8 +76,23 @@ std::size_t Copy(Archive& archive, const Extent& extent, std::uint8_t* destinati
         return ReadAt(archive.Source, extent.Offset, destination, wanted);
     }
     window->LastUse = ++archive.WindowUses;
+    archive.RecentWindow = static_cast<std::size_t>(window - archive.Windows.data());
     std::memcpy(destination, window->Bytes.data() + (extent.Offset - window->Start), wanted);
     return wanted;
+}
+
+// The count bytes at the position, taken from the window the last read came from where it holds
+// them all (a record's fields follow one another there), or none. A window never holds bytes past
+// the archive's end, so such a read is never short.
+const std::uint8_t* TakeFromRecentWindow(Archive& archive, std::size_t count) {
+    ReadWindow& window = archive.Windows[archive.RecentWindow];
+    if (!Holds(window, archive.Position, count)) {
+        return nullptr;
+    }
+    window.LastUse = ++archive.WindowUses;
+    const std::uint8_t* bytes = window.Bytes.data() + (archive.Position - window.Start);
+    archive.Position += count;
+    return bytes;
 }
 
 } // namespace
@@ -109,30 +124,48 @@ void SetPosition(Archive& archive, std::uint64_t offset) {
 
 void ReadBlock(Archive& archive, void* destination, std::size_t count) {
     auto* bytes = static_cast<std::uint8_t*>(destination);
+    if (const std::uint8_t* held = TakeFromRecentWindow(archive, count)) {
+        std::memcpy(bytes, held, count);
+        return;
+    }
     std::size_t delivered = Copy(archive, Take(archive, count), bytes);
     std::memset(bytes + delivered, 0, count - delivered);
 }
 
 std::uint8_t ReadU8(Archive& archive) {
+    if (const std::uint8_t* held = TakeFromRecentWindow(archive, 1)) {
+        return *held;
+    }
     std::uint8_t value;
     ReadBlock(archive, &value, 1);
     return value;
 }
 
 std::uint16_t ReadU16(Archive& archive) {
+    if (const std::uint8_t* held = TakeFromRecentWindow(archive, 2)) {
+        return static_cast<std::uint16_t>(held[0] | held[1] << 8);
+    }
     std::uint8_t bytes[2];
     ReadBlock(archive, bytes, 2);
     return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
 }
 
 std::uint32_t ReadU32(Archive& archive) {
+    if (const std::uint8_t* held = TakeFromRecentWindow(archive, 4)) {
+        return LittleEndianU32(held);
+    }
     std::uint8_t bytes[4];
     ReadBlock(archive, bytes, 4);
     return LittleEndianU32(bytes);
 }
 
 void ReadCscString(Archive& archive, std::string& destination) {
-    Extent extent = Take(archive, ReadU32(archive));
+    std::uint32_t length = ReadU32(archive);
+    if (const std::uint8_t* held = TakeFromRecentWindow(archive, length)) {
+        destination.assign(reinterpret_cast<const char*>(held), length);
+        return;
+    }
+    Extent extent = Take(archive, length);
     destination.resize(extent.Held);
     destination.resize(Copy(archive, extent, reinterpret_cast<std::uint8_t*>(destination.data())));
 }

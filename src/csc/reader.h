@@ -36,6 +36,7 @@ struct Archive {
     // follow them in the index archive) do not push each other out.
     std::array<ReadWindow, 2> Windows;
     std::uint64_t WindowUses = 0;
+    std::size_t RecentWindow = 0; // the one the last read came from
 
     std::uint64_t ShortReads = 0; // reads that ran past the end
 };
