@@ -257,8 +257,9 @@ class FaultyDisk : public extract::Disk {
         return Either("rename", to, [&] { return real_.Rename(from, to); });
     }
     platform::ErrorCode Remove(const std::string& path) override { return real_.Remove(path); }
-    platform::ErrorCode List(const std::string& folder, std::vector<std::string>& names) override {
-        return real_.List(folder, names);
+    platform::ErrorCode List(const std::string& folder, std::string_view prefix,
+                             std::vector<std::string>& names) override {
+        return real_.List(folder, prefix, names);
     }
     platform::ErrorCode CheckFolder(const std::string& path) override {
         return real_.CheckFolder(path);

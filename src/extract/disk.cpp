@@ -76,8 +76,9 @@ platform::ErrorCode NativeDisk::CheckFolder(const std::string& path) {
     return platform::CheckFolderBelow(root_, path);
 }
 
-platform::ErrorCode NativeDisk::List(const std::string& folder, std::vector<std::string>& names) {
-    return platform::ListBelow(root_, folder, names);
+platform::ErrorCode NativeDisk::List(const std::string& folder, std::string_view prefix,
+                                     std::vector<std::string>& names) {
+    return platform::ListBelow(root_, folder, prefix, names);
 }
 
 } // namespace extract

@@ -44,7 +44,8 @@ class Disk {
     virtual platform::ErrorCode Close(platform::FileHandle file) = 0;
     virtual platform::ErrorCode Rename(const std::string& from, const std::string& to) = 0;
     virtual platform::ErrorCode Remove(const std::string& path) = 0;
-    virtual platform::ErrorCode List(const std::string& folder,
+    // The names in a folder that begin with prefix.
+    virtual platform::ErrorCode List(const std::string& folder, std::string_view prefix,
                                      std::vector<std::string>& names) = 0;
     // NoError when a folder, not a link, stands at path, and at every level on the way.
     virtual platform::ErrorCode CheckFolder(const std::string& path) = 0;
@@ -77,7 +78,8 @@ class NativeDisk : public Disk {
     platform::ErrorCode Close(platform::FileHandle file) override;
     platform::ErrorCode Rename(const std::string& from, const std::string& to) override;
     platform::ErrorCode Remove(const std::string& path) override;
-    platform::ErrorCode List(const std::string& folder, std::vector<std::string>& names) override;
+    platform::ErrorCode List(const std::string& folder, std::string_view prefix,
+                             std::vector<std::string>& names) override;
     platform::ErrorCode CheckFolder(const std::string& path) override;
 
   private:

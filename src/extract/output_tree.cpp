@@ -376,7 +376,8 @@ platform::ErrorCode OutputTree::ForceFolders(const OutputPath& path, bool& madeN
 
 void OutputTree::RemoveLeftBeside(const std::string& folder) {
     std::vector<std::string> names;
-    if (disk_.List(folder, names) != platform::NoError) {
+    // Only names the tool writes beside files: a folder of many files costs no copy of each name.
+    if (disk_.List(folder, BesidePrefix, names) != platform::NoError) {
         return;
     }
     for (const std::string& name : names) {

@@ -511,7 +511,7 @@ ErrorCode CheckFolderBelow(const OutputRoot& root, const std::string& path) {
     return error;
 }
 
-ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
+ErrorCode ListBelow(const OutputRoot& root, const std::string& folder, std::string_view prefix,
                     std::vector<std::string>& names) {
     int fd = -1;
     if (ErrorCode error = OpenBeneath(root, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0, fd);
@@ -525,7 +525,9 @@ ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
         return error;
     }
     while (const struct dirent* entry = ::readdir(listing)) {
-        names.emplace_back(entry->d_name);
+        if (std::string_view(entry->d_name).starts_with(prefix)) {
+            names.emplace_back(entry->d_name);
+        }
     }
     ::closedir(listing);
     return NoError;

@@ -155,8 +155,8 @@ ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std
 ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path);
 // NoError when a folder, not a link, stands at path below root, and at every level on the way.
 ErrorCode CheckFolderBelow(const OutputRoot& root, const std::string& path);
-// The names in the folder at path below root, following no link on the way.
-ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
+// The names in the folder at path below root that begin with prefix, following no link on the way.
+ErrorCode ListBelow(const OutputRoot& root, const std::string& folder, std::string_view prefix,
                     std::vector<std::string>& names);
 // Makes what was written to a file below root survive a power cut before it returns.
 ErrorCode SyncBelow(const OutputRoot& root, FileHandle file);

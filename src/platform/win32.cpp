@@ -416,10 +416,14 @@ ErrorCode CheckFolderBelow(const OutputRoot& root, const std::string& path) {
     return NoError;
 }
 
-ErrorCode ListBelow(const OutputRoot& root, const std::string& folder,
+ErrorCode ListBelow(const OutputRoot& root, const std::string& folder, std::string_view prefix,
                     std::vector<std::string>& names) {
     WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW((Below(root, folder) + L"\\*").c_str(), &found);
+    HANDLE search =
+        ::FindFirstFileW((Below(root, folder) + L"\\" + Widened(prefix) + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+        return NoError; // a folder without such names
+    }
     if (search == INVALID_HANDLE_VALUE) {
         return ::GetLastError();
     }
