@@ -16,16 +16,18 @@ constexpr std::size_t LongestPath = 4095;
 constexpr std::uint32_t Root = 0;
 constexpr std::uint32_t ByTag = 1;
 
-std::uint32_t HashOf(std::uint32_t folder, std::string_view name) {
-    return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name) ^
-                                      (std::uint64_t{folder} * 0x9E3779B97F4A7C15u));
+// Folders of at most this many entries are looked through, not indexed.
+constexpr std::size_t FewEntries = 8;
+
+std::uint32_t HashOf(std::string_view name) {
+    return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
 }
 
 } // namespace
 
 Mounting::Mounting(const csc::IndexTables& tables, std::int64_t foldersModified)
     : tables_(tables), foldersModified_(foldersModified) {
-    nodes_.push_back(Node{.IsFolder = true, .Listing = 0});
+    nodes_.push_back(Node{.Listing = 0, .IsFolder = true});
     listings_.emplace_back();
     Add(Root, "ByTag", true);
 }
@@ -41,36 +43,43 @@ std::uint32_t Mounting::Add(std::uint32_t folder, std::string_view name, bool is
         listings_.emplace_back();
     }
     names_.append(name);
-    listings_[nodes_[folder].Listing].push_back(number);
-    if (nodes_.size() * 2 > slots_.size()) {
-        std::vector<Slot> old(slots_.size() * 2);
-        old.swap(slots_);
-        for (const Slot& slot : old) {
-            if (slot.Number != None) {
-                Index(slot.Hash, slot.Number);
-            }
+    Listing& listing = listings_[nodes_[folder].Listing];
+    listing.Entries.push_back(number);
+    if (listing.Entries.size() > FewEntries && listing.Entries.size() * 2 > listing.Index.size()) {
+        listing.Index.assign(std::max<std::size_t>(64, listing.Index.size() * 2), Slot{});
+        for (std::uint32_t entry : listing.Entries) {
+            Index(listing, HashOf(NameOf(nodes_[entry])), entry);
         }
+    } else if (!listing.Index.empty()) {
+        Index(listing, HashOf(name), number);
     }
-    Index(HashOf(folder, name), number);
     return number;
 }
 
-void Mounting::Index(std::uint32_t hash, std::uint32_t number) {
-    std::size_t mask = slots_.size() - 1;
+void Mounting::Index(Listing& listing, std::uint32_t hash, std::uint32_t number) {
+    std::size_t mask = listing.Index.size() - 1;
     std::size_t at = hash & mask;
-    while (slots_[at].Number != None) {
+    while (listing.Index[at].Number != None) {
         at = (at + 1) & mask;
     }
-    slots_[at] = Slot{.Hash = hash, .Number = number};
+    listing.Index[at] = Slot{.Hash = hash, .Number = number};
 }
 
 std::optional<std::uint32_t> Mounting::Child(std::uint32_t folder, std::string_view name) const {
-    std::uint32_t hash = HashOf(folder, name);
-    std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = hash & mask; slots_[at].Number != None; at = (at + 1) & mask) {
-        const Slot& slot = slots_[at];
-        if (slot.Hash == hash && nodes_[slot.Number].Folder == folder &&
-            NameOf(nodes_[slot.Number]) == name) {
+    const Listing& listing = listings_[nodes_[folder].Listing];
+    if (listing.Index.empty()) {
+        for (std::uint32_t entry : listing.Entries) {
+            if (NameOf(nodes_[entry]) == name) {
+                return entry;
+            }
+        }
+        return std::nullopt;
+    }
+    std::uint32_t hash = HashOf(name);
+    std::size_t mask = listing.Index.size() - 1;
+    for (std::size_t at = hash & mask; listing.Index[at].Number != None; at = (at + 1) & mask) {
+        const Slot& slot = listing.Index[at];
+        if (slot.Hash == hash && NameOf(nodes_[slot.Number]) == name) {
             return slot.Number;
         }
     }
@@ -158,9 +167,9 @@ void Mounting::Place(const extract::OutputPath& path, const FoundFile& file) {
     Node& node = nodes_[existing ? *existing : Add(folder, name, false)];
     bytes_ = bytes_ - node.Size + file.Size;
     node.Slot = static_cast<std::uint8_t>(file.Slot);
-    node.Offset = file.Stored.Offset;
-    node.Held = file.Stored.Held;
-    node.Size = file.Size;
+    node.Offset = static_cast<std::uint32_t>(file.Stored.Offset);
+    node.Held = static_cast<std::uint32_t>(file.Stored.Held);
+    node.Size = static_cast<std::uint32_t>(file.Size);
 }
 
 std::optional<std::uint64_t> Mounting::Lookup(std::uint64_t folder, std::string_view name) const {
@@ -183,7 +192,7 @@ void Mounting::ForEachIn(std::uint64_t folder, std::uint64_t from,
     if (!nodes_[folder].IsFolder) {
         return;
     }
-    const std::vector<std::uint32_t>& children = listings_[nodes_[folder].Listing];
+    const std::vector<std::uint32_t>& children = listings_[nodes_[folder].Listing].Entries;
     for (std::size_t at = from; at < children.size(); at++) {
         if (!each(NameOf(nodes_[children[at]]), children[at])) {
             return;

@@ -35,16 +35,18 @@ class Mounting : public Job, public platform::MountedTree {
 
   private:
     static constexpr std::uint32_t None = UINT32_MAX;
+    // 40 bytes: a location's offset takes 29 bits and a stored file's size 32, so that 200,000
+    // entries touch little memory.
     struct Node {
         std::uint64_t NameAt = 0; // in names_
         std::uint32_t NameSize = 0;
-        std::uint32_t Folder = None; // the number of the folder that holds it
+        std::uint32_t Folder = None;  // the number of the folder that holds it
+        std::uint32_t Listing = None; // a folder's entries, in listings_
+        std::uint32_t Offset = 0;     // of the stored bytes in the archive
+        std::uint32_t Held = 0;       // stored bytes the archive holds; the rest of Size is zeros
+        std::uint32_t Size = 0;
         bool IsFolder = false;
         std::uint8_t Slot = 0;
-        std::uint64_t Offset = 0; // of the stored bytes in the archive
-        std::uint64_t Held = 0;   // stored bytes the archive holds; the rest of Size is zeros
-        std::uint64_t Size = 0;
-        std::uint32_t Listing = None; // a folder's entries, in listings_
     };
     // Puts the file at path as an extraction would: its folders made where nothing but folders
     // stand, its name's own folders used only where they stand already, and the file itself in
@@ -56,20 +58,25 @@ class Mounting : public Job, public platform::MountedTree {
     const csc::IndexTables& tables_;
     const std::int64_t foldersModified_;
     std::vector<Node> nodes_; // the root first; plain records, cheap to move as the tree grows
-    std::vector<std::vector<std::uint32_t>> listings_; // each folder's entries, in order made
-    std::string names_;                                // every entry's name, one after the other
+    std::string names_;       // every entry's name, one after the other
     std::string_view NameOf(const Node& node) const {
         return std::string_view(names_).substr(node.NameAt, node.NameSize);
     }
     extract::OutputPath byTagPath_; // reused for each file under each tag
-    // Every entry but the root by the hash of its folder's number and its name, in a table of
-    // open addressing (a power of two long, at most half full): a lookup touches one slot.
+    // A folder's entries in the order made and, once there are more than a few, by the hash of
+    // their names in a table of open addressing (a power of two long, at most half full).
+    // Each folder has its own, so that the files of a folder, which come one after the other,
+    // find theirs in the processor's cache.
     struct Slot {
         std::uint32_t Hash = 0; // its low half, which places it
         std::uint32_t Number = None;
     };
-    std::vector<Slot> slots_ = std::vector<Slot>(1024);
-    void Index(std::uint32_t hash, std::uint32_t number);
+    struct Listing {
+        std::vector<std::uint32_t> Entries;
+        std::vector<Slot> Index; // empty while a look through Entries costs no more
+    };
+    std::vector<Listing> listings_;
+    void Index(Listing& listing, std::uint32_t hash, std::uint32_t number);
     std::array<const csc::ByteSource*, csc::ArchiveSlots> sources_{};
     std::array<std::int64_t, csc::ArchiveSlots> modified_{};
     std::uint64_t bytes_ = 0;
