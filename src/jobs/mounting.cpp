@@ -39,18 +39,27 @@ std::uint32_t Mounting::Add(std::uint32_t folder, std::string_view name, bool is
                           .Folder = folder,
                           .IsFolder = isFolder});
     if (isFolder) {
-        nodes_.back().Listing = static_cast<std::uint32_t>(listings_.size());
+        nodes_[number].Listing = static_cast<std::uint32_t>(listings_.size());
         listings_.emplace_back();
     }
     names_.append(name);
     Listing& listing = listings_[nodes_[folder].Listing];
     listing.Entries.push_back(number);
-    if (listing.Entries.size() > FewEntries && listing.Entries.size() * 2 > listing.Index.size()) {
-        listing.Index.assign(std::max<std::size_t>(64, listing.Index.size() * 2), Slot{});
+    if (listing.Entries.size() > FewEntries && listing.Index.empty()) {
+        listing.Index.assign(64, Slot{});
         for (std::uint32_t entry : listing.Entries) {
             Index(listing, HashOf(NameOf(nodes_[entry])), entry);
         }
     } else if (!listing.Index.empty()) {
+        if (listing.Entries.size() * 2 > listing.Index.size()) {
+            std::vector<Slot> old(listing.Index.size() * 2);
+            old.swap(listing.Index);
+            for (const Slot& slot : old) {
+                if (slot.Number != None) {
+                    Index(listing, slot.Hash, slot.Number); // the whole hash, kept
+                }
+            }
+        }
         Index(listing, HashOf(name), number);
     }
     return number;
@@ -105,22 +114,33 @@ void Mounting::Take(csc::ExtentReader& stored, FoundFile file) {
         tagsOf_ = file.Tagged;
         tagFolders_.clear();
         for (std::size_t k = 0; k < file.Tagged->TagRefs.size(); ++k) {
-            extract::OutputPath folder =
-                extract::BuildOutputPath("ByTag\\", csc::TagFolder(tables_, *file.Tagged, k) + "\\",
-                                         "-", platform::NameRules::Posix);
-            folder.Text.resize(folder.Text.size() - 1); // "ByTag/<tag>/"
+            const extract::OutputPath& folder = ByTagFolder(*file.Tagged, k);
             if (std::none_of(tagFolders_.begin(), tagFolders_.end(),
-                             [&](const auto& known) { return known.Text == folder.Text; })) {
-                tagFolders_.push_back(std::move(folder));
+                             [&](const auto* known) { return known->Text == folder.Text; })) {
+                tagFolders_.push_back(&folder);
             }
         }
     }
-    for (const extract::OutputPath& folder : tagFolders_) {
+    for (const extract::OutputPath* tagFolder : tagFolders_) {
+        const extract::OutputPath& folder = *tagFolder;
         byTagPath_.Text.assign(folder.Text).append(name);
         byTagPath_.MadeFolders = folder.MadeFolders;
         byTagPath_.NameFolders = file.Path.NameFolders;
         Place(byTagPath_, file);
     }
+}
+
+const extract::OutputPath& Mounting::ByTagFolder(const csc::TSM_TaggedSound& sound, std::size_t k) {
+    // The folder's name depends on the tag and sub-tag the reference names, and nothing else.
+    const csc::TSM_TagRef& reference = sound.TagRefs[k];
+    auto key = static_cast<std::uint16_t>(reference.TagIndex << 8 | reference.SubTagIndex);
+    auto [known, added] = byTagFolders_.try_emplace(key);
+    if (added) {
+        known->second = extract::BuildOutputPath(
+            "ByTag\\", csc::TagFolder(tables_, sound, k) + "\\", "-", platform::NameRules::Posix);
+        known->second.Text.resize(known->second.Text.size() - 1); // "ByTag/<tag>/"
+    }
+    return known->second;
 }
 
 void Mounting::Place(const extract::OutputPath& path, const FoundFile& file) {

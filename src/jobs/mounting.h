@@ -7,8 +7,10 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace jobs {
@@ -57,8 +59,31 @@ class Mounting : public Job, public platform::MountedTree {
 
     const csc::IndexTables& tables_;
     const std::int64_t foldersModified_;
-    std::vector<Node> nodes_; // the root first; plain records, cheap to move as the tree grows
-    std::string names_;       // every entry's name, one after the other
+    // The entries, the root first, in blocks that stay where they are as the tree grows: a
+    // growing array would copy every entry at each step, each time to fresh pages, and a page
+    // first touched costs as much as many entries.
+    class Nodes {
+      public:
+        Node& operator[](std::size_t at) { return blocks_[at >> BlockBits][at & BlockMask]; }
+        const Node& operator[](std::size_t at) const {
+            return blocks_[at >> BlockBits][at & BlockMask];
+        }
+        std::size_t size() const { return count_; }
+        void push_back(const Node& node) {
+            if ((count_ >> BlockBits) == blocks_.size()) {
+                blocks_.push_back(std::make_unique_for_overwrite<Node[]>(BlockMask + 1));
+            }
+            (*this)[count_++] = node;
+        }
+
+      private:
+        static constexpr std::size_t BlockBits = 14;
+        static constexpr std::size_t BlockMask = (std::size_t{1} << BlockBits) - 1;
+        std::vector<std::unique_ptr<Node[]>> blocks_;
+        std::size_t count_ = 0;
+    };
+    Nodes nodes_;
+    std::string names_; // every entry's name, one after the other
     std::string_view NameOf(const Node& node) const {
         return std::string_view(names_).substr(node.NameAt, node.NameSize);
     }
@@ -68,7 +93,7 @@ class Mounting : public Job, public platform::MountedTree {
     // Each folder has its own, so that the files of a folder, which come one after the other,
     // find theirs in the processor's cache.
     struct Slot {
-        std::uint32_t Hash = 0; // its low half, which places it
+        std::uint32_t Hash = 0; // of the name; its low bits place it
         std::uint32_t Number = None;
     };
     struct Listing {
@@ -82,7 +107,10 @@ class Mounting : public Job, public platform::MountedTree {
     std::uint64_t bytes_ = 0;
     // The distinct tag folders of the sound whose files come now, "ByTag/<tag>/" each.
     const csc::TSM_TaggedSound* tagsOf_ = nullptr;
-    std::vector<extract::OutputPath> tagFolders_;
+    std::vector<const extract::OutputPath*> tagFolders_;
+    // "ByTag/<tag>/" for each tag and sub-tag a reference names, made safe once.
+    std::unordered_map<std::uint16_t, extract::OutputPath> byTagFolders_;
+    const extract::OutputPath& ByTagFolder(const csc::TSM_TaggedSound& sound, std::size_t k);
     // The folders that the last paths made, by their text.
     std::array<std::pair<std::string, std::uint32_t>, 8> recentFolders_{};
     std::size_t nextRecent_ = 0;
