@@ -161,6 +161,10 @@ std::uint32_t ReadU32(Archive& archive) {
 
 void ReadCscString(Archive& archive, std::string& destination) {
     std::uint32_t length = ReadU32(archive);
+    if (length == 0) {
+        destination.clear(); // as most of a record's strings are
+        return;
+    }
     if (const std::uint8_t* held = TakeFromRecentWindow(archive, length)) {
         destination.assign(reinterpret_cast<const char*>(held), length);
         return;
