@@ -5,6 +5,7 @@
 #include "csc/sound_paths.h"
 
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace run {
@@ -41,6 +42,19 @@ class Walker {
     jobs::Job& job_;
     WalkCounts& counts_;
     Selector selector_;
+    // A tagged sound's path depends on the tag and sub-tag its first reference names alone.
+    const std::string& TaggedSoundPath(const csc::TSM_TaggedSound& sound) {
+        std::uint32_t key = sound.TagRefs.empty() ? 1u << 16
+                                                  : std::uint32_t{sound.TagRefs[0].TagIndex} << 8 |
+                                                        sound.TagRefs[0].SubTagIndex;
+        auto [known, added] = taggedPaths_.try_emplace(key);
+        if (added) {
+            known->second = csc::TaggedSoundPath(index_.Tables, sound, 0);
+        }
+        return known->second;
+    }
+    std::unordered_map<std::uint32_t, std::string> taggedPaths_;
+    std::string missionName_, missionPath_;
     std::string folderBase_;
     std::array<std::optional<extract::OutputPath>, csc::ArchiveSlots> folders_;
 };
@@ -58,7 +72,7 @@ void Walker::Normal() {
         const csc::TSM_Tag* tag = csc::FirstTag(tables, sound);
         status_.TaggedItem(i, tables.TaggedSounds.size(),
                            tag != nullptr ? tag->Name : csc::UnknownTag);
-        TakeRecord(working, csc::TaggedSoundPath(tables, sound, 0), 0, {.Tagged = &sound});
+        TakeRecord(working, TaggedSoundPath(sound), 0, {.Tagged = &sound});
     }
     if (!Going()) {
         return;
@@ -70,7 +84,11 @@ void Walker::Normal() {
         const csc::TSM_MissionSound& sound = tables.MissionSounds[i];
         status_.MissionItem(i, tables.MissionSounds.size(), sound.Name);
         csc::ReadSoundInfo(archive, sound.InfoLocation, working);
-        TakeRecord(working, csc::MissionSoundPath(sound), 0, {.Mission = &sound});
+        if (sound.Name != missionName_ || missionPath_.empty()) {
+            missionName_ = sound.Name; // a mission's sounds mostly come one after the other
+            missionPath_ = csc::MissionSoundPath(sound);
+        }
+        TakeRecord(working, missionPath_, 0, {.Mission = &sound});
     }
     if (!Going()) {
         return;
