@@ -66,6 +66,10 @@ struct Fuse {
     void (*Unmount)(fuse_session*) = nullptr;
     void (*Destroy)(fuse_session*) = nullptr;
     int (*LoopMt)(fuse_session*, int) = nullptr;
+    // Since libfuse 3.12; its older loop call leaves the settings it makes allocated.
+    fuse_loop_config* (*NewLoopSettings)() = nullptr;
+    void (*FreeLoopSettings)(fuse_loop_config*) = nullptr;
+    int (*LoopMtWithSettings)(fuse_session*, fuse_loop_config*) = nullptr;
     int (*SetSignalHandlers)(fuse_session*) = nullptr;
     void (*RemoveSignalHandlers)(fuse_session*) = nullptr;
     int (*Daemonize)(int) = nullptr;
@@ -88,6 +92,12 @@ template <typename Function> bool Find(void* handle, const char* name, Function&
 
 bool Open(Fuse& fuse) {
     fuse.Handle = ::dlopen(Library, RTLD_NOW | RTLD_LOCAL);
+    if (fuse.Handle != nullptr &&
+        !(Find(fuse.Handle, "fuse_loop_cfg_create", fuse.NewLoopSettings) &&
+          Find(fuse.Handle, "fuse_loop_cfg_destroy", fuse.FreeLoopSettings) &&
+          Find(fuse.Handle, "fuse_session_loop_mt_312", fuse.LoopMtWithSettings))) {
+        fuse.LoopMtWithSettings = nullptr;
+    }
     return fuse.Handle != nullptr && Find(fuse.Handle, "fuse_session_new", fuse.New) &&
            Find(fuse.Handle, "fuse_session_mount", fuse.Mount) &&
            Find(fuse.Handle, "fuse_session_unmount", fuse.Unmount) &&
@@ -353,7 +363,14 @@ ErrorCode ServeMount(const std::string& folder, const MountedTree& tree, bool ba
         problem = "could not detach";
         result = ECHILD;
     } else {
-        library.LoopMt(session, 0);
+        fuse_loop_config* settings =
+            library.LoopMtWithSettings != nullptr ? library.NewLoopSettings() : nullptr;
+        if (settings != nullptr) {
+            library.LoopMtWithSettings(session, settings);
+            library.FreeLoopSettings(settings);
+        } else {
+            library.LoopMt(session, 0);
+        }
     }
     library.RemoveSignalHandlers(session);
     library.Unmount(session);
