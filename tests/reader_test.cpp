@@ -149,3 +149,34 @@ TEST(Reader, TheIndexPositionIsSharedWithFileReadsFromTheIndex) {
         << "reads are served from larger pieces";
     csc::CloseArchive(index);
 }
+
+// Fields come from whichever read window holds them: read on past a window's end, after a jump
+// back into the other window, and as empty strings past the archive's end, they are the bytes
+// written, and only reads that run past the end are counted short.
+TEST(Reader, FieldsAreTheSameFromEveryWindow) {
+    Bytes bytes;
+    for (std::uint32_t i = 0; i < 40000; ++i) { // 4-byte values and 5-byte strings, past 64 KiB
+        bytes += Bytes(reinterpret_cast<const char*>(&i), 4);
+        bytes += Bytes("\1\0\0\0", 4) + static_cast<char>('a' + i % 26);
+    }
+    BytesArchive source(bytes);
+    csc::Archive& archive = source.archive;
+    std::string text;
+    for (std::uint32_t i = 0; i < 40000; ++i) {
+        ASSERT_EQ(csc::ReadU32(archive), i);
+        csc::ReadCscString(archive, text);
+        ASSERT_EQ(text, std::string(1, static_cast<char>('a' + i % 26)));
+        if (i == 30000) { // a jump back, then on from where it was
+            std::uint64_t resume = archive.Position;
+            csc::SetPosition(archive, 9 * 5);
+            EXPECT_EQ(csc::ReadU32(archive), 5u);
+            csc::SetPosition(archive, resume);
+        }
+    }
+    EXPECT_EQ(archive.ShortReads, 0u);
+    csc::SetPosition(archive, bytes.size() + 10);
+    text = "stale";
+    csc::ReadCscString(archive, text); // its length comes short: zeros, an empty string
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(archive.ShortReads, 1u);
+}
