@@ -14,10 +14,18 @@ constexpr std::size_t LongestName = 255;
 constexpr std::size_t LongestPath = 4095;
 
 constexpr std::uint32_t Root = 0;
-constexpr std::uint32_t ByTag = 1;
-
-// Folders of at most this many entries are looked through, not indexed.
-constexpr std::size_t FewEntries = 8;
+// Where the components below the made folders begin. No component holds a separator, so the last
+// NameFolders + 1 separators are those that follow the made folders.
+std::size_t AfterMadeFolders(const extract::OutputPath& path) {
+    if (path.MadeFolders == 0) {
+        return 0;
+    }
+    std::size_t at = path.Text.size();
+    for (std::uint32_t k = 0; k <= path.NameFolders; ++k) {
+        at = path.Text.rfind('/', at - 1);
+    }
+    return at + 1;
+}
 
 std::uint32_t HashOf(std::string_view name) {
     return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
@@ -25,74 +33,98 @@ std::uint32_t HashOf(std::string_view name) {
 
 } // namespace
 
-Mounting::Mounting(const csc::IndexTables& tables, std::int64_t foldersModified)
+Mounting::Mounting(const csc::IndexTables& tables, std::int64_t foldersModified, bool builder)
     : tables_(tables), foldersModified_(foldersModified) {
-    nodes_.push_back(Node{.Listing = 0, .IsFolder = true});
-    listings_.emplace_back();
-    Add(Root, "ByTag", true);
+    nodes_[nodes_.Take(1)] = Node{.Folder = 0};
+    folders_.emplace_back();
+    Add(Root, "ByTag", HashOf("ByTag"), true);
+    // One builder, so that the files stand in the order a run writes them. It allocates now and
+    // then while the walk allocates all the time: on one heap the walk would wait for its lock.
+    if (builder) {
+        platform::LetTheNextThreadHaveItsOwnHeap();
+    }
+    builder_.emplace(
+        builder ? 1 : 0,
+        // Handed over in large batches, as a file costs the builder less than a wake-up.
+        extract::PoolBounds{.Cost = std::uint64_t{1} << 20,
+                            .Tasks = 8192,
+                            .BatchTasks = 512,
+                            .BatchCost = 64u << 10},
+        [this](FoundFile& file) { Build(file); }, [](FoundFile&) {});
 }
 
-std::uint32_t Mounting::Add(std::uint32_t folder, std::string_view name, bool isFolder) {
-    auto number = static_cast<std::uint32_t>(nodes_.size());
-    nodes_.push_back(Node{.NameAt = names_.size(),
-                          .NameSize = static_cast<std::uint32_t>(name.size()),
-                          .Folder = folder,
-                          .IsFolder = isFolder});
-    if (isFolder) {
-        nodes_[number].Listing = static_cast<std::uint32_t>(listings_.size());
-        listings_.emplace_back();
-    }
-    names_.append(name);
-    Listing& listing = listings_[nodes_[folder].Listing];
-    listing.Entries.push_back(number);
-    if (listing.Entries.size() > FewEntries && listing.Index.empty()) {
-        listing.Index.assign(64, Slot{});
-        for (std::uint32_t entry : listing.Entries) {
-            Index(listing, HashOf(NameOf(nodes_[entry])), entry);
+std::uint32_t Mounting::Add(std::uint32_t folder, std::string_view name, std::uint32_t hash,
+                            bool isFolder, std::uint32_t nameAt) {
+    if (nameAt == None) {
+        std::size_t kept = names_.Take(name.size());
+        if (kept + name.size() > None) {
+            throw std::bad_alloc(); // names past 4 GiB: the memory is gone long before
         }
-    } else if (!listing.Index.empty()) {
-        if (listing.Entries.size() * 2 > listing.Index.size()) {
-            std::vector<Slot> old(listing.Index.size() * 2);
-            old.swap(listing.Index);
+        if (!name.empty()) {
+            std::memcpy(&names_[kept], name.data(), name.size());
+        }
+        nameAt = static_cast<std::uint32_t>(kept);
+    }
+    std::uint32_t holderAt = nodes_[folder].Folder;
+    auto number = static_cast<std::uint32_t>(nodes_.Take(1));
+    nodes_[number] =
+        Node{.NameAt = nameAt, .In = holderAt, .NameSize = static_cast<std::uint8_t>(name.size())};
+    if (isFolder) {
+        nodes_[number].Folder = static_cast<std::uint32_t>(folders_.size());
+        folders_.emplace_back();
+    }
+    Folder& holder = folders_[holderAt];
+    if (holder.Count < FewEntries) {
+        holder.First[holder.Count] = number;
+    } else {
+        if (holder.Index.empty()) {
+            holder.Index.assign(4 * FewEntries, Slot{});
+            for (std::uint32_t entry : holder.First) {
+                Index(holder.Index, HashOf(NameOf(nodes_[entry])), entry);
+            }
+        } else if ((holder.Count + 1) * std::size_t{2} > holder.Index.size()) {
+            std::vector<Slot> old(holder.Index.size() * 2);
+            old.swap(holder.Index);
             for (const Slot& slot : old) {
                 if (slot.Number != None) {
-                    Index(listing, slot.Hash, slot.Number); // the whole hash, kept
+                    Index(holder.Index, slot.Hash, slot.Number); // the whole hash, kept
                 }
             }
         }
-        Index(listing, HashOf(name), number);
+        Index(holder.Index, hash, number);
     }
+    holder.Count++;
     return number;
 }
 
-void Mounting::Index(Listing& listing, std::uint32_t hash, std::uint32_t number) {
-    std::size_t mask = listing.Index.size() - 1;
+void Mounting::Index(std::vector<Slot>& index, std::uint32_t hash, std::uint32_t number) {
+    std::size_t mask = index.size() - 1;
     std::size_t at = hash & mask;
-    while (listing.Index[at].Number != None) {
+    while (index[at].Number != None) {
         at = (at + 1) & mask;
     }
-    listing.Index[at] = Slot{.Hash = hash, .Number = number};
+    index[at] = Slot{.Hash = hash, .Number = number};
 }
 
-std::optional<std::uint32_t> Mounting::Child(std::uint32_t folder, std::string_view name) const {
-    const Listing& listing = listings_[nodes_[folder].Listing];
-    if (listing.Index.empty()) {
-        for (std::uint32_t entry : listing.Entries) {
-            if (NameOf(nodes_[entry]) == name) {
-                return entry;
+std::uint32_t Mounting::Child(std::uint32_t folder, std::string_view name,
+                              std::uint32_t hash) const {
+    const Folder& holder = folders_[nodes_[folder].Folder];
+    if (holder.Index.empty()) {
+        for (std::uint32_t k = 0; k < holder.Count; ++k) {
+            if (NameOf(nodes_[holder.First[k]]) == name) {
+                return holder.First[k];
             }
         }
-        return std::nullopt;
+        return None;
     }
-    std::uint32_t hash = HashOf(name);
-    std::size_t mask = listing.Index.size() - 1;
-    for (std::size_t at = hash & mask; listing.Index[at].Number != None; at = (at + 1) & mask) {
-        const Slot& slot = listing.Index[at];
+    std::size_t mask = holder.Index.size() - 1;
+    for (std::size_t at = hash & mask; holder.Index[at].Number != None; at = (at + 1) & mask) {
+        const Slot& slot = holder.Index[at];
         if (slot.Hash == hash && NameOf(nodes_[slot.Number]) == name) {
             return slot.Number;
         }
     }
-    return std::nullopt;
+    return None;
 }
 
 void Mounting::Take(csc::ExtentReader& stored, FoundFile file) {
@@ -100,121 +132,181 @@ void Mounting::Take(csc::ExtentReader& stored, FoundFile file) {
         sources_[file.Slot] = &stored.Source();
         modified_[file.Slot] = platform::ModifiedSeconds(stored.Source().File);
     }
-    Place(file.Path, file);
+    std::uint64_t cost = sizeof file + file.Path.Text.size();
+    builder_->WaitForRoom(cost);
+    builder_->Submit(std::move(file), cost);
+}
+
+void Mounting::Finish() {
+    builder_.reset();
+    // Each folder's entries one after the other, in the order made, so that a listing can go on
+    // from any entry.
+    std::vector<std::uint32_t> next(folders_.size());
+    std::uint32_t at = 0;
+    for (std::size_t k = 0; k < folders_.size(); ++k) {
+        folders_[k].ListedAt = next[k] = at;
+        at += folders_[k].Count;
+    }
+    listed_.resize(at);
+    for (std::size_t number = 1; number < nodes_.size(); ++number) {
+        listed_[next[nodes_[number].In]++] = static_cast<std::uint32_t>(number);
+    }
+}
+
+void Mounting::Build(const FoundFile& file) {
+    const extract::OutputPath& path = file.Path;
+    std::size_t afterMade = AfterMadeFolders(path);
+    std::string_view made = std::string_view(path.Text).substr(0, afterMade - (afterMade > 0));
+    std::uint32_t placed = None;
+    if (path.MadeFolders + path.NameFolders <= extract::MostFolderLevels) {
+        // Files come in runs below one folder, and the folders a file's path makes stand once
+        // made: the folder of the last file first.
+        std::uint32_t folder = None;
+        for (std::size_t k = 1; k <= recentFolders_.size() && folder == None; ++k) {
+            const auto& [text, number] =
+                recentFolders_[(nextRecent_ + recentFolders_.size() - k) % recentFolders_.size()];
+            if (!text.empty() && text == made) {
+                folder = number;
+            }
+        }
+        if (folder == None) {
+            std::size_t begin = 0;
+            folder = Folders(Root, path, begin, path.MadeFolders, 0);
+            if (folder != None && !made.empty()) {
+                recentFolders_[nextRecent_] = {std::string(made), folder};
+                nextRecent_ = (nextRecent_ + 1) % recentFolders_.size();
+            }
+        }
+        if (folder != None) {
+            placed = PlaceFile(folder, path, afterMade, 0, file);
+        }
+    }
     if (file.Tagged == nullptr) {
         return;
     }
     // The file's name as the run wrote it, below the sound's folder, under each of its tags.
-    std::string_view name =
-        std::string_view(file.Path.Text)
-            .substr(extract::LeadingComponents(file.Path, file.Path.MadeFolders).size() + 1);
     if (file.Tagged != tagsOf_) {
-        // A sound's files come one after the other: its tags' folders are made safe once, each
+        // A sound's files come one after the other: its tags' folders are looked up once, each
         // once.
         tagsOf_ = file.Tagged;
         tagFolders_.clear();
         for (std::size_t k = 0; k < file.Tagged->TagRefs.size(); ++k) {
-            const extract::OutputPath& folder = ByTagFolder(*file.Tagged, k);
-            if (std::none_of(tagFolders_.begin(), tagFolders_.end(),
-                             [&](const auto* known) { return known->Text == folder.Text; })) {
+            TagFolder& folder = ByTagFolder(*file.Tagged, k);
+            if (std::none_of(tagFolders_.begin(), tagFolders_.end(), [&](const TagFolder* known) {
+                    return known->Path.Text == folder.Path.Text;
+                })) {
                 tagFolders_.push_back(&folder);
             }
         }
     }
-    for (const extract::OutputPath* tagFolder : tagFolders_) {
-        const extract::OutputPath& folder = *tagFolder;
-        byTagPath_.Text.assign(folder.Text).append(name);
-        byTagPath_.MadeFolders = folder.MadeFolders;
-        byTagPath_.NameFolders = file.Path.NameFolders;
-        Place(byTagPath_, file);
+    for (TagFolder* tag : tagFolders_) {
+        if (tag->Path.MadeFolders + path.NameFolders > extract::MostFolderLevels) {
+            continue;
+        }
+        if (tag->Number == Unmade) {
+            std::size_t begin = 0;
+            tag->Number = Folders(Root, tag->Path, begin, tag->Path.MadeFolders, 0);
+        }
+        if (tag->Number != None) {
+            // The same name as the file's own, kept once.
+            PlaceFile(tag->Number, path, afterMade,
+                      static_cast<std::ptrdiff_t>(tag->Path.Text.size()) -
+                          static_cast<std::ptrdiff_t>(afterMade),
+                      file, placed == None ? None : nodes_[placed].NameAt);
+        }
     }
 }
 
-const extract::OutputPath& Mounting::ByTagFolder(const csc::TSM_TaggedSound& sound, std::size_t k) {
+Mounting::TagFolder& Mounting::ByTagFolder(const csc::TSM_TaggedSound& sound, std::size_t k) {
     // The folder's name depends on the tag and sub-tag the reference names, and nothing else.
     const csc::TSM_TagRef& reference = sound.TagRefs[k];
     auto key = static_cast<std::uint16_t>(reference.TagIndex << 8 | reference.SubTagIndex);
     auto [known, added] = byTagFolders_.try_emplace(key);
     if (added) {
-        known->second = extract::BuildOutputPath(
+        known->second.Path = extract::BuildOutputPath(
             "ByTag\\", csc::TagFolder(tables_, sound, k) + "\\", "-", platform::NameRules::Posix);
-        known->second.Text.resize(known->second.Text.size() - 1); // "ByTag/<tag>/"
+        known->second.Path.Text.resize(known->second.Path.Text.size() - 1); // "ByTag/<tag>/"
     }
     return known->second;
 }
 
-void Mounting::Place(const extract::OutputPath& path, const FoundFile& file) {
-    if (path.MadeFolders + path.NameFolders > extract::MostFolderLevels) {
-        return;
-    }
-    std::uint32_t folder = Root;
-    std::size_t begin = 0;
-    std::uint32_t level = 0;
-    // Files come in runs below one folder, and the folders a file's path makes stand once made.
-    std::string_view made = extract::LeadingComponents(path, path.MadeFolders);
-    for (const auto& [text, number] : recentFolders_) {
-        if (!text.empty() && text == made) {
-            folder = number;
-            level = path.MadeFolders;
-            begin = made.size() + 1;
-            break;
-        }
-    }
-    for (; level < path.MadeFolders + path.NameFolders; ++level) {
+std::uint32_t Mounting::Folders(std::uint32_t folder, const extract::OutputPath& path,
+                                std::size_t& begin, std::uint32_t made, std::uint32_t levels,
+                                std::ptrdiff_t shift) {
+    for (std::uint32_t level = 0; level < made + levels; ++level) {
         std::string_view name = extract::NextComponent(path, begin);
-        std::optional<std::uint32_t> child = Child(folder, name);
-        if (child && !nodes_[*child].IsFolder) {
-            return; // a file stands where the folder goes
+        std::uint32_t hash = HashOf(name);
+        std::uint32_t child = Child(folder, name, hash);
+        if (child != None && nodes_[child].Folder == None) {
+            return None; // a file stands where the folder goes
         }
-        if (!child &&
-            (level >= path.MadeFolders || name.size() > LongestName || begin - 1 > LongestPath)) {
-            return; // a name's own folder is used only where it stands
+        if (child == None) {
+            if (level >= made || name.size() > LongestName ||
+                static_cast<std::ptrdiff_t>(begin) - 1 + shift >
+                    static_cast<std::ptrdiff_t>(LongestPath)) {
+                return None; // a name's own folder is used only where it stands
+            }
+            child = Add(folder, name, hash, true);
         }
-        folder = child ? *child : Add(folder, name, true);
-        if (level + 1 == path.MadeFolders) {
-            recentFolders_[nextRecent_] = {std::string(made), folder};
-            nextRecent_ = (nextRecent_ + 1) % recentFolders_.size();
-        }
+        folder = child;
+    }
+    return folder;
+}
+
+std::uint32_t Mounting::PlaceFile(std::uint32_t folder, const extract::OutputPath& path,
+                                  std::size_t begin, std::ptrdiff_t shift, const FoundFile& file,
+                                  std::uint32_t nameAt) {
+    folder = Folders(folder, path, begin, 0, path.NameFolders, shift);
+    if (folder == None) {
+        return None;
     }
     std::string_view name = extract::NextComponent(path, begin);
-    if (name.empty() || name.size() > LongestName || path.Text.size() > LongestPath) {
-        return;
+    if (name.empty() || name.size() > LongestName ||
+        static_cast<std::ptrdiff_t>(path.Text.size()) + shift >
+            static_cast<std::ptrdiff_t>(LongestPath)) {
+        return None;
     }
-    std::optional<std::uint32_t> existing = Child(folder, name);
-    if (existing && nodes_[*existing].IsFolder) {
-        return;
+    std::uint32_t hash = HashOf(name);
+    std::uint32_t existing = Child(folder, name, hash);
+    if (existing != None && nodes_[existing].Folder != None) {
+        return None;
     }
-    Node& node = nodes_[existing ? *existing : Add(folder, name, false)];
+    std::uint32_t number = existing != None ? existing : Add(folder, name, hash, false, nameAt);
+    Node& node = nodes_[number];
     bytes_ = bytes_ - node.Size + file.Size;
     node.Slot = static_cast<std::uint8_t>(file.Slot);
     node.Offset = static_cast<std::uint32_t>(file.Stored.Offset);
     node.Held = static_cast<std::uint32_t>(file.Stored.Held);
     node.Size = static_cast<std::uint32_t>(file.Size);
+    return number;
 }
 
 std::optional<std::uint64_t> Mounting::Lookup(std::uint64_t folder, std::string_view name) const {
-    if (folder >= nodes_.size() || !nodes_[folder].IsFolder) {
+    if (folder >= nodes_.size() || nodes_[folder].Folder == None) {
         return std::nullopt;
     }
-    return Child(static_cast<std::uint32_t>(folder), name);
+    std::uint32_t child = Child(static_cast<std::uint32_t>(folder), name, HashOf(name));
+    return child == None ? std::nullopt : std::optional<std::uint64_t>(child);
 }
 
 platform::MountedEntry Mounting::Entry(std::uint64_t number) const {
     const Node& node = nodes_[number];
-    return platform::MountedEntry{.Folder = node.IsFolder,
+    bool isFolder = node.Folder != None;
+    return platform::MountedEntry{.Folder = isFolder,
                                   .Size = node.Size,
                                   .ModifiedSeconds =
-                                      node.IsFolder ? foldersModified_ : modified_[node.Slot]};
+                                      isFolder ? foldersModified_ : modified_[node.Slot]};
 }
 
 void Mounting::ForEachIn(std::uint64_t folder, std::uint64_t from,
                          const std::function<bool(std::string_view, std::uint64_t)>& each) const {
-    if (!nodes_[folder].IsFolder) {
+    if (nodes_[folder].Folder == None) {
         return;
     }
-    const std::vector<std::uint32_t>& children = listings_[nodes_[folder].Listing].Entries;
-    for (std::size_t at = from; at < children.size(); at++) {
-        if (!each(NameOf(nodes_[children[at]]), children[at])) {
+    const Folder& holder = folders_[nodes_[folder].Folder];
+    for (std::size_t at = from; at < holder.Count; at++) {
+        std::uint32_t entry = listed_[holder.ListedAt + at];
+        if (!each(NameOf(nodes_[entry]), entry)) {
             return;
         }
     }

@@ -162,6 +162,13 @@ std::string FoldedForIdentity(std::string_view path) {
     return std::string(path);
 }
 
+void LetTheNextThreadHaveItsOwnHeap() {
+#if defined(__GLIBC__)
+    // A thread's first allocation makes it an arena while there are fewer than the most allowed.
+    ::mallopt(M_ARENA_MAX, 2);
+#endif
+}
+
 void PrepareProcess() {
 #if defined(__GLIBC__)
     // Each thread that allocates would get an arena of its own, reserving 64 MiB of address space

@@ -70,6 +70,10 @@ inline constexpr bool IdentityIsTheBytes = true;
 // Ctrl-C, Ctrl-Break and closing the console on Windows) only raise a flag that the run polls. A
 // signal ignored on entry (nohup, a shell's background job) stays ignored.
 void PrepareProcess();
+// The next thread started allocates from a heap of its own instead of the process's one, so that a
+// thread that allocates now and then, sometimes much, does not keep one that allocates all the
+// time waiting for the heap's lock. Where no heap can be had, it shares the one as before.
+void LetTheNextThreadHaveItsOwnHeap();
 // Whether an interrupt has arrived since PrepareProcess.
 bool Interrupted();
 // Says that the run has ended after an interrupt, so that a closing console may go.

@@ -140,6 +140,10 @@ std::string FoldedForIdentity(std::string_view path) {
     return std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
 }
 
+void LetTheNextThreadHaveItsOwnHeap() {
+    // Windows' low-fragmentation heap holds its lock only briefly for small blocks.
+}
+
 void PrepareProcess() {
     ClosedConsoleMayGo = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ::SetConsoleCtrlHandler(NoteInterrupt, TRUE);

@@ -337,12 +337,14 @@ int Refuse(RunState& state, const std::string& problem) {
 }
 
 // Shows the tree a run with the same options writes, and ByTag/, until it is unmounted.
-int Mount(RunState& state, csc::Index& index, const Options& asked) {
+int Mount(RunState& state, csc::Index& index, const Options& asked, const Defaults& defaults) {
     Status& status = *state.Reporter;
     const csc::Archive& indexArchive = index.Archives[csc::IndexArchive];
-    jobs::Mounting mounting(index.Tables, platform::ModifiedSeconds(indexArchive.Source.File));
+    jobs::Mounting mounting(index.Tables, platform::ModifiedSeconds(indexArchive.Source.File),
+                            defaults.Threads > 0);
     WalkCounts counts;
     Walk(index, status, WalkSettingsFor(asked), mounting, counts);
+    mounting.Finish();
     if (platform::Interrupted()) {
         status.Closing("Interrupted");
         return ExitInterrupted;
@@ -448,7 +450,7 @@ int Run(RunState& state, csc::Index& index, const Options& asked, const Defaults
         return Extract(state, index, asked, defaults, std::move(*root));
     }
     if (asked.What == Action::Mount) {
-        return Mount(state, index, asked);
+        return Mount(state, index, asked, defaults);
     }
     return ListTestOrStream(state, index, asked, defaults);
 }
