@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace jobs {
 namespace {
@@ -50,7 +51,17 @@ Mounting::Mounting(const csc::IndexTables& tables, std::int64_t foldersModified,
                             .Tasks = 8192,
                             .BatchTasks = 512,
                             .BatchCost = 64u << 10},
-        [this](FoundFile& file) { Build(file); }, [](FoundFile&) {});
+        [this](FoundFile& file) {
+            // Running out of memory ends the run on the reading thread, as it does anywhere else.
+            try {
+                if (!outOfMemory_.load()) {
+                    Build(file);
+                }
+            } catch (const std::bad_alloc&) {
+                outOfMemory_.store(true);
+            }
+        },
+        [](FoundFile&) {});
 }
 
 std::uint32_t Mounting::Add(std::uint32_t folder, std::string_view name, std::uint32_t hash,
@@ -135,10 +146,16 @@ void Mounting::Take(csc::ExtentReader& stored, FoundFile file) {
     std::uint64_t cost = sizeof file + file.Path.Text.size();
     builder_->WaitForRoom(cost);
     builder_->Submit(std::move(file), cost);
+    if (outOfMemory_.load()) {
+        throw std::bad_alloc();
+    }
 }
 
 void Mounting::Finish() {
     builder_.reset();
+    if (outOfMemory_.load()) {
+        throw std::bad_alloc();
+    }
     // Each folder's entries one after the other, in the order made, so that a listing can go on
     // from any entry.
     std::vector<std::uint32_t> next(folders_.size());

@@ -7,6 +7,7 @@
 #include "platform/mount.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -151,6 +152,7 @@ class Mounting : public Job, public platform::MountedTree {
     // The folders that the last paths made, by their text.
     std::array<std::pair<std::string, std::uint32_t>, 8> recentFolders_{};
     std::size_t nextRecent_ = 0;
+    std::atomic<bool> outOfMemory_ = false; // the builder ran out and stopped
     // Last, so that it is gone, and every file built, before the tree it builds.
     std::optional<extract::BoundedPool<FoundFile>> builder_;
 };

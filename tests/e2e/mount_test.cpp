@@ -157,6 +157,104 @@ TEST(Mount, ByTagHoldsEverySoundUnderEachOfItsTags) {
         << lines[3];
 }
 
+// Folders of thousands of entries, far more than one read of a listing takes, list each entry once
+// and find each by name, and nothing else; a name that two sounds give their files shows the later
+// sound's bytes, in the tree a run writes as under each tag.
+TEST(Mount, LargeFoldersListEachEntryOnceAndFindEachByName) {
+    SKIP_UNLESS_MOUNTS_HERE();
+    builder::ArchiveSetBuilder set;
+    std::uint8_t weather = set.AddTag("TWeather");
+    std::uint8_t rain = set.AddTag("TRain");
+    std::vector<std::string> names = {"shared.ogg"};
+    for (int sound = 0; sound < 20; ++sound) {
+        builder::Sound files;
+        for (int k = 0; k < 150; ++k) {
+            // Long enough that the names fill more than one of the blocks they are kept in.
+            std::string name = std::string("s").append(std::to_string(sound));
+            name.append("_file_").append(std::to_string(k)).append("_of_a_folder_of_thousands");
+            files.Files.push_back(File(name, 3, name));
+            names.push_back(name + ".ogg");
+        }
+        files.Files.push_back(
+            File("shared", 3, std::string("from ").append(std::to_string(sound))));
+        set.AddTaggedSound({TagRef(weather, csc::NoSubTag), TagRef(rain, csc::NoSubTag)}, files);
+    }
+    std::sort(names.begin(), names.end());
+    TempFolder archives;
+    builder::WriteArchiveSet(set.Build(), archives.Path());
+
+    Mount mount(archives.Path());
+    ASSERT_EQ(mount.run.ExitCode, 0) << mount.run.Errors;
+    EXPECT_EQ(mount.AsARunWritesIt(), Extracted(archives.Path(), {}));
+    fs::path root = mount.point.Path();
+    fs::path ranFolder;
+    for (const auto& [path, bytes] : Extracted(archives.Path(), {})) {
+        if (path.ends_with("/shared.ogg")) {
+            ranFolder = root / fs::path(path).parent_path();
+        }
+    }
+    for (const fs::path& folder : {ranFolder, root / "ByTag/Weather", root / "ByTag/Rain"}) {
+        std::vector<std::string> listed;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+            listed.push_back(entry.path().filename().string());
+        }
+        std::sort(listed.begin(), listed.end());
+        EXPECT_EQ(listed, names) << folder;
+        EXPECT_EQ(testing_support::ReadFile(folder / "s7_file_149_of_a_folder_of_thousands.ogg"),
+                  "s7_file_149_of_a_folder_of_thousands")
+            << folder;
+        EXPECT_EQ(testing_support::ReadFile(folder / "shared.ogg"), "from 19") << folder;
+        for (const char* absent : {"s7_file_150_of_a_folder_of_thousands.ogg",
+                                   "S7_file_149_of_a_folder_of_thousands.ogg",
+                                   "s7_file_149_of_a_folder_of_thousands", "shared"}) {
+            struct stat info {};
+            EXPECT_EQ(::stat((folder / absent).c_str(), &info), -1) << folder / absent;
+            EXPECT_EQ(errno, ENOENT) << folder / absent;
+        }
+    }
+}
+
+// Running out of memory while the tree is built ends the run as anywhere else: error 203, nothing
+// mounted. 20,000 sounds share a record of 255 files, whose names alone would take a gigabyte.
+TEST(Mount, RunningOutOfMemoryEndsTheRunWithRuntimeError203) {
+    if (testing_support::UnderLauncher()) {
+        GTEST_SKIP() << "the Windows build does not mount";
+    }
+    if (testing_support::UnderMemoryHungrySanitizer) {
+        GTEST_SKIP() << "the sanitizer reserves more address space than the limit allows";
+    }
+    csc::TSM_SoundInfo record;
+    for (int i = 0; i < 255; ++i) {
+        csc::SM_SoundFileInfo file;
+        file.Name = std::string(200, 'n') + std::to_string(i);
+        file.DataLocation = 3u << 29;
+        file.OggSize = 1;
+        record.Files.push_back(file);
+    }
+    record.FileCount = 255;
+    csc::IndexTables tables;
+    for (int i = 0; i < 20000; ++i) {
+        tables.MissionSounds.push_back(
+            csc::TSM_MissionSound{std::string("M").append(std::to_string(i)), 0});
+    }
+    std::size_t front = builder::EncodeIndexFront(tables).size();
+    for (csc::TSM_MissionSound& sound : tables.MissionSounds) {
+        sound.InfoLocation = 2u << 29 | static_cast<std::uint32_t>(front);
+    }
+    builder::ArchiveSet set;
+    set.Archives[2] = builder::EncodeIndexFront(tables) + builder::EncodeSoundInfo(record);
+    set.Archives[3] = "X";
+    TempFolder archives;
+    builder::WriteArchiveSet(set, archives.Path());
+    TempFolder point;
+    auto run = RunTool(archives.Path(), {"--mount", point.Path().string(), "-q"},
+                       {.AddressSpace = 256ull << 20});
+    EXPECT_EQ(run.ExitCode, 203) << run.Errors;
+    EXPECT_NE(run.Errors.find("Runtime error 203"), std::string::npos) << run.Errors;
+    EXPECT_TRUE(fs::is_empty(point.Path()));
+    Unmount(point.Path()); // should the test fail, nothing is left mounted
+}
+
 // Nothing under the mount can be changed; files and folders show the archive's time and read-only
 // modes; many readers at once read the same bytes.
 TEST(Mount, IsReadOnlyAndServesManyReadersAtOnce) {
