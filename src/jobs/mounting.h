@@ -107,21 +107,15 @@ class Mounting : public Job, public platform::MountedTree {
             return blocks_[at >> BlockBits][at & BlockMask];
         }
         std::size_t size() const { return count_; }
-        // count in a row, in one block: a block's end that cannot take them is left unused. Where
-        // they start.
+        // count in a row, in one block: where the last block cannot take them, its end is left
+        // unused. Where they start.
         std::size_t Take(std::size_t count) {
-            if (count == 0) {
-                return count_;
-            }
-            std::size_t end = count_ + count;
-            if (end > (blocks_.size() << BlockBits) ||
-                (count_ >> BlockBits) != (end - 1) >> BlockBits) {
+            if (count_ + count > (blocks_.size() << BlockBits)) {
                 count_ = blocks_.size() << BlockBits;
-                end = count_ + count;
                 blocks_.push_back(std::make_unique_for_overwrite<T[]>(BlockMask + 1));
             }
             std::size_t taken = count_;
-            count_ = end;
+            count_ += count;
             return taken;
         }
 
