@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace jobs {
 namespace {
@@ -15,17 +17,34 @@ constexpr std::size_t LongestName = 255;
 constexpr std::size_t LongestPath = 4095;
 
 constexpr std::uint32_t Root = 0;
+// The folder below each archive's folder that holds the tagged sounds' folders.
+constexpr std::string_view TaggedSoundsFolder = "TaggedSounds";
+// Files are handed to the builder in batches of this many, or of this many bytes of paths.
+constexpr std::size_t BatchFiles = 512;
+constexpr std::size_t BatchPathBytes = 32u << 10;
+// Batches the builder is done with, kept for the next ones.
+constexpr std::size_t SpareBatches = 16;
+
 // Where the components below the made folders begin. No component holds a separator, so the last
-// NameFolders + 1 separators are those that follow the made folders.
-std::size_t AfterMadeFolders(const extract::OutputPath& path) {
-    if (path.MadeFolders == 0) {
+// nameFolders + 1 separators are those that follow the made folders.
+std::size_t AfterMadeFolders(std::string_view path, std::uint32_t madeFolders,
+                             std::uint32_t nameFolders) {
+    if (madeFolders == 0) {
         return 0;
     }
-    std::size_t at = path.Text.size();
-    for (std::uint32_t k = 0; k <= path.NameFolders; ++k) {
-        at = path.Text.rfind('/', at - 1);
+    std::size_t at = path.size();
+    for (std::uint32_t k = 0; k <= nameFolders; ++k) {
+        at = path.rfind('/', at - 1);
     }
     return at + 1;
+}
+
+// The component of path that starts at begin; begin moves to the next one.
+std::string_view NextComponent(std::string_view path, std::size_t& begin) {
+    std::size_t end = std::min(path.find('/', begin), path.size());
+    std::string_view component = path.substr(begin, end - begin);
+    begin = end + 1;
+    return component;
 }
 
 std::uint32_t HashOf(std::string_view name) {
@@ -34,11 +53,11 @@ std::uint32_t HashOf(std::string_view name) {
 
 } // namespace
 
-Mounting::Mounting(const csc::IndexTables& tables, std::int64_t foldersModified, bool builder)
+Mounting::Mounting(const csc::IndexTables& tables, platform::FileTime foldersModified, bool builder)
     : tables_(tables), foldersModified_(foldersModified) {
     nodes_[nodes_.Take(1)] = Node{.Folder = 0};
     folders_.emplace_back();
-    Add(Root, "ByTag", HashOf("ByTag"), true);
+    byTag_ = Add(Root, "ByTag", HashOf("ByTag"), true);
     // One builder, so that the files stand in the order a run writes them. It allocates now and
     // then while the walk allocates all the time: on one heap the walk would wait for its lock.
     if (builder) {
@@ -47,42 +66,48 @@ Mounting::Mounting(const csc::IndexTables& tables, std::int64_t foldersModified,
     builder_.emplace(
         builder ? 1 : 0,
         // Handed over in large batches, as a file costs the builder less than a wake-up.
-        extract::PoolBounds{.Cost = std::uint64_t{1} << 20,
-                            .Tasks = 8192,
-                            .BatchTasks = 512,
-                            .BatchCost = 64u << 10},
-        [this](FoundFile& file) {
+        extract::PoolBounds{
+            .Cost = std::uint64_t{1} << 20, .Tasks = 32, .BatchTasks = 1, .BatchCost = 1},
+        [this](Batch& batch) {
             // Running out of memory ends the run on the reading thread, as it does anywhere else.
             try {
-                if (!outOfMemory_.load()) {
-                    Build(file);
+                for (const Placement& file : batch.Files) {
+                    if (outOfMemory_.load()) {
+                        break;
+                    }
+                    Build(std::string_view(batch.Paths).substr(file.PathAt, file.PathSize), file);
                 }
             } catch (const std::bad_alloc&) {
                 outOfMemory_.store(true);
             }
         },
-        [](FoundFile&) {});
+        [this](Batch& done) {
+            if (spares_.size() < SpareBatches) {
+                done.Files.clear();
+                done.Paths.clear();
+                spares_.push_back(std::move(done));
+            }
+        });
 }
 
 std::uint32_t Mounting::Add(std::uint32_t folder, std::string_view name, std::uint32_t hash,
-                            bool isFolder, std::uint32_t nameAt) {
-    if (nameAt == None) {
-        std::size_t kept = names_.Take(name.size());
-        if (kept + name.size() > None) {
-            throw std::bad_alloc(); // names past 4 GiB: the memory is gone long before
-        }
-        if (!name.empty()) {
-            std::memcpy(&names_[kept], name.data(), name.size());
-        }
-        nameAt = static_cast<std::uint32_t>(kept);
+                            bool isFolder) {
+    std::size_t kept = names_.Take(name.size());
+    if (kept + name.size() > None || nodes_.size() + 1 >= None) {
+        throw std::bad_alloc(); // past 4 GiB of names or entries: the memory is gone long before
+    }
+    if (!name.empty()) {
+        std::memcpy(&names_[kept], name.data(), name.size());
     }
     std::uint32_t holderAt = nodes_[folder].Folder;
     auto number = static_cast<std::uint32_t>(nodes_.Take(1));
-    nodes_[number] =
-        Node{.NameAt = nameAt, .In = holderAt, .NameSize = static_cast<std::uint8_t>(name.size())};
+    nodes_[number] = Node{.NameAt = static_cast<std::uint32_t>(kept),
+                          .In = holderAt,
+                          .NameSize = static_cast<std::uint8_t>(name.size())};
     if (isFolder) {
         nodes_[number].Folder = static_cast<std::uint32_t>(folders_.size());
         folders_.emplace_back();
+        folders_.back().Node = number;
     }
     Folder& holder = folders_[holderAt];
     if (holder.Count < FewEntries) {
@@ -138,24 +163,57 @@ std::uint32_t Mounting::Child(std::uint32_t folder, std::string_view name,
     return None;
 }
 
+std::uint32_t Mounting::Child(std::uint32_t folder, std::string_view name) const {
+    return Child(folder, name, HashOf(name));
+}
+
 void Mounting::Take(csc::ExtentReader& stored, FoundFile file) {
     if (sources_[file.Slot] == nullptr) {
         sources_[file.Slot] = &stored.Source();
-        modified_[file.Slot] = platform::ModifiedSeconds(stored.Source().File);
+        modified_[file.Slot] = platform::ModifiedTime(stored.Source().File);
     }
-    std::uint64_t cost = sizeof file + file.Path.Text.size();
+    const extract::OutputPath& path = file.Path;
+    batch_.Files.push_back(Placement{
+        .PathAt = static_cast<std::uint32_t>(batch_.Paths.size()),
+        .PathSize = static_cast<std::uint32_t>(path.Text.size()),
+        .MadeFolders = path.MadeFolders,
+        .NameFolders = path.NameFolders,
+        .Offset = static_cast<std::uint32_t>(file.Stored.Offset),
+        .Held = static_cast<std::uint32_t>(file.Stored.Held),
+        .Size = static_cast<std::uint32_t>(file.Size),
+        .Sound = file.Tagged == nullptr
+                     ? None
+                     : static_cast<std::uint32_t>(file.Tagged - tables_.TaggedSounds.data()),
+        .Slot = static_cast<std::uint8_t>(file.Slot)});
+    batch_.Paths += path.Text;
+    if (batch_.Files.size() >= BatchFiles || batch_.Paths.size() >= BatchPathBytes) {
+        HandOver();
+    }
+}
+
+void Mounting::HandOver() {
+    std::uint64_t cost = batch_.Paths.size() + batch_.Files.size() * sizeof(Placement);
     builder_->WaitForRoom(cost);
-    builder_->Submit(std::move(file), cost);
+    builder_->Submit(std::move(batch_), cost);
+    batch_ = Batch{};
+    if (!spares_.empty()) {
+        batch_ = std::move(spares_.back());
+        spares_.pop_back();
+    }
     if (outOfMemory_.load()) {
         throw std::bad_alloc();
     }
 }
 
 void Mounting::Finish() {
+    if (!batch_.Files.empty()) {
+        HandOver();
+    }
     builder_.reset();
     if (outOfMemory_.load()) {
         throw std::bad_alloc();
     }
+    LayOutByTag();
     // Each folder's entries one after the other, in the order made, so that a listing can go on
     // from any entry.
     std::vector<std::uint32_t> next(folders_.size());
@@ -170,97 +228,71 @@ void Mounting::Finish() {
     }
 }
 
-void Mounting::Build(const FoundFile& file) {
-    const extract::OutputPath& path = file.Path;
-    std::size_t afterMade = AfterMadeFolders(path);
-    std::string_view made = std::string_view(path.Text).substr(0, afterMade - (afterMade > 0));
-    std::uint32_t placed = None;
-    if (path.MadeFolders + path.NameFolders <= extract::MostFolderLevels) {
-        // Files come in runs below one folder, and the folders a file's path makes stand once
-        // made: the folder of the last file first.
-        std::uint32_t folder = None;
-        for (std::size_t k = 1; k <= recentFolders_.size() && folder == None; ++k) {
-            const auto& [text, number] =
-                recentFolders_[(nextRecent_ + recentFolders_.size() - k) % recentFolders_.size()];
-            if (!text.empty() && text == made) {
-                folder = number;
-            }
-        }
-        if (folder == None) {
-            std::size_t begin = 0;
-            folder = Folders(Root, path, begin, path.MadeFolders, 0);
-            if (folder != None && !made.empty()) {
-                recentFolders_[nextRecent_] = {std::string(made), folder};
-                nextRecent_ = (nextRecent_ + 1) % recentFolders_.size();
-            }
-        }
-        if (folder != None) {
-            placed = PlaceFile(folder, path, afterMade, 0, file);
-        }
-    }
-    if (file.Tagged == nullptr) {
+void Mounting::Build(std::string_view path, const Placement& file) {
+    if (file.MadeFolders + file.NameFolders > extract::MostFolderLevels) {
         return;
     }
-    // The file's name as the run wrote it, below the sound's folder, under each of its tags.
-    if (file.Tagged != tagsOf_) {
-        // A sound's files come one after the other: its tags' folders are looked up once, each
-        // once.
-        tagsOf_ = file.Tagged;
-        tagFolders_.clear();
-        for (std::size_t k = 0; k < file.Tagged->TagRefs.size(); ++k) {
-            TagFolder& folder = ByTagFolder(*file.Tagged, k);
-            if (std::none_of(tagFolders_.begin(), tagFolders_.end(), [&](const TagFolder* known) {
-                    return known->Path.Text == folder.Path.Text;
-                })) {
-                tagFolders_.push_back(&folder);
-            }
+    std::size_t afterMade = AfterMadeFolders(path, file.MadeFolders, file.NameFolders);
+    std::string_view made = path.substr(0, afterMade - (afterMade > 0));
+    // Files come in runs below one folder, and the folders a file's path makes stand once made:
+    // the folder of the last file first.
+    std::uint32_t folder = None;
+    for (std::size_t k = 1; k <= recentFolders_.size() && folder == None; ++k) {
+        const auto& [text, number] =
+            recentFolders_[(nextRecent_ + recentFolders_.size() - k) % recentFolders_.size()];
+        if (!text.empty() && text == made) {
+            folder = number;
         }
     }
-    for (TagFolder* tag : tagFolders_) {
-        if (tag->Path.MadeFolders + path.NameFolders > extract::MostFolderLevels) {
-            continue;
-        }
-        if (tag->Number == Unmade) {
-            std::size_t begin = 0;
-            tag->Number = Folders(Root, tag->Path, begin, tag->Path.MadeFolders, 0);
-        }
-        if (tag->Number != None) {
-            // The same name as the file's own, kept once.
-            PlaceFile(tag->Number, path, afterMade,
-                      static_cast<std::ptrdiff_t>(tag->Path.Text.size()) -
-                          static_cast<std::ptrdiff_t>(afterMade),
-                      file, placed == None ? None : nodes_[placed].NameAt);
+    if (folder == None) {
+        std::size_t begin = 0;
+        folder = Folders(Root, path, begin, file.MadeFolders, 0);
+        if (folder != None && !made.empty()) {
+            recentFolders_[nextRecent_] = {std::string(made), folder};
+            nextRecent_ = (nextRecent_ + 1) % recentFolders_.size();
         }
     }
+    if (folder == None) {
+        return;
+    }
+    // The name's own folders, then its name.
+    std::size_t begin = afterMade;
+    folder = Folders(folder, path, begin, 0, file.NameFolders);
+    if (folder == None) {
+        return;
+    }
+    std::string_view name = NextComponent(path, begin);
+    if (name.empty() || name.size() > LongestName || path.size() > LongestPath) {
+        return;
+    }
+    std::uint32_t hash = HashOf(name);
+    std::uint32_t number = Child(folder, name, hash);
+    if (number != None && IsFolder(number)) {
+        return; // a file never takes a folder's place
+    }
+    if (number == None) {
+        number = Add(folder, name, hash, false);
+    }
+    Node& node = nodes_[number];
+    bytes_ = bytes_ - node.Size + file.Size;
+    node.Slot = file.Slot;
+    node.Offset = file.Offset;
+    node.Held = file.Held;
+    node.Size = file.Size;
+    node.Sound = file.Sound;
 }
 
-Mounting::TagFolder& Mounting::ByTagFolder(const csc::TSM_TaggedSound& sound, std::size_t k) {
-    // The folder's name depends on the tag and sub-tag the reference names, and nothing else.
-    const csc::TSM_TagRef& reference = sound.TagRefs[k];
-    auto key = static_cast<std::uint16_t>(reference.TagIndex << 8 | reference.SubTagIndex);
-    auto [known, added] = byTagFolders_.try_emplace(key);
-    if (added) {
-        known->second.Path = extract::BuildOutputPath(
-            "ByTag\\", csc::TagFolder(tables_, sound, k) + "\\", "-", platform::NameRules::Posix);
-        known->second.Path.Text.resize(known->second.Path.Text.size() - 1); // "ByTag/<tag>/"
-    }
-    return known->second;
-}
-
-std::uint32_t Mounting::Folders(std::uint32_t folder, const extract::OutputPath& path,
-                                std::size_t& begin, std::uint32_t made, std::uint32_t levels,
-                                std::ptrdiff_t shift) {
+std::uint32_t Mounting::Folders(std::uint32_t folder, std::string_view path, std::size_t& begin,
+                                std::uint32_t made, std::uint32_t levels) {
     for (std::uint32_t level = 0; level < made + levels; ++level) {
-        std::string_view name = extract::NextComponent(path, begin);
+        std::string_view name = NextComponent(path, begin);
         std::uint32_t hash = HashOf(name);
         std::uint32_t child = Child(folder, name, hash);
-        if (child != None && nodes_[child].Folder == None) {
+        if (child != None && !IsFolder(child)) {
             return None; // a file stands where the folder goes
         }
         if (child == None) {
-            if (level >= made || name.size() > LongestName ||
-                static_cast<std::ptrdiff_t>(begin) - 1 + shift >
-                    static_cast<std::ptrdiff_t>(LongestPath)) {
+            if (level >= made || name.size() > LongestName || begin - 1 > LongestPath) {
                 return None; // a name's own folder is used only where it stands
             }
             child = Add(folder, name, hash, true);
@@ -270,60 +302,211 @@ std::uint32_t Mounting::Folders(std::uint32_t folder, const extract::OutputPath&
     return folder;
 }
 
-std::uint32_t Mounting::PlaceFile(std::uint32_t folder, const extract::OutputPath& path,
-                                  std::size_t begin, std::ptrdiff_t shift, const FoundFile& file,
-                                  std::uint32_t nameAt) {
-    folder = Folders(folder, path, begin, 0, path.NameFolders, shift);
-    if (folder == None) {
-        return None;
+void Mounting::LayOutByTag() {
+    const std::vector<csc::TSM_TaggedSound>& sounds = tables_.TaggedSounds;
+    // The files of each sound that stand in the tree.
+    soundFilesAt_.assign(sounds.size() + 1, 0);
+    for (std::uint32_t number = 1; number < nodes_.size(); ++number) {
+        if (!IsFolder(number) && nodes_[number].Sound != None) {
+            ++soundFilesAt_[nodes_[number].Sound + 1];
+        }
     }
-    std::string_view name = extract::NextComponent(path, begin);
-    if (name.empty() || name.size() > LongestName ||
-        static_cast<std::ptrdiff_t>(path.Text.size()) + shift >
-            static_cast<std::ptrdiff_t>(LongestPath)) {
-        return None;
+    for (std::size_t s = 0; s < sounds.size(); ++s) {
+        soundFilesAt_[s + 1] += soundFilesAt_[s];
     }
-    std::uint32_t hash = HashOf(name);
-    std::uint32_t existing = Child(folder, name, hash);
-    if (existing != None && nodes_[existing].Folder != None) {
-        return None;
+    soundFiles_.resize(soundFilesAt_.back());
+    {
+        std::vector<std::uint32_t> next(soundFilesAt_.begin(), soundFilesAt_.end() - 1);
+        for (std::uint32_t number = 1; number < nodes_.size(); ++number) {
+            if (!IsFolder(number) && nodes_[number].Sound != None) {
+                soundFiles_[next[nodes_[number].Sound]++] = number;
+            }
+        }
     }
-    std::uint32_t number = existing != None ? existing : Add(folder, name, hash, false, nameAt);
-    Node& node = nodes_[number];
-    bytes_ = bytes_ - node.Size + file.Size;
-    node.Slot = static_cast<std::uint8_t>(file.Slot);
-    node.Offset = static_cast<std::uint32_t>(file.Stored.Offset);
-    node.Held = static_cast<std::uint32_t>(file.Stored.Held);
-    node.Size = static_cast<std::uint32_t>(file.Size);
-    return number;
+    // Each tag reference names a tag's folder by its tag and sub-tag; references that give the
+    // same folder name are one tag. Only sounds with files in the tree are looked at, each tag of
+    // a sound once.
+    std::vector<std::uint32_t> tagOfReference(1u << 16, None);
+    std::unordered_map<std::string, std::uint32_t> tagOfFolder;
+    std::vector<extract::OutputPath> tagFolders;
+    std::vector<std::uint32_t> lastSound; // of each tag, so that a sound counts once for it
+    auto eachTag = [&](auto visit) {
+        for (std::uint32_t s = 0; s < sounds.size(); ++s) {
+            if (soundFilesAt_[s] == soundFilesAt_[s + 1]) {
+                continue;
+            }
+            for (std::size_t k = 0; k < sounds[s].TagRefs.size(); ++k) {
+                const csc::TSM_TagRef& reference = sounds[s].TagRefs[k];
+                std::uint32_t& tag =
+                    tagOfReference[std::uint32_t{reference.TagIndex} << 8 | reference.SubTagIndex];
+                if (tag == None) {
+                    extract::OutputPath folder = extract::BuildFolderPath(
+                        "ByTag\\", csc::TagFolder(tables_, sounds[s], k) + "\\");
+                    auto [known, added] = tagOfFolder.try_emplace(
+                        folder.Text, static_cast<std::uint32_t>(tagFolders.size()));
+                    if (added) {
+                        tagFolders.push_back(std::move(folder));
+                        lastSound.push_back(None);
+                    }
+                    tag = known->second;
+                }
+                if (lastSound[tag] != s) {
+                    lastSound[tag] = s;
+                    visit(tag, s);
+                }
+            }
+        }
+    };
+    std::vector<std::uint32_t> count;
+    eachTag([&](std::uint32_t tag, std::uint32_t) {
+        count.resize(tagFolders.size(), 0);
+        ++count[tag];
+    });
+    count.resize(tagFolders.size(), 0);
+    tagSoundsAt_.assign(tagFolders.size() + 1, 0);
+    for (std::size_t tag = 0; tag < tagFolders.size(); ++tag) {
+        tagSoundsAt_[tag + 1] = tagSoundsAt_[tag] + count[tag];
+    }
+    tagSounds_.resize(tagSoundsAt_.back());
+    std::fill(lastSound.begin(), lastSound.end(), None);
+    std::vector<std::uint32_t> next(tagSoundsAt_.begin(), tagSoundsAt_.end() - 1);
+    eachTag([&](std::uint32_t tag, std::uint32_t s) { tagSounds_[next[tag]++] = s; });
+
+    views_ = std::make_unique<std::atomic<const TagView*>[]>(tagFolders.size());
+    for (std::uint32_t tag = 0; tag < tagFolders.size(); ++tag) {
+        views_[tag].store(nullptr);
+        std::size_t begin = 0;
+        std::uint32_t folder =
+            Folders(Root, tagFolders[tag].Text, begin, tagFolders[tag].MadeFolders, 0);
+        if (folder != None) {
+            folders_[nodes_[folder].Folder].Tag = tag;
+        }
+    }
 }
 
-std::optional<std::uint64_t> Mounting::Lookup(std::uint64_t folder, std::string_view name) const {
-    if (folder >= nodes_.size() || nodes_[folder].Folder == None) {
+bool Mounting::Carries(std::uint32_t tag, std::uint32_t sound) const {
+    return sound != None && std::binary_search(tagSounds_.begin() + tagSoundsAt_[tag],
+                                               tagSounds_.begin() + tagSoundsAt_[tag + 1], sound);
+}
+
+bool Mounting::ShowsUnder(std::uint32_t tag, std::uint32_t number) const {
+    if (!IsFolder(number)) {
+        return Carries(tag, nodes_[number].Sound);
+    }
+    const std::vector<std::uint32_t>& folders = View(tag).Folders;
+    return std::binary_search(folders.begin(), folders.end(), number);
+}
+
+const Mounting::TagView& Mounting::View(std::uint32_t tag) const {
+    if (const TagView* made = views_[tag].load(std::memory_order_acquire)) {
+        return *made;
+    }
+    std::lock_guard<std::mutex> held(viewsLock_);
+    if (const TagView* made = views_[tag].load(std::memory_order_relaxed)) {
+        return *made;
+    }
+    // Every folder above every file of the tag's sounds; a climb stops at a folder met before,
+    // so that each folder costs one step however many files it holds.
+    std::unordered_set<std::uint32_t> reached;
+    for (std::uint32_t at = tagSoundsAt_[tag]; at < tagSoundsAt_[tag + 1]; ++at) {
+        std::uint32_t sound = tagSounds_[at];
+        for (std::uint32_t k = soundFilesAt_[sound]; k < soundFilesAt_[sound + 1]; ++k) {
+            for (std::uint32_t folder = folders_[nodes_[soundFiles_[k]].In].Node;
+                 folder != Root && reached.insert(folder).second;
+                 folder = folders_[nodes_[folder].In].Node) {
+            }
+        }
+    }
+    auto view = std::make_unique<TagView>();
+    view->Folders.assign(reached.begin(), reached.end());
+    std::sort(view->Folders.begin(), view->Folders.end());
+    const TagView& made = *view;
+    builtViews_.push_back(std::move(view));
+    views_[tag].store(&made, std::memory_order_release);
+    return made;
+}
+
+std::uint32_t Mounting::TaggedFolderOf(std::uint32_t archiveFolder) const {
+    if (archiveFolder == None || archiveFolder == byTag_ || !IsFolder(archiveFolder)) {
+        return None;
+    }
+    std::uint32_t tagged = Child(archiveFolder, TaggedSoundsFolder);
+    return tagged != None && IsFolder(tagged) ? tagged : None;
+}
+
+std::optional<platform::MountedEntry> Mounting::Entry(std::uint64_t number) const {
+    std::uint64_t tag = (number >> 32) - 1;
+    std::uint64_t shown = number & 0xFFFFFFFF;
+    if (shown >= nodes_.size() || (number >> 32 != 0 && tag >= tagSoundsAt_.size() - 1)) {
         return std::nullopt;
     }
-    std::uint32_t child = Child(static_cast<std::uint32_t>(folder), name, HashOf(name));
-    return child == None ? std::nullopt : std::optional<std::uint64_t>(child);
-}
-
-platform::MountedEntry Mounting::Entry(std::uint64_t number) const {
-    const Node& node = nodes_[number];
+    const Node& node = nodes_[shown];
     bool isFolder = node.Folder != None;
     return platform::MountedEntry{.Folder = isFolder,
                                   .Size = node.Size,
-                                  .ModifiedSeconds =
-                                      isFolder ? foldersModified_ : modified_[node.Slot]};
+                                  .Modified = isFolder ? foldersModified_ : modified_[node.Slot]};
 }
 
-void Mounting::ForEachIn(std::uint64_t folder, std::uint64_t from,
-                         const std::function<bool(std::string_view, std::uint64_t)>& each) const {
-    if (nodes_[folder].Folder == None) {
+std::optional<std::uint64_t> Mounting::Lookup(std::uint64_t folder, std::string_view name) const {
+    if (!Entry(folder) || !Entry(folder)->Folder) {
+        return std::nullopt;
+    }
+    auto number = static_cast<std::uint32_t>(folder & 0xFFFFFFFF);
+    if (folder >> 32 != 0) {
+        auto tag = static_cast<std::uint32_t>((folder >> 32) - 1);
+        std::uint32_t child = Child(number, name);
+        if (child == None || !ShowsUnder(tag, child)) {
+            return std::nullopt;
+        }
+        return Shown(tag, child);
+    }
+    if (std::uint32_t child = Child(number, name); child != None) {
+        return child;
+    }
+    std::uint32_t tag = folders_[nodes_[number].Folder].Tag;
+    if (tag == None) {
+        return std::nullopt;
+    }
+    std::uint32_t tagged = TaggedFolderOf(Child(Root, name));
+    if (tagged == None || !ShowsUnder(tag, tagged)) {
+        return std::nullopt;
+    }
+    return Shown(tag, tagged);
+}
+
+void Mounting::ForEachIn(
+    std::uint64_t folder, std::uint64_t from,
+    const std::function<bool(std::string_view, std::uint64_t, std::uint64_t)>& each) const {
+    if (!Entry(folder) || !Entry(folder)->Folder) {
         return;
     }
-    const Folder& holder = folders_[nodes_[folder].Folder];
-    for (std::size_t at = from; at < holder.Count; at++) {
+    auto number = static_cast<std::uint32_t>(folder & 0xFFFFFFFF);
+    const Folder& holder = folders_[nodes_[number].Folder];
+    std::uint32_t tag = folder >> 32 != 0 ? static_cast<std::uint32_t>((folder >> 32) - 1) : None;
+    for (std::uint64_t at = from; at < holder.Count; at++) {
         std::uint32_t entry = listed_[holder.ListedAt + at];
-        if (!each(NameOf(nodes_[entry]), entry)) {
+        if (tag != None && !ShowsUnder(tag, entry)) {
+            continue;
+        }
+        if (!each(NameOf(nodes_[entry]), tag != None ? Shown(tag, entry) : entry, at + 1)) {
+            return;
+        }
+    }
+    if (tag != None || holder.Tag == None) {
+        return;
+    }
+    // A tag's folder: after the folders of tags named below it, each archive folder whose
+    // tagged sounds it reaches, where no such tag's folder has its name.
+    const Folder& root = folders_[0];
+    for (std::uint64_t at = std::max<std::uint64_t>(from, holder.Count) - holder.Count;
+         at < root.Count; at++) {
+        std::uint32_t archive = listed_[root.ListedAt + at];
+        std::uint32_t tagged = TaggedFolderOf(archive);
+        std::string_view name = NameOf(nodes_[archive]);
+        if (tagged == None || !ShowsUnder(holder.Tag, tagged) || Child(number, name) != None) {
+            continue;
+        }
+        if (!each(name, Shown(holder.Tag, tagged), holder.Count + at + 1)) {
             return;
         }
     }
@@ -331,7 +514,7 @@ void Mounting::ForEachIn(std::uint64_t folder, std::uint64_t from,
 
 platform::Moved Mounting::Read(std::uint64_t file, std::uint64_t offset, void* destination,
                                std::size_t count) const {
-    const Node& node = nodes_[file];
+    const Node& node = nodes_[file & 0xFFFFFFFF];
     if (offset >= node.Size) {
         return {};
     }

@@ -4,12 +4,15 @@
 #include "platform/mount.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -23,32 +26,67 @@
 
 namespace platform {
 
-std::int64_t ModifiedSeconds(FileHandle file) {
+FileTime ModifiedTime(FileHandle file) {
     struct stat info {};
     if (::fstat(static_cast<int>(file), &info) != 0) {
-        return 0;
+        return {};
     }
-    return static_cast<std::int64_t>(info.st_mtime);
+    return FileTime{.Seconds = static_cast<std::int64_t>(info.st_mtim.tv_sec),
+                    .Nanoseconds = static_cast<std::uint32_t>(info.st_mtim.tv_nsec)};
 }
 
-ErrorCode CheckEmptyFolder(const std::string& path) {
-    DIR* folder = ::opendir(path.c_str());
-    if (folder == nullptr) {
+ErrorCode ResolveMountPoint(const std::string& path, std::string& resolved) {
+    char* full = ::realpath(path.c_str(), nullptr);
+    if (full == nullptr) {
         return static_cast<ErrorCode>(errno);
     }
-    ErrorCode result = NoError;
-    while (const dirent* entry = ::readdir(folder)) {
+    resolved = full;
+    std::free(full);
+    return NoError;
+}
+
+std::string UnmountCommand(const std::string& folder) {
+    bool plain =
+        !folder.empty() && folder.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                                    "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                    "0123456789_./+,:@%=-") == std::string::npos;
+    std::string quoted = plain ? folder : "'";
+    if (!plain) {
+        for (char character : folder) {
+            quoted += character == '\'' ? std::string("'\\''") : std::string(1, character);
+        }
+        quoted += "'";
+    }
+    return "fusermount3 -u " + quoted;
+}
+
+std::string WhyCannotMountAt(const std::string& folder) {
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) {
+        int error = errno;
+        if (error == ENOTCONN) {
+            // What a mount whose process was killed leaves: the kernel still holds it.
+            return DescribeError(static_cast<ErrorCode>(error)) +
+                   ": a mount left by a run that was killed stands there; clear it with " +
+                   UnmountCommand(folder);
+        }
+        return DescribeError(static_cast<ErrorCode>(error));
+    }
+    bool empty = true;
+    while (const dirent* entry = ::readdir(listing)) {
         if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-            result = ENOTEMPTY;
+            empty = false;
             break;
         }
     }
-    ::closedir(folder);
-    return result;
-}
-
-bool IsNotEmpty(ErrorCode code) {
-    return code == ENOTEMPTY;
+    ::closedir(listing);
+    if (!empty) {
+        return "not an empty folder";
+    }
+    if (::access("/dev/fuse", R_OK | W_OK) != 0) {
+        return "/dev/fuse cannot be opened: " + DescribeError(static_cast<ErrorCode>(errno));
+    }
+    return "";
 }
 
 #if defined(CSCUNPACK_HAS_FUSE)
@@ -72,7 +110,6 @@ struct Fuse {
     int (*LoopMtWithSettings)(fuse_session*, fuse_loop_config*) = nullptr;
     int (*SetSignalHandlers)(fuse_session*) = nullptr;
     void (*RemoveSignalHandlers)(fuse_session*) = nullptr;
-    int (*Daemonize)(int) = nullptr;
     void (*SetLogFunction)(fuse_log_func_t) = nullptr;
     void (*FreeArguments)(fuse_args*) = nullptr;
     int (*ReplyEntry)(fuse_req_t, const fuse_entry_param*) = nullptr;
@@ -105,7 +142,6 @@ bool Open(Fuse& fuse) {
            Find(fuse.Handle, "fuse_session_loop_mt_31", fuse.LoopMt) &&
            Find(fuse.Handle, "fuse_set_signal_handlers", fuse.SetSignalHandlers) &&
            Find(fuse.Handle, "fuse_remove_signal_handlers", fuse.RemoveSignalHandlers) &&
-           Find(fuse.Handle, "fuse_daemonize", fuse.Daemonize) &&
            Find(fuse.Handle, "fuse_set_log_func", fuse.SetLogFunction) &&
            Find(fuse.Handle, "fuse_opt_free_args", fuse.FreeArguments) &&
            Find(fuse.Handle, "fuse_reply_entry", fuse.ReplyEntry) &&
@@ -145,12 +181,13 @@ fuse_ino_t InodeOf(std::uint64_t number) {
 std::uint64_t NumberOf(fuse_ino_t inode) {
     return inode - FUSE_ROOT_ID;
 }
-bool Known(fuse_ino_t inode) {
-    return inode >= FUSE_ROOT_ID && NumberOf(inode) < served->Entries();
+
+// The entry of inode, or none for a number the tree does not know.
+std::optional<MountedEntry> EntryOf(fuse_ino_t inode) {
+    return inode >= FUSE_ROOT_ID ? served->Entry(NumberOf(inode)) : std::nullopt;
 }
 
-void Describe(std::uint64_t number, struct stat* info) {
-    MountedEntry entry = served->Entry(number);
+void Describe(std::uint64_t number, const MountedEntry& entry, struct stat* info) {
     std::memset(info, 0, sizeof *info);
     info->st_ino = InodeOf(number);
     info->st_mode = entry.Folder ? S_IFDIR | 0555 : S_IFREG | 0444;
@@ -160,7 +197,9 @@ void Describe(std::uint64_t number, struct stat* info) {
     info->st_size = static_cast<off_t>(entry.Size);
     info->st_blocks = static_cast<blkcnt_t>((entry.Size + 511) / 512);
     info->st_blksize = 4096;
-    info->st_mtime = info->st_ctime = info->st_atime = static_cast<time_t>(entry.ModifiedSeconds);
+    info->st_mtim.tv_sec = static_cast<time_t>(entry.Modified.Seconds);
+    info->st_mtim.tv_nsec = static_cast<long>(entry.Modified.Nanoseconds);
+    info->st_ctim = info->st_atim = info->st_mtim;
 }
 
 // Whether the kernel takes an open (of a file, of a folder) answered with ENOSYS as a success that
@@ -199,25 +238,38 @@ void OpenFile(fuse_req_t request, fuse_ino_t, fuse_file_info* file) {
     }
 }
 
-void LookUp(fuse_req_t request, fuse_ino_t folder, const char* name) {
-    fuse_entry_param entry{};
-    entry.attr_timeout = entry.entry_timeout = Forever; // a name not found stays not found too
-    if (Known(folder)) {
-        if (std::optional<std::uint64_t> child = served->Lookup(NumberOf(folder), name)) {
-            entry.ino = InodeOf(*child);
-            Describe(*child, &entry.attr);
-        }
+// A request that runs out of memory (the tree may work out a part of itself when it is first asked
+// for) fails alone, and the mount goes on.
+template <typename Answer> void Answering(fuse_req_t request, Answer answer) {
+    try {
+        answer();
+    } catch (const std::bad_alloc&) {
+        library.ReplyError(request, ENOMEM);
     }
-    library.ReplyEntry(request, &entry);
+}
+
+void LookUp(fuse_req_t request, fuse_ino_t folder, const char* name) {
+    Answering(request, [&] {
+        fuse_entry_param entry{};
+        entry.attr_timeout = entry.entry_timeout = Forever; // a name not found stays not found too
+        if (std::optional<MountedEntry> holder = EntryOf(folder); holder && holder->Folder) {
+            if (std::optional<std::uint64_t> child = served->Lookup(NumberOf(folder), name)) {
+                entry.ino = InodeOf(*child);
+                Describe(*child, *served->Entry(*child), &entry.attr);
+            }
+        }
+        library.ReplyEntry(request, &entry);
+    });
 }
 
 void GetAttributes(fuse_req_t request, fuse_ino_t inode, fuse_file_info*) {
-    if (!Known(inode)) {
+    std::optional<MountedEntry> entry = EntryOf(inode);
+    if (!entry) {
         library.ReplyError(request, ENOENT);
         return;
     }
     struct stat info {};
-    Describe(NumberOf(inode), &info);
+    Describe(NumberOf(inode), *entry, &info);
     library.ReplyAttributes(request, &info, Forever);
 }
 
@@ -225,57 +277,63 @@ void GetAttributes(fuse_req_t request, fuse_ino_t inode, fuse_file_info*) {
 // are entries 0 and 1, the folder's own from 2.
 void ReadFolder(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
                 fuse_file_info*) {
-    if (!Known(inode) || !served->Entry(NumberOf(inode)).Folder) {
-        library.ReplyError(request, Known(inode) ? ENOTDIR : ENOENT);
-        return;
-    }
-    std::vector<char> reply(size);
-    std::size_t used = 0;
-    struct stat info {};
-    auto add = [&](const char* name, std::uint64_t number, off_t next) {
-        Describe(number, &info); // its type, for find and ls
-        std::size_t needed =
-            library.AddFolderEntry(request, reply.data() + used, size - used, name, &info, next);
-        if (needed > size - used) {
-            return false;
+    Answering(request, [&] {
+        std::optional<MountedEntry> holder = EntryOf(inode);
+        if (!holder || !holder->Folder) {
+            library.ReplyError(request, holder ? ENOTDIR : ENOENT);
+            return;
         }
-        used += needed;
-        return true;
-    };
-    std::uint64_t folder = NumberOf(inode);
-    bool room = true;
-    if (offset < 1) {
-        room = add(".", folder, 1);
-    }
-    if (room && offset < 2) {
-        room = add("..", folder, 2); // the kernel itself knows the folder above
-    }
-    if (room) {
-        std::uint64_t from = offset < 2 ? 0 : static_cast<std::uint64_t>(offset) - 2;
-        std::string name;
-        off_t next = static_cast<off_t>(from) + 2;
-        served->ForEachIn(folder, from, [&](std::string_view entry, std::uint64_t child) {
-            name.assign(entry);
-            return add(name.c_str(), child, ++next);
-        });
-    }
-    library.ReplyBuffer(request, reply.data(), used);
+        std::vector<char> reply(size);
+        std::size_t used = 0;
+        struct stat info {};
+        auto add = [&](const char* name, std::uint64_t number, off_t next) {
+            Describe(number, *served->Entry(number), &info); // its type, for find and ls
+            std::size_t needed = library.AddFolderEntry(request, reply.data() + used, size - used,
+                                                        name, &info, next);
+            if (needed > size - used) {
+                return false;
+            }
+            used += needed;
+            return true;
+        };
+        std::uint64_t folder = NumberOf(inode);
+        bool room = true;
+        if (offset < 1) {
+            room = add(".", folder, 1);
+        }
+        if (room && offset < 2) {
+            room = add("..", folder, 2); // the kernel itself knows the folder above
+        }
+        if (room) {
+            std::uint64_t from = offset < 2 ? 0 : static_cast<std::uint64_t>(offset) - 2;
+            std::string name;
+            served->ForEachIn(folder, from,
+                              [&](std::string_view entry, std::uint64_t child, std::uint64_t next) {
+                                  name.assign(entry);
+                                  return add(name.c_str(), child, static_cast<off_t>(next) + 2);
+                              });
+        }
+        library.ReplyBuffer(request, reply.data(), used);
+    });
 }
 
 void ReadFile(fuse_req_t request, fuse_ino_t inode, std::size_t count, off_t offset,
               fuse_file_info*) {
-    if (!Known(inode) || served->Entry(NumberOf(inode)).Folder) {
-        library.ReplyError(request, Known(inode) ? EISDIR : ENOENT);
-        return;
-    }
-    std::vector<char> bytes(count);
-    Moved read =
-        served->Read(NumberOf(inode), static_cast<std::uint64_t>(offset), bytes.data(), count);
-    if (read.Error != NoError) {
-        library.ReplyError(request, static_cast<int>(read.Error));
-        return;
-    }
-    library.ReplyBuffer(request, bytes.data(), read.Bytes);
+    Answering(request, [&] {
+        std::optional<MountedEntry> entry = EntryOf(inode);
+        if (!entry || entry->Folder) {
+            library.ReplyError(request, entry ? EISDIR : ENOENT);
+            return;
+        }
+        std::vector<char> bytes(count);
+        Moved read =
+            served->Read(NumberOf(inode), static_cast<std::uint64_t>(offset), bytes.data(), count);
+        if (read.Error != NoError) {
+            library.ReplyError(request, static_cast<int>(read.Error));
+            return;
+        }
+        library.ReplyBuffer(request, bytes.data(), read.Bytes);
+    });
 }
 
 void Statistics(fuse_req_t request, fuse_ino_t) {
@@ -299,6 +357,50 @@ void LeaveInterruptsToFuse() {
     }
 }
 
+// Detaches as a daemon does: a new process, in a session of its own and without a terminal, goes
+// on from here; the one the user started ends with exitCode once the new one stands on its own,
+// and not before, so that whoever waits for it finds the mount served. False, in the process the
+// user started, where no new process could be made.
+bool Detach(int exitCode) {
+    int waiter[2];
+    if (::pipe(waiter) != 0) {
+        return false;
+    }
+    pid_t child = ::fork();
+    if (child < 0) {
+        ::close(waiter[0]);
+        ::close(waiter[1]);
+        return false;
+    }
+    if (child > 0) {
+        ::close(waiter[1]);
+        char done = 0;
+        ssize_t got = 0;
+        do {
+            got = ::read(waiter[0], &done, 1);
+        } while (got < 0 && errno == EINTR);
+        // Everything the run had to say was written before the mount stood.
+        ::_exit(got == 1 ? exitCode : 1);
+    }
+    ::close(waiter[0]);
+    ::setsid();
+    if (::chdir("/") != 0) {
+        // Nothing depends on the current folder any more: the paths kept are absolute.
+    }
+    if (int null = ::open("/dev/null", O_RDWR | O_CLOEXEC); null >= 0) {
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        if (null > STDERR_FILENO) {
+            ::close(null);
+        }
+    }
+    char done = 1;
+    [[maybe_unused]] ssize_t told = ::write(waiter[1], &done, 1);
+    ::close(waiter[1]);
+    return true;
+}
+
 } // namespace
 
 std::string WhyNoMount() {
@@ -312,15 +414,10 @@ std::string WhyNoMount() {
 }
 
 ErrorCode ServeMount(const std::string& folder, const MountedTree& tree, bool background,
-                     const std::function<void()>& ready, std::string& problem) {
-    if (ErrorCode error = CheckEmptyFolder(folder); error != NoError) {
-        problem = error == ENOTEMPTY ? "not an empty folder" : "";
-        return error;
-    }
-    if (::access("/dev/fuse", R_OK | W_OK) != 0) {
-        ErrorCode error = static_cast<ErrorCode>(errno);
-        problem = "/dev/fuse cannot be opened";
-        return error;
+                     const std::function<Standing()>& ready, std::string& problem) {
+    // The folder may have changed since the caller looked, while the tree was built.
+    if (problem = WhyCannotMountAt(folder); !problem.empty()) {
+        return EINVAL;
     }
     if (library.Handle == nullptr && !Open(library)) {
         problem = "libfuse 3 could not be loaded";
@@ -350,6 +447,8 @@ ErrorCode ServeMount(const std::string& folder, const MountedTree& tree, bool ba
         problem = lastWords[0] != '\0' ? lastWords : "libfuse refused to start";
         return EINVAL;
     }
+    // The session keeps this path, and unmounts by it: an absolute one, whatever folder the
+    // process stands in by then (a mount that detaches stands in "/").
     if (library.Mount(session, folder.c_str()) != 0) {
         problem = lastWords[0] != '\0' ? lastWords : "the system refused the mount";
         library.Destroy(session);
@@ -357,12 +456,12 @@ ErrorCode ServeMount(const std::string& folder, const MountedTree& tree, bool ba
     }
     LeaveInterruptsToFuse();
     library.SetSignalHandlers(session);
-    ready();
+    Standing standing = ready();
     ErrorCode result = NoError;
-    if (background && library.Daemonize(0) != 0) {
+    if (standing.Stays && background && !Detach(standing.DetachedExitCode)) {
         problem = "could not detach";
         result = ECHILD;
-    } else {
+    } else if (standing.Stays) {
         fuse_loop_config* settings =
             library.LoopMtWithSettings != nullptr ? library.NewLoopSettings() : nullptr;
         if (settings != nullptr) {
@@ -385,7 +484,7 @@ std::string WhyNoMount() {
     return "--mount is not part of this build: it was built without libfuse 3 (libfuse3-dev)";
 }
 
-ErrorCode ServeMount(const std::string&, const MountedTree&, bool, const std::function<void()>&,
+ErrorCode ServeMount(const std::string&, const MountedTree&, bool, const std::function<Standing()>&,
                      std::string& problem) {
     problem = WhyNoMount();
     return ENOSYS;

@@ -575,28 +575,34 @@ std::string WhyNoMount() {
     return "--mount is not available on Windows";
 }
 
-ErrorCode CheckEmptyFolder(const std::string&) {
-    return ERROR_NOT_SUPPORTED;
+ErrorCode ResolveMountPoint(const std::string& path, std::string& resolved) {
+    resolved = path;
+    return NoError;
 }
 
-bool IsNotEmpty(ErrorCode code) {
-    return code == ERROR_DIR_NOT_EMPTY;
+std::string WhyCannotMountAt(const std::string&) {
+    return WhyNoMount();
 }
 
-ErrorCode ServeMount(const std::string&, const MountedTree&, bool, const std::function<void()>&,
+std::string UnmountCommand(const std::string&) {
+    return "";
+}
+
+ErrorCode ServeMount(const std::string&, const MountedTree&, bool, const std::function<Standing()>&,
                      std::string& problem) {
     problem = WhyNoMount();
     return ERROR_NOT_SUPPORTED;
 }
 
-std::int64_t ModifiedSeconds(FileHandle file) {
+FileTime ModifiedTime(FileHandle file) {
     FILETIME written{};
     if (!::GetFileTime(Native(file), nullptr, nullptr, &written)) {
-        return 0;
+        return {};
     }
     // 100-nanosecond steps since 1601.
     std::uint64_t steps = std::uint64_t{written.dwHighDateTime} << 32 | written.dwLowDateTime;
-    return static_cast<std::int64_t>(steps / 10000000) - 11644473600;
+    return FileTime{.Seconds = static_cast<std::int64_t>(steps / 10000000) - 11644473600,
+                    .Nanoseconds = static_cast<std::uint32_t>(steps % 10000000 * 100)};
 }
 
 } // namespace platform

@@ -336,11 +336,13 @@ int Refuse(RunState& state, const std::string& problem) {
     return ExitUsage;
 }
 
-// Shows the tree a run with the same options writes, and ByTag/, until it is unmounted.
-int Mount(RunState& state, csc::Index& index, const Options& asked, const Defaults& defaults) {
+// Shows the tree a run with the same options writes, and ByTag/, at point (the mount folder,
+// resolved) until it is unmounted.
+int Mount(RunState& state, csc::Index& index, const Options& asked, const Defaults& defaults,
+          const std::string& point) {
     Status& status = *state.Reporter;
     const csc::Archive& indexArchive = index.Archives[csc::IndexArchive];
-    jobs::Mounting mounting(index.Tables, platform::ModifiedSeconds(indexArchive.Source.File),
+    jobs::Mounting mounting(index.Tables, platform::ModifiedTime(indexArchive.Source.File),
                             defaults.Threads > 0);
     WalkCounts counts;
     Walk(index, status, WalkSettingsFor(asked), mounting, counts);
@@ -351,19 +353,29 @@ int Mount(RunState& state, csc::Index& index, const Options& asked, const Defaul
     }
     bool trouble = ReportWalk(status, index, counts);
     std::string problem;
+    bool stood = false;
     platform::ErrorCode error = platform::ServeMount(
-        asked.MountFolder, mounting, asked.Background,
+        point, mounting, asked.Background,
         [&] {
-            status.Mounted(asked.MountFolder);
-            // A mount in the background detaches here, and its first process ends at once.
+            status.Mounted(asked.MountFolder, platform::UnmountCommand(point));
+            // A mount in the background detaches once this is out, and the process the user
+            // started ends with what the run knows by now. A mount whose messages were lost does
+            // not stay: nobody was told of it.
             console::WriteOutEverything(state.Output);
             console::WriteOutEverything(state.Errors);
+            stood = !console::Failed(state.Output) && !console::Failed(state.Errors);
+            return platform::Standing{.Stays = stood,
+                                      .DetachedExitCode = trouble ? ExitWithWarnings : ExitClean};
         },
         problem);
     if (error != platform::NoError) {
         return Refuse(state,
                       "cannot mount at " + console::Shown(state.Errors, asked.MountFolder) + " (" +
                           (problem.empty() ? platform::DescribeError(error) : problem) + ")");
+    }
+    if (stood) {
+        // Unmounted by an interrupt or by the user: either way the prompt gets a line of its own.
+        status.Closing("Unmounted " + console::Shown(*state.StatusChannel, asked.MountFolder));
     }
     return trouble ? ExitWithWarnings : ExitClean;
 }
@@ -403,17 +415,24 @@ int Run(RunState& state, csc::Index& index, const Options& asked, const Defaults
                                      platform::DescribeError(error) + ")");
         }
     }
+    // The mount folder is resolved once, before anything uses it, and everything that can keep
+    // the mount from standing is found before the walk, which may take minutes.
+    std::string mountPoint;
     if (asked.What == Action::Mount) {
         if (std::string why = platform::WhyNoMount(); !why.empty()) {
             return Refuse(state, why);
         }
-        if (platform::ErrorCode error = platform::CheckEmptyFolder(asked.MountFolder);
+        std::string problem;
+        if (platform::ErrorCode error = platform::ResolveMountPoint(asked.MountFolder, mountPoint);
             error != platform::NoError) {
-            return Refuse(
-                state, "cannot mount at " + console::Shown(state.Errors, asked.MountFolder) + " (" +
-                           (platform::IsNotEmpty(error) ? std::string("not an empty folder")
-                                                        : platform::DescribeError(error)) +
-                           ")");
+            problem = platform::DescribeError(error);
+        } else {
+            problem = platform::WhyCannotMountAt(mountPoint);
+        }
+        if (!problem.empty()) {
+            return Refuse(state, "cannot mount at " +
+                                     console::Shown(state.Errors, asked.MountFolder) + " (" +
+                                     console::Shown(state.Errors, problem) + ")");
         }
     }
     if (asked.What == Action::Stream && state.Output.IsTerminal) {
@@ -450,7 +469,7 @@ int Run(RunState& state, csc::Index& index, const Options& asked, const Defaults
         return Extract(state, index, asked, defaults, std::move(*root));
     }
     if (asked.What == Action::Mount) {
-        return Mount(state, index, asked, defaults);
+        return Mount(state, index, asked, defaults, mountPoint);
     }
     return ListTestOrStream(state, index, asked, defaults);
 }

@@ -54,8 +54,8 @@ class Status {
     // console may show it + after. Shown in quiet mode too.
     virtual void Warning(std::string_view before, std::string_view name = {},
                          std::string_view after = {}) = 0;
-    // The tree is mounted at folder and stays until it is unmounted.
-    virtual void Mounted(std::string_view folder) = 0;
+    // The tree is mounted at folder and stays until it is unmounted by unmountCommand.
+    virtual void Mounted(std::string_view folder, std::string_view unmountCommand) = 0;
     // A line of its own that ends the run's report, shown in quiet mode too.
     virtual void Closing(std::string_view line) = 0;
     // False once the status can no longer be shown (its output has gone): the run stops.

@@ -173,9 +173,9 @@ void ConsoleStatus::Warning(std::string_view before, std::string_view name,
     console::WriteLine(channel_, after);
 }
 
-void ConsoleStatus::Mounted(std::string_view folder) {
-    std::string shown = console::Shown(channel_, folder);
-    Closing("Mounted at " + shown + "; unmount with: fusermount3 -u " + shown);
+void ConsoleStatus::Mounted(std::string_view folder, std::string_view unmountCommand) {
+    Closing("Mounted at " + console::Shown(channel_, folder) +
+            "; unmount with: " + console::Shown(channel_, unmountCommand));
 }
 
 void ConsoleStatus::Closing(std::string_view line) {

@@ -41,7 +41,7 @@ class ConsoleStatus : public Status {
     void RawItem(std::size_t index, std::size_t count, std::uint32_t files) override;
     void PhaseDone() override;
     void Warning(std::string_view before, std::string_view name, std::string_view after) override;
-    void Mounted(std::string_view folder) override;
+    void Mounted(std::string_view folder, std::string_view unmountCommand) override;
     void Closing(std::string_view line) override;
     bool Heard() const override { return !console::Failed(channel_); }
 
@@ -81,7 +81,7 @@ class QuietStatus final : public ConsoleStatus {
     void MissionItem(std::size_t, std::size_t, std::string_view) override {}
     void RawItem(std::size_t, std::size_t, std::uint32_t) override {}
     void PhaseDone() override {}
-    void Mounted(std::string_view) override {}
+    void Mounted(std::string_view, std::string_view) override {}
 
   protected:
     void Entered(Phase) override {}

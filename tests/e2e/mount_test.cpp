@@ -3,6 +3,7 @@
 #include "archive_builder.h"
 #include "differential_sets.h"
 #include "expected.h"
+#include "json_lines.h"
 #include "sample_set.h"
 #include "test_support.h"
 
@@ -14,7 +15,9 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <fstream>
 #include <link.h>
+#include <sstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
@@ -48,6 +51,37 @@ bool MountsHere() {
     if (!MountsHere()) {                                                                           \
         GTEST_SKIP() << "no /dev/fuse that this user can open";                                    \
     }
+
+// Whether something is mounted at point, as the kernel lists its mounts.
+bool MountedAt(const fs::path& point) {
+    std::ifstream mounts("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(mounts, line)) {
+        std::istringstream fields(line);
+        std::string field;
+        for (int k = 0; k < 5 && fields >> field; ++k) {
+        }
+        if (field == point.string()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The process that serves a mount detached from the run whose archives lie in archives: it holds
+// them open.
+pid_t DetachedFrom(const fs::path& archives) {
+    for (const fs::directory_entry& process : fs::directory_iterator("/proc")) {
+        std::error_code ignored;
+        for (const fs::directory_entry& open :
+             fs::directory_iterator(process.path() / "fd", ignored)) {
+            if (fs::read_symlink(open.path(), ignored).string().starts_with(archives.string())) {
+                return static_cast<pid_t>(std::stoi(process.path().filename().string()));
+            }
+        }
+    }
+    return -1;
+}
 
 void Unmount(const fs::path& point) {
     if (::umount2(point.c_str(), 0) != 0) {
@@ -87,10 +121,51 @@ Tree Extracted(const fs::path& archives, std::vector<std::string> more) {
     return testing_support::Tree(out.Path());
 }
 
+// ByTag/ as the listing and the extraction tell it: each file the tree holds below
+// <archive folder>/TaggedSounds/, from the last sound that the listing names for its path, under
+// each tag of that sound, with the folders on the way.
+Tree ExpectedByTag(const fs::path& archives, std::vector<std::string> more, const Tree& tree) {
+    std::vector<std::string> arguments = {"-l", "--json", "-q"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    std::map<std::string, std::optional<std::vector<std::string>>> lastTags;
+    for (testing_support::ListedFile& file :
+         testing_support::ListedFiles(RunTool(archives, arguments).Output)) {
+        lastTags[file.Path] = std::move(file.Tags);
+    }
+    Tree byTag;
+    for (const auto& [path, tags] : lastTags) {
+        std::size_t tagged = path.find("/TaggedSounds/");
+        if (!tags || !tree.contains(path) || tagged == std::string::npos) {
+            continue;
+        }
+        for (const std::string& tag : *tags) {
+            std::string shown = "ByTag/" + tag + "/" + path.substr(0, tagged) +
+                                path.substr(tagged + std::string("/TaggedSounds").size());
+            byTag[shown] = tree.at(path);
+            for (std::size_t slash = shown.find('/'); slash != std::string::npos;
+                 slash = shown.find('/', slash + 1)) {
+                byTag[shown.substr(0, slash + 1)] = "";
+            }
+        }
+    }
+    return byTag;
+}
+
+Tree ByTagOf(const Tree& mounted) {
+    Tree byTag;
+    for (const auto& [path, bytes] : mounted) {
+        if (path.starts_with("ByTag/")) {
+            byTag[path] = bytes;
+        }
+    }
+    return byTag;
+}
+
 } // namespace
 
 // For every set that puts the order of writing to the test, the mount shows what an extraction
-// with the same options writes into an empty folder: paths, sizes, bytes and zero tails.
+// with the same options writes into an empty folder: paths, sizes, bytes and zero tails; and
+// ByTag/ shows each tag's part of it.
 TEST(Mount, ShowsTheTreeAnExtractionWrites) {
     SKIP_UNLESS_MOUNTS_HERE();
     for (const testing_support::DifferentialCase& c : testing_support::DifferentialSets()) {
@@ -107,50 +182,54 @@ TEST(Mount, ShowsTheTreeAnExtractionWrites) {
             ASSERT_LE(mount.run.ExitCode, 1) << name << ": " << mount.run.Errors;
             Tree extracted = Extracted(archives.Path(), options);
             EXPECT_EQ(mount.AsARunWritesIt(), extracted) << name;
+            Tree byTag = ExpectedByTag(archives.Path(), options, extracted);
+            byTag["ByTag/"] = "";
+            EXPECT_EQ(ByTagOf(testing_support::Tree(mount.point.Path())), byTag) << name;
         }
     }
 }
 
-// ByTag/ holds each tagged sound's files under every tag it carries, and --list --json names
-// those tags.
-TEST(Mount, ByTagHoldsEverySoundUnderEachOfItsTags) {
+// ByTag/<tag>/ holds the part of the tree that the sounds carrying the tag wrote, at its own paths
+// less "TaggedSounds": no file of a tagged sound is hidden there, not the file of a name that a
+// sound of the same tag stores in another archive, nor one that a sound of another tag gives its
+// file. --list --json names every tag.
+TEST(Mount, ByTagHidesNoFileOfATaggedSound) {
     SKIP_UNLESS_MOUNTS_HERE();
     builder::ArchiveSetBuilder set;
-    std::uint8_t ambience = set.AddTag("TAmbience", {"rain", "wind"});
+    std::uint8_t ambience = set.AddTag("TAmbience", {"rain"});
     std::uint8_t weather = set.AddTag("TWeather");
-    set.AddTaggedSound({TagRef(ambience, 0), TagRef(weather, csc::NoSubTag)},
-                       {{File("drop", 3, "DROP")}});
-    set.AddTaggedSound({TagRef(weather, csc::NoSubTag)}, {{File("gust", 4, "GUST", true)}});
-    set.AddTaggedSound({TagRef(ambience, 1), TagRef(ambience, 0)}, {{File("hiss", 3, "HISS")}});
+    set.AddTaggedSound({TagRef(ambience, csc::NoSubTag)}, {{File("x", 3, "DVD1")}});
+    set.AddTaggedSound({TagRef(ambience, csc::NoSubTag)}, {{File("x", 4, "DVD2")}});
+    set.AddTaggedSound({TagRef(weather, csc::NoSubTag), TagRef(ambience, 0)},
+                       {{File("x", 3, "WEATHER")}});
     set.AddMissionSound("M1", {{File("talk", 3, "TALK")}});
     TempFolder archives;
     builder::WriteArchiveSet(set.Build(), archives.Path());
 
     Mount mount(archives.Path());
     ASSERT_EQ(mount.run.ExitCode, 0) << mount.run.Errors;
-    Tree byTag;
-    for (const auto& [path, bytes] : testing_support::Tree(mount.point.Path())) {
-        if (path.starts_with("ByTag/")) {
-            byTag[path] = bytes;
-        }
-    }
-    EXPECT_EQ(byTag, (Tree{{"ByTag/", ""},
-                           {"ByTag/Ambience.rain/", ""},
-                           {"ByTag/Ambience.rain/drop.ogg", "DROP"},
-                           {"ByTag/Ambience.rain/hiss.ogg", "HISS"},
-                           {"ByTag/Ambience.wind/", ""},
-                           {"ByTag/Ambience.wind/hiss.ogg", "HISS"},
-                           {"ByTag/Weather/", ""},
-                           {"ByTag/Weather/drop.ogg", "DROP"},
-                           {"ByTag/Weather/gust.wav", "GUST"}}));
+    EXPECT_EQ(ByTagOf(testing_support::Tree(mount.point.Path())),
+              (Tree{{"ByTag/", ""},
+                    {"ByTag/Ambience/", ""},
+                    {"ByTag/Ambience/__SchemaMetaFile_DVD1.csc/", ""},
+                    {"ByTag/Ambience/__SchemaMetaFile_DVD1.csc/Ambience/", ""},
+                    {"ByTag/Ambience/__SchemaMetaFile_DVD1.csc/Ambience/x.ogg", "DVD1"},
+                    {"ByTag/Ambience/__SchemaMetaFile_DVD2.csc/", ""},
+                    {"ByTag/Ambience/__SchemaMetaFile_DVD2.csc/Ambience/", ""},
+                    {"ByTag/Ambience/__SchemaMetaFile_DVD2.csc/Ambience/x.ogg", "DVD2"},
+                    {"ByTag/Ambience.rain/", ""},
+                    {"ByTag/Ambience.rain/__SchemaMetaFile_DVD1.csc/", ""},
+                    {"ByTag/Ambience.rain/__SchemaMetaFile_DVD1.csc/Weather/", ""},
+                    {"ByTag/Ambience.rain/__SchemaMetaFile_DVD1.csc/Weather/x.ogg", "WEATHER"},
+                    {"ByTag/Weather/", ""},
+                    {"ByTag/Weather/__SchemaMetaFile_DVD1.csc/", ""},
+                    {"ByTag/Weather/__SchemaMetaFile_DVD1.csc/Weather/", ""},
+                    {"ByTag/Weather/__SchemaMetaFile_DVD1.csc/Weather/x.ogg", "WEATHER"}}));
 
     auto listed = RunTool(archives.Path(), {"-l", "--json", "-q"});
     std::vector<std::string> lines = expected::Lines(listed.Output);
     ASSERT_EQ(lines.size(), 4u) << listed.Output;
-    EXPECT_NE(lines[0].find(", \"tags\": [\"Ambience.rain\", \"Weather\"], \"mission\": null"),
-              std::string::npos)
-        << lines[0];
-    EXPECT_NE(lines[2].find(", \"tags\": [\"Ambience.wind\", \"Ambience.rain\"]"),
+    EXPECT_NE(lines[2].find(", \"tags\": [\"Weather\", \"Ambience.rain\"], \"mission\": null"),
               std::string::npos)
         << lines[2];
     EXPECT_NE(lines[3].find(", \"tags\": null, \"mission\": \"M1\""), std::string::npos)
@@ -193,7 +272,9 @@ TEST(Mount, LargeFoldersListEachEntryOnceAndFindEachByName) {
             ranFolder = root / fs::path(path).parent_path();
         }
     }
-    for (const fs::path& folder : {ranFolder, root / "ByTag/Weather", root / "ByTag/Rain"}) {
+    for (const fs::path& folder :
+         {ranFolder, root / "ByTag/Weather/__SchemaMetaFile_DVD1.csc/Weather",
+          root / "ByTag/Rain/__SchemaMetaFile_DVD1.csc/Weather"}) {
         std::vector<std::string> listed;
         for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
             listed.push_back(entry.path().filename().string());
@@ -255,26 +336,43 @@ TEST(Mount, RunningOutOfMemoryEndsTheRunWithRuntimeError203) {
     Unmount(point.Path()); // should the test fail, nothing is left mounted
 }
 
-// Nothing under the mount can be changed; files and folders show the archive's time and read-only
-// modes; many readers at once read the same bytes.
+// Nothing under the mount can be changed; files show the time of the archive that stores them
+// and folders that of the index archive, to the nanosecond, with read-only modes; many readers at
+// once read the same bytes.
 TEST(Mount, IsReadOnlyAndServesManyReadersAtOnce) {
     SKIP_UNLESS_MOUNTS_HERE();
     TempFolder archives;
     builder::WriteArchiveSet(builder::SampleSet().Build(), archives.Path());
+    auto timeOf = [&](const char* archive, long seconds, long nanoseconds) {
+        timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (archives.Path() / archive).c_str(), times, 0), 0);
+    };
+    timeOf("SchemaMetafile_HardDrive.csc", 1'000'000'000, 111);
+    timeOf("SchemaMetaFile_DVD1.csc", 1'200'000'000, 222'333'444);
+    timeOf("SchemaMetaFile_DVD2.csc", 1'300'000'000, 0);
     Tree extracted = Extracted(archives.Path(), {});
     Mount mount(archives.Path());
     ASSERT_EQ(mount.run.ExitCode, 0) << mount.run.Errors;
     fs::path root = mount.point.Path();
     fs::path file = root / "__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/wind_loop.ogg";
 
-    struct stat info {};
-    ASSERT_EQ(::stat(file.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0444u);
-    struct stat archive {};
-    ASSERT_EQ(::stat((archives.Path() / "SchemaMetaFile_DVD1.csc").c_str(), &archive), 0);
-    EXPECT_EQ(info.st_mtime, archive.st_mtime);
-    ASSERT_EQ(::stat(file.parent_path().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0555u);
+    const std::tuple<fs::path, unsigned, long, long> shown[] = {
+        {file, 0444u, 1'200'000'000, 222'333'444},
+        {root / "ByTag/Ambience.wind/__SchemaMetaFile_DVD1.csc/Ambience.wind/wind_loop.ogg", 0444u,
+         1'200'000'000, 222'333'444},
+        {root / "__SchemaMetaFile_DVD2.csc/TaggedSounds/Ambience/birds.wav", 0444u, 1'300'000'000,
+         0},
+        {file.parent_path(), 0555u, 1'000'000'000, 111},
+        {root / "ByTag/Ambience.wind/__SchemaMetaFile_DVD1.csc", 0555u, 1'000'000'000, 111},
+        {root, 0555u, 1'000'000'000, 111},
+    };
+    for (const auto& [path, mode, seconds, nanoseconds] : shown) {
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0) << path;
+        EXPECT_EQ(info.st_mode & 07777, mode) << path;
+        EXPECT_EQ(info.st_mtim.tv_sec, seconds) << path;
+        EXPECT_EQ(info.st_mtim.tv_nsec, nanoseconds) << path;
+    }
 
     EXPECT_EQ(::open(file.c_str(), O_WRONLY), -1);
     EXPECT_EQ(errno, EROFS);
@@ -322,8 +420,62 @@ TEST(Mount, AnInterruptUnmountsAndEndsTheRunWell) {
         EXPECT_EQ(run.ExitCode, 0) << run.Errors;
         EXPECT_NE(run.Errors.find("Mounted at " + point.Path().string()), std::string::npos)
             << run.Errors;
+        EXPECT_TRUE(run.Errors.ends_with("\nUnmounted " + point.Path().string() + "\n"))
+            << run.Errors;
         EXPECT_TRUE(fs::is_empty(point.Path())) << "unmounted";
         Unmount(point.Path()); // should the test fail, nothing is left mounted
+    }
+}
+
+// A mount that detaches is made, and unmounted, at the folder the user named, reached from wherever
+// the run started, relative or through a link; the process the user started ends as the run
+// does (1 with warnings), and a mount whose messages could not be written does not stay (3).
+TEST(Mount, ADetachedMountEndsAsTheRunDoesAndUnmountsWhatItMounted) {
+    SKIP_UNLESS_MOUNTS_HERE();
+    TempFolder archives;
+    builder::WriteArchiveSet(builder::SampleSet().Build(), archives.Path());
+    fs::create_directory(archives.Path() / "data");
+    fs::create_directory(archives.Path() / "real");
+    fs::create_directory_symlink("real", archives.Path() / "lnk");
+    fs::path data = fs::canonical(archives.Path() / "data");
+    fs::path real = fs::canonical(archives.Path() / "real");
+    struct Case {
+        std::vector<std::string> Arguments;
+        int ExitCode;
+        fs::path Stands; // empty: nothing stays mounted
+        std::optional<std::string> ErrorsTo;
+    };
+    const Case cases[] = {
+        {{"--mount", "data", "--background", "-q"}, 0, data, std::nullopt},
+        {{"--mount", "data", "--background", "-q", "-i", "nomatch"}, 1, data, std::nullopt},
+        {{"--mount", "lnk", "--background"}, 0, real, std::nullopt},
+        {{"--mount", "data", "--background"}, 3, {}, "/dev/full"},
+        {{"--mount", "data", "--background", "-i", "nomatch"}, 3, {}, "/dev/full"},
+    };
+    for (const Case& c : cases) {
+        std::string name = ::testing::PrintToString(c.Arguments);
+        auto run = RunTool(archives.Path(), c.Arguments, {}, {}, std::nullopt, c.ErrorsTo);
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << name << run.Errors;
+        EXPECT_EQ(MountedAt(data) || MountedAt(real), !c.Stands.empty()) << name;
+        if (c.Arguments[1] == "lnk") {
+            EXPECT_NE(run.Errors.find("Mounted at lnk; unmount with: fusermount3 -u " +
+                                      real.string() + "\n"),
+                      std::string::npos)
+                << run.Errors;
+        }
+        if (c.Stands.empty()) {
+            EXPECT_EQ(DetachedFrom(archives.Path()), -1) << name;
+            continue;
+        }
+        // Ended by a signal, it unmounts what it mounted, not what the path names from "/".
+        pid_t served = DetachedFrom(archives.Path());
+        ASSERT_GT(served, 0) << name;
+        ::kill(served, SIGTERM);
+        for (int wait = 0; wait < 1000 && MountedAt(c.Stands); ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_FALSE(MountedAt(c.Stands)) << name;
+        Unmount(c.Stands); // should the test fail, nothing is left mounted
     }
 }
 
@@ -354,6 +506,30 @@ TEST(Mount, RefusesWhatCannotBeMounted) {
         auto run = RunTool(archives.Path(), arguments);
         EXPECT_EQ(run.ExitCode, 2);
         EXPECT_EQ(expected::Lines(run.Errors).at(0), error);
+    }
+    if (!MountsHere()) {
+        return;
+    }
+    // A mount whose process was killed is still there: the line says how to clear it.
+    TempFolder stale;
+    auto killed =
+        RunTool(archives.Path(), {"--mount", stale.Path().string()}, {},
+                {.Signal = SIGKILL, .Once = [&] { return fs::exists(stale.Path() / "ByTag"); }});
+    auto again = RunTool(archives.Path(), {"--mount", stale.Path().string()});
+    EXPECT_EQ(again.ExitCode, 2);
+    EXPECT_EQ(again.Errors, "cscunpack: cannot mount at " + stale.Path().string() +
+                                " (Transport endpoint is not connected: a mount left by a run "
+                                "that was killed stands there; clear it with fusermount3 -u " +
+                                stale.Path().string() + ")\n");
+    Unmount(stale.Path());
+    // A device that this user cannot open is found before the archives are searched.
+    struct stat device {};
+    if (::geteuid() == 0 && ::stat("/dev/fuse", &device) == 0 && (device.st_mode & 06) != 06) {
+        TempFolder point;
+        auto run = RunTool(archives.Path(), {"--mount", point.Path().string()}, {.AsNobody = true});
+        EXPECT_EQ(run.ExitCode, 2);
+        EXPECT_EQ(run.Errors, "cscunpack: cannot mount at " + point.Path().string() +
+                                  " (/dev/fuse cannot be opened: Permission denied)\n");
     }
 }
 

@@ -68,6 +68,25 @@ std::vector<DifferentialCase> DifferentialSets() {
         many.AddMissionSound(std::string(1, 'M').append(std::to_string(sound % 5)), {files});
     }
 
+    // Sounds of several tags, one tag's files of one name in two archives, a name of one tag's
+    // sound that a sound of another tag gives its file too, a tag below another, and a path whose
+    // later file comes from a sound of other tags.
+    builder::ArchiveSetBuilder tags;
+    std::uint8_t amb = tags.AddTag("TAmb", {"rain"});
+    std::uint8_t wind = tags.AddTag("TWind");
+    std::uint8_t deep = tags.AddTag("TAmb/deep");
+    tags.AddTaggedSound({builder::TagRef(amb, csc::NoSubTag)}, {{File("x", 3, "amb, DVD1")}});
+    tags.AddTaggedSound({builder::TagRef(amb, csc::NoSubTag)}, {{File("x", 4, "amb, DVD2")}});
+    tags.AddTaggedSound({builder::TagRef(wind, csc::NoSubTag), builder::TagRef(amb, csc::NoSubTag),
+                         builder::TagRef(amb, 0), builder::TagRef(amb, csc::NoSubTag)},
+                        {{File("x", 3, "wind, DVD1"), File("y", 5, "y")}});
+    tags.AddTaggedSound({builder::TagRef(deep, csc::NoSubTag), builder::TagRef(wind, 7)},
+                        {{File("z", 4, "deep")}});
+    tags.AddTaggedSound({builder::TagRef(amb, 0), builder::TagRef(wind, csc::NoSubTag)},
+                        {{File("r", 3, "rain and wind")}});
+    tags.AddTaggedSound({builder::TagRef(amb, 0)}, {{File("r", 3, "rain alone")}});
+    tags.AddTaggedSound({}, {{File("none", 3, "no tag")}});
+
     builder::ArchiveSet cutIndex = builder::SampleSet().Build();
     cutIndex.Archives[2]->resize(cutIndex.Archives[2]->size() * 2 / 3);
 
@@ -84,6 +103,7 @@ std::vector<DifferentialCase> DifferentialSets() {
         {"odd names", oddNames.Build(), nothing},
         {"many", many.Build(), nothing},
         {"many, unwritable", many.Build(), unwritable, false},
+        {"tags", tags.Build(), nothing},
         {"cut index", cutIndex, nothing},
     };
 }

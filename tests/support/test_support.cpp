@@ -182,7 +182,8 @@ int RunToolIntoBrokenPipe(const std::filesystem::path& folder,
 }
 
 ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
-                Limits limits, Interrupt interrupt, const std::optional<std::string>& outputTo) {
+                Limits limits, Interrupt interrupt, const std::optional<std::string>& outputTo,
+                const std::optional<std::string>& errorsTo) {
     std::vector<std::string> command = Command(arguments);
 
     TempFolder captures;
@@ -193,22 +194,27 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
     ::malloc_trim(0);
     pid_t child = ::fork();
     if (child == 0) {
+        auto openFor = [](const std::filesystem::path& to) {
+            return to.empty() ? -1
+                              : ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        };
         std::filesystem::path outTo = outputTo ? std::filesystem::path(*outputTo) : outPath;
-        int out = outTo.empty()
-                      ? -1
-                      : ::open(outTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        std::filesystem::path errTo = errorsTo ? std::filesystem::path(*errorsTo) : errPath;
+        int out = openFor(outTo);
+        int err = openFor(errTo);
         int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if ((out < 0 && !outTo.empty()) || err < 0 || in < 0 || ::chdir(folder.c_str()) != 0) {
+        if ((out < 0 && !outTo.empty()) || (err < 0 && !errTo.empty()) || in < 0 ||
+            ::chdir(folder.c_str()) != 0) {
             ::_exit(126);
         }
         ::dup2(in, 0);
-        if (out >= 0) {
-            ::dup2(out, 1);
-        } else {
-            ::close(1);
+        for (auto [from, to] : {std::pair{out, 1}, std::pair{err, 2}}) {
+            if (from >= 0) {
+                ::dup2(from, to);
+            } else {
+                ::close(to);
+            }
         }
-        ::dup2(err, 2);
         if (!limits.Hidden.empty()) {
             if (::unshare(CLONE_NEWNS) != 0 ||
                 ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
@@ -219,6 +225,9 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
                     ::_exit(125);
                 }
             }
+        }
+        if (limits.AsNobody && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(125);
         }
         SetLimit(RLIMIT_AS, limits.AddressSpace);
         SetLimit(RLIMIT_FSIZE, limits.FileSize);
@@ -264,7 +273,7 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
     }
     result.ExitCode = ExitCode(child, &result.PeakResidentKiB, &result.KilledBy);
     result.Output = outputTo ? std::string() : ReadFile(outPath);
-    result.Errors = ReadFile(errPath);
+    result.Errors = errorsTo ? std::string() : ReadFile(errPath);
     return result;
 }
 

@@ -72,6 +72,7 @@ struct Limits {
     // Files the child finds empty: /dev/null is bound over each in a mount namespace of its own
     // (root only; the child ends with 125 where that cannot be done).
     std::vector<std::string> Hidden{};
+    bool AsNobody = false; // the child runs as the user nobody (root only)
 };
 
 // A signal sent to the child after a delay.
@@ -89,10 +90,11 @@ struct Interrupt {
 // Runs the cscunpack executable in folder with standard output and standard error going to
 // files. The executable is CSCUNPACK_EXE, and CSCUNPACK_LAUNCHER, when set, is the program that
 // starts it (an emulator). outputTo, when given, is where standard output goes instead (such as
-// /dev/full), and an empty one closes it.
+// /dev/full), and an empty one closes it; errorsTo likewise for standard error.
 ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                 Limits limits = {}, Interrupt interrupt = {},
-                const std::optional<std::string>& outputTo = std::nullopt);
+                const std::optional<std::string>& outputTo = std::nullopt,
+                const std::optional<std::string>& errorsTo = std::nullopt);
 // Runs it with standard output and standard error on a pseudo-terminal of the given width (0: the
 // terminal tells none); Output is everything the terminal received.
 ToolRun RunToolOnTerminal(const std::filesystem::path& folder,
