@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -239,7 +240,17 @@ class FaultyDisk : public extract::Disk {
     platform::Moved Read(platform::FileHandle file, std::uint64_t offset, std::uint8_t* bytes,
                          std::size_t count) override {
         Count("read");
+        std::lock_guard<std::mutex> held(lock_);
+        bytesRead_ += count;
         return real_.Read(file, offset, bytes, count);
+    }
+    platform::Stretch NextData(platform::FileHandle file, std::uint64_t offset,
+                               std::uint64_t end) override {
+        return real_.NextData(file, offset, end);
+    }
+    std::uint64_t BytesRead() {
+        std::lock_guard<std::mutex> held(lock_);
+        return bytesRead_;
     }
     // How often each step was taken.
     std::map<std::string, int> Steps() {
@@ -285,6 +296,7 @@ class FaultyDisk : public extract::Disk {
     std::mutex lock_;
     std::map<platform::FileHandle, std::string> paths_;
     std::map<std::string, int> steps_;
+    std::uint64_t bytesRead_ = 0;
 };
 
 // Bytes in memory served as a range of an archive, as a file that a writer copies.
@@ -684,4 +696,32 @@ TEST(OutputTree, AFileThatHoldsItsBytesIsLeftAloneAndOnlyReplacementsAreSynced) 
             EXPECT_EQ(testing_support::ReadFile(folder.Path() / "__A/small"), expectedBytes);
         }
     }
+
+    // A zero tail of a gibibyte is a hole that a second run does not read; other bytes where the
+    // tail goes (an archive that has shrunk since) make the file be written again, and a tail
+    // written out as zeros (a file system without holes) still holds the file's bytes.
+    fs::path tailed = folder.Path() / "__B/tail";
+    auto writeTail = [&](std::uint64_t size, std::uint64_t& bytesRead) {
+        FaultyDisk disk(folder.Path());
+        extract::OutputTree tree(disk, {});
+        tree.Take(InMemory("__B\\", "tail", "head", size));
+        extract::TreeReport report = tree.Finish();
+        bytesRead = disk.BytesRead();
+        return report;
+    };
+    std::uint64_t bytesRead = 0;
+    EXPECT_EQ(writeTail(1ull << 30, bytesRead).WrittenFiles, 1u);
+    EXPECT_EQ(writeTail(1ull << 30, bytesRead).UnchangedFiles, 1u);
+    EXPECT_LT(bytesRead, 1u << 20);
+    int file = ::open(tailed.c_str(), O_WRONLY);
+    ASSERT_EQ(::pwrite(file, "x", 1, 1 << 29), 1);
+    ::close(file);
+    EXPECT_EQ(writeTail(1ull << 30, bytesRead).WrittenFiles, 1u);
+    file = ::open(tailed.c_str(), O_RDONLY);
+    char byte = 'x';
+    ASSERT_EQ(::pread(file, &byte, 1, 1 << 29), 1);
+    ::close(file);
+    EXPECT_EQ(byte, '\0');
+    testing_support::WriteFile(tailed, std::string("head") + std::string(100000, '\0'));
+    EXPECT_EQ(writeTail(100004, bytesRead).UnchangedFiles, 1u);
 }

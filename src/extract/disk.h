@@ -41,6 +41,10 @@ class Disk {
                                              std::uint64_t& size) = 0;
     virtual platform::Moved Read(platform::FileHandle file, std::uint64_t offset,
                                  std::uint8_t* bytes, std::size_t count) = 0;
+    // Where the file may hold other bytes than zeros from offset on and before end; holes are
+    // passed over.
+    virtual platform::Stretch NextData(platform::FileHandle file, std::uint64_t offset,
+                                       std::uint64_t end) = 0;
     virtual platform::ErrorCode Close(platform::FileHandle file) = 0;
     virtual platform::ErrorCode Rename(const std::string& from, const std::string& to) = 0;
     virtual platform::ErrorCode Remove(const std::string& path) = 0;
@@ -75,6 +79,10 @@ class NativeDisk : public Disk {
                                      std::uint64_t& size) override;
     platform::Moved Read(platform::FileHandle file, std::uint64_t offset, std::uint8_t* bytes,
                          std::size_t count) override;
+    platform::Stretch NextData(platform::FileHandle file, std::uint64_t offset,
+                               std::uint64_t end) override {
+        return platform::NextData(file, offset, end);
+    }
     platform::ErrorCode Close(platform::FileHandle file) override;
     platform::ErrorCode Rename(const std::string& from, const std::string& to) override;
     platform::ErrorCode Remove(const std::string& path) override;

@@ -113,11 +113,21 @@ bool AlreadyHolds(Disk& disk, const Entry& entry, std::size_t& delivered) {
         bytes = range.Spare.get();
     }
     same = same && SameBytes(disk, file, 0, bytes, delivered);
+    // The zero tail: only what the file holds there is read, as a hole reads as zeros anyway. A
+    // tail that a first run made takes no reading at all, however large the size that a record
+    // claims.
     static const std::uint8_t zeros[16 << 10] = {};
-    for (std::uint64_t at = delivered; same && at < size; at += sizeof zeros) {
-        same =
-            SameBytes(disk, file, at, zeros,
-                      static_cast<std::size_t>(std::min<std::uint64_t>(sizeof zeros, size - at)));
+    for (std::uint64_t at = delivered; same && at < size;) {
+        platform::Stretch data = disk.NextData(file, at, size);
+        if (data.Start >= data.End) {
+            break; // nothing but holes from here
+        }
+        for (std::uint64_t piece = data.Start; same && piece < data.End; piece += sizeof zeros) {
+            same = SameBytes(
+                disk, file, piece, zeros,
+                static_cast<std::size_t>(std::min<std::uint64_t>(sizeof zeros, data.End - piece)));
+        }
+        at = data.End;
     }
     disk.Close(file);
     return same;

@@ -328,6 +328,18 @@ ErrorCode Extend(FileHandle file, std::uint64_t size) {
     return ::ftruncate(Descriptor(file), static_cast<off_t>(size)) == 0 ? NoError : Failed();
 }
 
+Stretch NextData(FileHandle file, std::uint64_t offset, std::uint64_t end) {
+    off_t data = ::lseek(Descriptor(file), static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0) {
+        // Past the last data there is only a hole; any other failure tells nothing.
+        return errno == ENXIO ? Stretch{end, end} : Stretch{offset, end};
+    }
+    off_t hole = ::lseek(Descriptor(file), data, SEEK_HOLE);
+    auto start = std::min(static_cast<std::uint64_t>(data), end);
+    return Stretch{start,
+                   hole < 0 ? end : std::clamp(static_cast<std::uint64_t>(hole), start, end)};
+}
+
 ErrorCode SyncBelow(const OutputRoot&, FileHandle file) {
     return ::fdatasync(Descriptor(file)) == 0 ? NoError : Failed();
 }

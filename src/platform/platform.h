@@ -117,6 +117,15 @@ bool IsBrokenPipe(ErrorCode code);
 // Makes the file size bytes long; a tail beyond what was written reads as zeros and, where the
 // file system allows, takes no disk space.
 ErrorCode Extend(FileHandle file, std::uint64_t size);
+// Where an open file may hold bytes other than zeros, from offset on and before end: the first
+// such stretch, Start to End. Holes, which the system knows to read as zeros, are passed over;
+// where it keeps none, or cannot tell, the stretch runs from offset to end. Start is end where
+// nothing but holes is left.
+struct Stretch {
+    std::uint64_t Start = 0;
+    std::uint64_t End = 0;
+};
+Stretch NextData(FileHandle file, std::uint64_t offset, std::uint64_t end);
 // Closes the handle; fails when the system reports that what was written did not arrive.
 ErrorCode Close(FileHandle file);
 

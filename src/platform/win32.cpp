@@ -283,6 +283,30 @@ ErrorCode Extend(FileHandle file, std::uint64_t size) {
                : ::GetLastError();
 }
 
+Stretch NextData(FileHandle file, std::uint64_t offset, std::uint64_t end) {
+    if (offset >= end) {
+        return Stretch{end, end};
+    }
+    FILE_ALLOCATED_RANGE_BUFFER asked{};
+    asked.FileOffset.QuadPart = static_cast<LONGLONG>(offset);
+    asked.Length.QuadPart = static_cast<LONGLONG>(end - offset);
+    FILE_ALLOCATED_RANGE_BUFFER found{};
+    DWORD returned = 0;
+    // One range is all that is asked for: more than fit make the call fail with ERROR_MORE_DATA,
+    // the first still filled in.
+    BOOL answered = ::DeviceIoControl(Native(file), FSCTL_QUERY_ALLOCATED_RANGES, &asked,
+                                      sizeof asked, &found, sizeof found, &returned, nullptr);
+    if (!answered && ::GetLastError() != ERROR_MORE_DATA) {
+        return Stretch{offset, end};
+    }
+    if (returned < sizeof found) {
+        return Stretch{end, end}; // nothing allocated: a hole to the end
+    }
+    auto start = std::max(offset, static_cast<std::uint64_t>(found.FileOffset.QuadPart));
+    auto stop = static_cast<std::uint64_t>(found.FileOffset.QuadPart + found.Length.QuadPart);
+    return Stretch{std::min(start, end), std::min(std::max(stop, start), end)};
+}
+
 ErrorCode OpenExistingBelow(const OutputRoot& root, const std::string& path, FileHandle& file,
                             std::uint64_t& size) {
     // The link itself is opened, never what it names, and then refused.
