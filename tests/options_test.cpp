@@ -47,23 +47,23 @@ TEST(Options, TheTwoFormsOfTheCommandLine) {
 TEST(Options, OptionsTakeTheirValuesInEverySpelling) {
     run::CommandLine line =
         run::ReadCommandLine({"--archives=/mnt/dvd", "-d", "-out", "-i", "*.wav", "--include", "-h",
-                              "-x", "b*", "-j", "0", "-k", "--json", "-t", "-i-?"});
+                              "-x", "b*", "-j", "0", "-k", "-i-?"});
     ASSERT_EQ(line.Problem, "");
     EXPECT_EQ(line.Asked.ArchiveFolder, "/mnt/dvd");
     EXPECT_EQ(line.Asked.OutputFolder, "-out") << "a value may start with a dash";
     EXPECT_EQ(line.Asked.Include, (std::vector<std::string>{"*.wav", "-h", "-?"}));
     EXPECT_EQ(line.Asked.Exclude, (std::vector<std::string>{"b*"}));
     EXPECT_EQ(line.Asked.Threads, 0u);
-    EXPECT_TRUE(line.Asked.KeepExisting && line.Asked.Json);
-    EXPECT_EQ(line.Asked.What, Action::Test);
+    EXPECT_TRUE(line.Asked.KeepExisting);
+    EXPECT_EQ(line.Asked.What, Action::Extract);
 
-    run::CommandLine bundled = run::ReadCommandLine({"-lqa", "/mnt/dvd", "-dout", "-j64", "-0"});
+    run::CommandLine bundled = run::ReadCommandLine({"-kqa", "/mnt/dvd", "-dout", "-j64"});
     ASSERT_EQ(bundled.Problem, "");
-    EXPECT_TRUE(bundled.Asked.Quiet);
+    EXPECT_TRUE(bundled.Asked.Quiet && bundled.Asked.KeepExisting);
     EXPECT_EQ(bundled.Asked.ArchiveFolder, "/mnt/dvd");
     EXPECT_EQ(bundled.Asked.OutputFolder, "out");
     EXPECT_EQ(bundled.Asked.Threads, 64u) << "the whole range the help promises";
-    EXPECT_EQ(bundled.Asked.Style, jobs::ListingStyle::NullEnded);
+    EXPECT_EQ(run::ReadCommandLine({"-0q"}).Asked.Style, jobs::ListingStyle::NullEnded);
 }
 
 // Every problem in the tool's own words, exactly.
@@ -71,10 +71,14 @@ TEST(Options, EveryProblemIsNamedInPlainWords) {
     const std::pair<std::vector<std::string>, std::string> wrong[] = {
         {{"-lq", "-z"}, "unknown option '-z'"},
         {{"-rawextract"}, "unknown option '-rawextract'; did you mean -RAWExtract?"},
-        {{"x", "-RAWExtract"}, "unexpected argument 'x'"},
+        {{"x", "-RAWExtract"},
+         "unexpected argument 'x'; an archives folder goes after -a, a file to take after -i"},
         {{"-RAWExtract", "-foo"}, "unknown option '-f'"},
-        {{"hello.wav"}, "unexpected argument 'hello.wav'"},
-        {{"-l", "--", "-q"}, "unexpected argument '-q'"},
+        {{"hello.wav"},
+         "unexpected argument 'hello.wav'; an archives folder goes after -a, a file to take after "
+         "-i"},
+        {{"-l", "--", "-q"},
+         "unexpected argument '-q'; an archives folder goes after -a, a file to take after -i"},
         {{"--bogus"}, "unknown option '--bogus'"},
         {{"--lst"}, "unknown option '--lst'; did you mean --list?"},
         {{"--t"}, "option '--t' is ambiguous: --test, --to-stdout, --threads"},
@@ -89,12 +93,54 @@ TEST(Options, EveryProblemIsNamedInPlainWords) {
         {{"-a", ""}, "option '--archives' needs a folder, not an empty name"},
         {{"-l", "-t"}, "only one of --list, --test, --to-stdout and --mount can be given"},
         {{"-p", "--names"}, "only one of --list, --test, --to-stdout and --mount can be given"},
-        {{"--details"}, "--details goes with --list"},
-        {{"--json", "-q"}, "--json goes with --list or --test"},
+        {{"--details"}, "--details goes with --list, not with an extraction"},
+        {{"--json", "-q"}, "--json goes with --list or --test, not with an extraction"},
+        {{"-x", ""}, "option '--exclude' needs a pattern that names files, not ''"},
+        {{"-x", "//"}, "option '--exclude' needs a pattern that names files, not '//'"},
+        {{"-i", ""}, "option '--include' needs a pattern that names files, not ''"},
+        {{"-xvf"},
+         "'-xvf' would leave out the files that match 'vf', as -x takes the rest of the "
+         "word: cscunpack extracts without tar's -xvf, and leaves out 'vf' with -x vf"},
         {{"--names", "--json"}, "--names and --null list paths alone, without --details or --json"},
     };
     for (const auto& [arguments, problem] : wrong) {
         EXPECT_EQ(run::ReadCommandLine(arguments).Problem, problem) << arguments[0];
+    }
+}
+
+// Every job refuses each option that does nothing for it, saying which jobs the option goes with,
+// and takes every option that does something for it.
+TEST(Options, AnOptionThatDoesNothingForTheJobIsRefused) {
+    const std::vector<std::string> jobs[] = {{}, {"-l"}, {"-t"}, {"-p"}, {"--mount", "m"}};
+    const char* const jobNames[] = {"an extraction", "--list", "--test", "--to-stdout", "--mount"};
+    struct Row {
+        std::vector<std::string> option;
+        const char* takenBy; // a letter for each job that takes it, in the order of jobs
+        const char* goesWith;
+    };
+    const Row rows[] = {
+        {{"-d", "out"}, "E....", "--output-dir goes with an extraction"},
+        {{"-k"}, "E....", "--keep-existing goes with an extraction"},
+        {{"-j", "2"}, "E.T..", "--threads goes with an extraction or --test"},
+        {{"--json"}, ".LT..", "--json goes with --list or --test"},
+        {{"--details"}, ".L...", "--details goes with --list"},
+        {{"--background"}, "....M", "--background goes with --mount"},
+        {{"-r"}, "ELTSM", ""},
+        {{"-a", "dvd"}, "ELTSM", ""},
+        {{"-i", "*.ogg"}, "ELTSM", ""},
+        {{"-x", "*.ogg"}, "ELTSM", ""},
+        {{"-q"}, "ELTSM", ""},
+    };
+    for (const Row& row : rows) {
+        for (std::size_t job = 0; job < std::size(jobs); ++job) {
+            std::vector<std::string> arguments = jobs[job];
+            arguments.insert(arguments.end(), row.option.begin(), row.option.end());
+            std::string problem = run::ReadCommandLine(arguments).Problem;
+            EXPECT_EQ(problem, row.takenBy[job] != '.'
+                                   ? std::string()
+                                   : std::string(row.goesWith) + ", not with " + jobNames[job])
+                << row.option[0] << " with " << jobNames[job];
+        }
     }
 }
 

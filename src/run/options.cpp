@@ -1,6 +1,7 @@
 #include "run/options.h"
 
 #include "extract/pool.h"
+#include "run/patterns.h"
 
 #include <getopt.h>
 
@@ -28,34 +29,77 @@ enum LongOnly : int {
     BackgroundValue
 };
 
+// The jobs a command line can ask for, as bits, so that an option can name those it works with.
+enum JobBits : unsigned {
+    ForExtraction = 1u << static_cast<unsigned>(Action::Extract),
+    ForList = 1u << static_cast<unsigned>(Action::List),
+    ForTest = 1u << static_cast<unsigned>(Action::Test),
+    ForStream = 1u << static_cast<unsigned>(Action::Stream),
+    ForMount = 1u << static_cast<unsigned>(Action::Mount),
+    ForEveryJob = ForExtraction | ForList | ForTest | ForStream | ForMount,
+};
+
 struct OptionName {
     std::string_view Long;
     int Short; // or a LongOnly value
     bool TakesValue;
+    unsigned Jobs; // those it does something for; an option that asks for a job names that job
 };
 
 // Every option of the option form; getopt's table is made from this one.
 constexpr std::array<OptionName, 19> OptionNames = {{
-    {"list", 'l', false},
-    {"test", 't', false},
-    {"to-stdout", 'p', false},
-    {"details", DetailsValue, false},
-    {"names", NamesValue, false},
-    {"null", '0', false},
-    {"json", JsonValue, false},
-    {"raw", 'r', false},
-    {"archives", 'a', true},
-    {"output-dir", 'd', true},
-    {"include", 'i', true},
-    {"exclude", 'x', true},
-    {"keep-existing", 'k', false},
-    {"threads", 'j', true},
-    {"quiet", 'q', false},
-    {"mount", MountValue, true},
-    {"background", BackgroundValue, false},
-    {"help", 'h', false},
-    {"version", VersionValue, false},
+    {"list", 'l', false, ForList},
+    {"test", 't', false, ForTest},
+    {"to-stdout", 'p', false, ForStream},
+    {"details", DetailsValue, false, ForList},
+    {"names", NamesValue, false, ForList},
+    {"null", '0', false, ForList},
+    {"json", JsonValue, false, ForList | ForTest},
+    {"raw", 'r', false, ForEveryJob},
+    {"archives", 'a', true, ForEveryJob},
+    {"output-dir", 'd', true, ForExtraction},
+    {"include", 'i', true, ForEveryJob},
+    {"exclude", 'x', true, ForEveryJob},
+    {"keep-existing", 'k', false, ForExtraction},
+    {"threads", 'j', true, ForExtraction | ForTest},
+    {"quiet", 'q', false, ForEveryJob},
+    {"mount", MountValue, true, ForMount},
+    {"background", BackgroundValue, false, ForMount},
+    {"help", 'h', false, ForEveryJob},
+    {"version", VersionValue, false, ForEveryJob},
 }};
+
+// How the refusals name a job.
+std::string JobName(Action job) {
+    switch (job) {
+    case Action::List:
+        return "--list";
+    case Action::Test:
+        return "--test";
+    case Action::Stream:
+        return "--to-stdout";
+    case Action::Mount:
+        return "--mount";
+    default:
+        return "an extraction";
+    }
+}
+
+// "an extraction or --test", "--list": the jobs of bits, as the refusals name them.
+std::string JobNames(unsigned jobs) {
+    std::vector<std::string> names;
+    for (Action job :
+         {Action::Extract, Action::List, Action::Test, Action::Stream, Action::Mount}) {
+        if ((jobs & 1u << static_cast<unsigned>(job)) != 0) {
+            names.push_back(JobName(job));
+        }
+    }
+    std::string text;
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        text += (k == 0 ? "" : k + 1 == names.size() ? " or " : ", ") + names[k];
+    }
+    return text;
+}
 
 // "+" keeps getopt from moving arguments around (an argument that is no option is an error
 // anyway), ":" makes a missing value its own answer.
@@ -228,6 +272,29 @@ std::string FolderProblem(std::string_view option, const std::string& folder) {
                           : "";
 }
 
+// Nor may a pattern be empty, or a separator alone: "-x $UNSET" would leave out every file.
+std::string PatternProblem(std::string_view option, const std::string& pattern) {
+    return NamesNothing(pattern) ? "option '" + std::string(option) +
+                                       "' needs a pattern that names files, not '" + pattern + "'"
+                                 : "";
+}
+
+// tar's habit: "-xvf FILE" would leave out the files that match "vf" and extract the rest.
+std::string TarHabitProblem(std::string_view word, const std::string& pattern) {
+    bool tarLetters = !pattern.empty() && pattern.size() <= 4 &&
+                      pattern.find_first_not_of("vfzjJ") == std::string::npos;
+    if (!tarLetters || !word.starts_with("-x") || word.substr(2) != pattern) {
+        return "";
+    }
+    std::string problem = "'";
+    problem.append(word).append("' would leave out the files that match '").append(pattern);
+    return problem.append("', as -x takes the rest of the word: cscunpack extracts without tar's ")
+        .append("-xvf, and leaves out '")
+        .append(pattern)
+        .append("' with -x ")
+        .append(pattern);
+}
+
 CommandLine OptionForm(const std::vector<std::string>& arguments) {
     CommandLine line;
     Options& asked = line.Asked;
@@ -253,6 +320,7 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
 
     bool list = false, test = false, stream = false, names = false, nullEnded = false,
          mount = false;
+    std::vector<const OptionName*> given; // in the order given
     int argc = static_cast<int>(argv.size() - 1);
     optind = 0; // a new command line: getopt starts afresh
     opterr = 0; // its messages are not the tool's
@@ -278,6 +346,9 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
             return line;
         }
         std::string value = optarg != nullptr ? optarg : "";
+        if (const OptionName* option = ShortOptionNamed(found)) {
+            given.push_back(option);
+        }
         switch (found) {
         case 'h':
             asked.What = Action::Help;
@@ -333,9 +404,14 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
             break;
         case 'i':
             asked.Include.push_back(value);
+            line.Problem = PatternProblem("--include", value);
             break;
         case 'x':
             asked.Exclude.push_back(value);
+            line.Problem = PatternProblem("--exclude", value);
+            if (line.Problem.empty() && optarg != argv[optind - 1]) {
+                line.Problem = TarHabitProblem(argv[optind - 1], value);
+            }
             break;
         case 'j': {
             unsigned threads = 0;
@@ -355,27 +431,13 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
         }
     }
     if (optind < argc) {
-        line.Problem = "unexpected argument '" + std::string(argv[optind]) + "'";
+        // A folder or a name on its own most likely wanted its option.
+        line.Problem = "unexpected argument '" + std::string(argv[optind]) +
+                       "'; an archives folder goes after -a, a file to take after -i";
         return line;
     }
 
     list = list || names || nullEnded;
-    if (int(list) + int(test) + int(stream) + int(mount) > 1) {
-        line.Problem = "only one of --list, --test, --to-stdout and --mount can be given";
-    } else if (mount && (!asked.OutputFolder.empty() || asked.KeepExisting || asked.Threads)) {
-        line.Problem = "--mount shows the tree in place: it takes no --output-dir, "
-                       "--keep-existing or --threads";
-    } else if (asked.Background && !mount) {
-        line.Problem = "--background goes with --mount";
-    } else if (names && nullEnded) {
-        line.Problem = "--names and --null cannot go together";
-    } else if ((names || nullEnded) && (asked.Details || asked.Json)) {
-        line.Problem = "--names and --null list paths alone, without --details or --json";
-    } else if (asked.Details && !list) {
-        line.Problem = "--details goes with --list";
-    } else if (asked.Json && !list && !test) {
-        line.Problem = "--json goes with --list or --test";
-    }
     asked.Style = names       ? jobs::ListingStyle::Names
                   : nullEnded ? jobs::ListingStyle::NullEnded
                               : jobs::ListingStyle::Table;
@@ -384,6 +446,20 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
                  : stream ? Action::Stream
                  : mount  ? Action::Mount
                           : Action::Extract;
+    if (int(list) + int(test) + int(stream) + int(mount) > 1) {
+        line.Problem = "only one of --list, --test, --to-stdout and --mount can be given";
+    } else if (names && nullEnded) {
+        line.Problem = "--names and --null cannot go together";
+    } else if ((names || nullEnded) && (asked.Details || asked.Json)) {
+        line.Problem = "--names and --null list paths alone, without --details or --json";
+    }
+    // An option that does nothing for the job asked is refused, whichever it is.
+    for (const OptionName* option : given) {
+        if (line.Problem.empty() && (option->Jobs & 1u << static_cast<unsigned>(asked.What)) == 0) {
+            line.Problem = "--" + std::string(option->Long) + " goes with " +
+                           JobNames(option->Jobs) + ", not with " + JobName(asked.What);
+        }
+    }
     return line;
 }
 

@@ -1,6 +1,7 @@
 #include "run/patterns.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace run {
 namespace {
@@ -16,54 +17,133 @@ char Folded(char character) {
                                                 : character;
 }
 
+// The letter in the other case; anything else as it is.
+char OtherCase(char character) {
+    if (character >= 'a' && character <= 'z') {
+        return static_cast<char>(character - 'a' + 'A');
+    }
+    return Folded(character);
+}
+
 bool SameLetter(char a, char b) {
     return Folded(a) == Folded(b);
 }
 
+bool InRange(char low, char high, char character) {
+    auto within = [&](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return byte >= static_cast<unsigned char>(low) && byte <= static_cast<unsigned char>(high);
+    };
+    return within(character) || within(OtherCase(character));
+}
+
+// Whether character is of the named class, in ASCII; "upper" and "lower" take every letter, as
+// letters match in either case. Nothing for a name that is no class.
+std::optional<bool> InClass(std::string_view name, char character) {
+    auto c = static_cast<unsigned char>(character);
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    bool digit = c >= '0' && c <= '9';
+    bool graph = c > ' ' && c < 127;
+    if (name == "alpha" || name == "upper" || name == "lower") {
+        return letter;
+    }
+    if (name == "alnum") {
+        return letter || digit;
+    }
+    if (name == "digit") {
+        return digit;
+    }
+    if (name == "xdigit") {
+        return digit || (Folded(character) >= 'a' && Folded(character) <= 'f');
+    }
+    if (name == "blank") {
+        return c == ' ' || c == '\t';
+    }
+    if (name == "space") {
+        return c == ' ' || (c >= '\t' && c <= '\r');
+    }
+    if (name == "cntrl") {
+        return c < ' ' || c == 127;
+    }
+    if (name == "graph") {
+        return graph;
+    }
+    if (name == "print") {
+        return graph || c == ' ';
+    }
+    if (name == "punct") {
+        return graph && !letter && !digit;
+    }
+    return std::nullopt;
+}
+
+// Whether the class "[...]" that starts at pattern[p] matches character, as gitignore reads one:
+// "!" or "^" first takes its complement; "]" first is itself; "\" takes the next character as
+// itself; "a-z" is a range (one whose ends stand the wrong way round holds only its first end,
+// which counts before the range does); "[:digit:]" and the other POSIX names are classes, and an
+// unknown one makes the class match nothing. next goes behind the class; nothing where it has no
+// closing "]", which makes the whole pattern match nothing.
+std::optional<bool> ClassMatches(std::string_view pattern, std::size_t p, char character,
+                                 std::size_t& next) {
+    std::size_t at = p + 1;
+    bool negated = at < pattern.size() && (pattern[at] == '!' || pattern[at] == '^');
+    at += negated ? 1 : 0;
+    bool matched = false;
+    bool broken = false;
+    std::optional<char> previous; // a character that a "-" after it starts a range from
+    for (bool first = true; at < pattern.size() && (first || pattern[at] != ']'); first = false) {
+        char item = pattern[at];
+        if (item == '\\' && at + 1 < pattern.size()) {
+            item = pattern[++at];
+            matched = matched || SameLetter(item, character);
+            previous = item;
+            ++at;
+        } else if (item == '-' && previous && at + 1 < pattern.size() && pattern[at + 1] != ']') {
+            char high = pattern[++at];
+            if (high == '\\' && at + 1 < pattern.size()) {
+                high = pattern[++at];
+            }
+            matched = matched || InRange(*previous, high, character);
+            previous.reset();
+            ++at;
+        } else if (item == '[' && at + 1 < pattern.size() && pattern[at + 1] == ':' &&
+                   pattern.find(":]", at + 2) != std::string_view::npos &&
+                   pattern.find(":]", at + 2) < pattern.find(']', at + 2)) {
+            std::size_t end = pattern.find(":]", at + 2);
+            std::optional<bool> in = InClass(pattern.substr(at + 2, end - at - 2), character);
+            broken = broken || !in;
+            matched = matched || in.value_or(false);
+            previous.reset();
+            at = end + 2;
+        } else {
+            matched = matched || SameLetter(item, character);
+            previous = item;
+            ++at;
+        }
+    }
+    if (at >= pattern.size()) {
+        return std::nullopt;
+    }
+    next = at + 1;
+    return !broken && matched != negated;
+}
+
 // Whether the one-character item of pattern at p ("?", a class, an escaped or a plain character)
-// matches character; next goes behind the item. A "[" without its "]" is taken as itself.
+// matches character; next goes behind the item. A "[" without its "]" matches nothing.
 bool ItemMatches(std::string_view pattern, std::size_t p, char character, std::size_t& next) {
     char wanted = pattern[p];
+    next = p + 1;
     if (wanted == '?') {
-        next = p + 1;
         return true;
     }
     if (wanted == '\\' && p + 1 < pattern.size()) {
         next = p + 2;
         return SameLetter(pattern[p + 1], character);
     }
-    if (wanted != '[') {
-        next = p + 1;
-        return SameLetter(wanted, character);
+    if (wanted == '[') {
+        return ClassMatches(pattern, p, character, next).value_or(false);
     }
-    std::size_t at = p + 1;
-    bool negated = at < pattern.size() && (pattern[at] == '!' || pattern[at] == '^');
-    at += negated ? 1 : 0;
-    bool matched = false;
-    for (bool first = true; at < pattern.size() && (first || pattern[at] != ']'); first = false) {
-        char low = pattern[at];
-        char high = low;
-        if (at + 2 < pattern.size() && pattern[at + 1] == '-' && pattern[at + 2] != ']') {
-            high = pattern[at + 2];
-            at += 3;
-        } else {
-            at += 1;
-        }
-        for (char candidate :
-             {character, Folded(character),
-              character >= 'a' && character <= 'z' ? static_cast<char>(character - 'a' + 'A')
-                                                   : character}) {
-            auto c = static_cast<unsigned char>(candidate);
-            matched = matched || (c >= static_cast<unsigned char>(low) &&
-                                  c <= static_cast<unsigned char>(high));
-        }
-    }
-    if (at >= pattern.size()) {
-        next = p + 1;
-        return character == '[';
-    }
-    next = at + 1;
-    return matched != negated;
+    return SameLetter(wanted, character);
 }
 
 // One component against one component pattern, by the greedy two-pointer method: each stretch
@@ -182,12 +262,21 @@ Pattern CompilePattern(std::string_view text) {
     }
     pattern.FoldersOnly = components.size() > 1 && components.back().empty();
     std::erase(components, std::string());
+    // A trailing "/**" matches what is inside the folder, not the folder itself: one component
+    // at least, and everything below it.
+    if (components.size() > 1 && components.back() == "**") {
+        components.back() = "*";
+    }
     if (!anchored) {
         components.insert(components.begin(), "**");
     }
     components.push_back("**"); // a folder that matches takes everything below it
     pattern.Components = std::move(components);
     return pattern;
+}
+
+bool NamesNothing(std::string_view text) {
+    return text.find_first_not_of(BackslashSeparates ? "/\\" : "/") == std::string_view::npos;
 }
 
 bool Matches(const Pattern& pattern, std::string_view path) {

@@ -31,6 +31,8 @@ struct Pattern {
 };
 
 Pattern CompilePattern(std::string_view text);
+// Whether a pattern is empty or made of separators alone, and so names no file.
+bool NamesNothing(std::string_view text);
 // Matching takes time in proportion to the path's length times the longest stretch of the pattern
 // between two stars, and no recursion: a hostile name or pattern cannot make it run for long.
 bool Matches(const Pattern& pattern, std::string_view path);

@@ -65,10 +65,20 @@ TEST(CommandLine, TyposWriteNothing) {
         {{"-n"}, "unknown option '-n'"},
         {{"-C", "out"}, "unknown option '-C'"},
         {{"-o", "out"}, "unknown option '-o'"},
-        {{"-p", "hello.wav"}, "unexpected argument 'hello.wav'"},
-        {{"hello.wav"}, "unexpected argument 'hello.wav'"},
+        {{"-p", "hello.wav"},
+         "unexpected argument 'hello.wav'; an archives folder goes after -a, a file to take after "
+         "-i"},
+        {{"hello.wav"},
+         "unexpected argument 'hello.wav'; an archives folder goes after -a, a file to take after "
+         "-i"},
+        {{"-xvf", "sounds.tar"},
+         "'-xvf' would leave out the files that match 'vf', as -x takes the rest of the word: "
+         "cscunpack extracts without tar's -xvf, and leaves out 'vf' with -x vf"},
+        {{"-x", ""}, "option '--exclude' needs a pattern that names files, not ''"},
+        {{"-i", "/"}, "option '--include' needs a pattern that names files, not '/'"},
         {{"-rawextract"}, "unknown option '-rawextract'; did you mean -RAWExtract?"},
-        {{"x", "-RAWExtract"}, "unexpected argument 'x'"},
+        {{"x", "-RAWExtract"},
+         "unexpected argument 'x'; an archives folder goes after -a, a file to take after -i"},
         {{"-RAWExtract", "-foo"}, "unknown option '-f'"},
         {{"--list=no"}, "option '--list' takes no value"},
         {{"--test=0"}, "option '--test' takes no value"},
@@ -77,7 +87,8 @@ TEST(CommandLine, TyposWriteNothing) {
         {{"--lst"}, "unknown option '--lst'; did you mean --list?"},
         {{"-j"}, "option '-j' needs a value"},
         {{"-j", "abc"}, "option '--threads' takes a number from 0 to 64, not 'abc'"},
-        {{"-l", "--", "-q"}, "unexpected argument '-q'"},
+        {{"-l", "--", "-q"},
+         "unexpected argument '-q'; an archives folder goes after -a, a file to take after -i"},
     };
     EditedSample sample;
     const Tree before = sample.Written();

@@ -498,9 +498,8 @@ TEST(Mount, RefusesWhatCannotBeMounted) {
          "cscunpack: cannot mount at " + (point.Path() / "missing").string() +
              " (No such file or directory)"},
         {{"--mount", point.Path().string(), "-d", "out"},
-         "cscunpack: --mount shows the tree in place: it takes no --output-dir, --keep-existing or "
-         "--threads"},
-        {{"--background"}, "cscunpack: --background goes with --mount"},
+         "cscunpack: --output-dir goes with an extraction, not with --mount"},
+        {{"--background"}, "cscunpack: --background goes with --mount, not with an extraction"},
     };
     for (const auto& [arguments, error] : cases) {
         auto run = RunTool(archives.Path(), arguments);
