@@ -56,6 +56,26 @@ TEST(Console, NamesReachATerminalWithoutControlBytes) {
     const std::string name = std::string("a\x01") + "b\x1b[2J\x7f\xc3\xa4z";
     CapturedConsole terminal(true);
     EXPECT_EQ(console::Shown(terminal.channel, name), "a?b?[2J?\xc3\xa4z");
+    // The C1 controls, raw and in UTF-8; UTF-8 characters whose later bytes lie in 0x80 to 0x9F
+    // (Cyrillic, Czech) and Latin-1 letters stay.
+    const std::pair<std::string, std::string> cases[] = {
+        {"\x9b"
+         "2J",
+         "?2J"},
+        {"\xc2\x9b"
+         "2J",
+         "?2J"},
+        {"\xc2\x9d"
+         "0;x\xc2\x9c",
+         "?0;x?"},
+        {"\xc2\x85\xc2\xa0", "?\xc2\xa0"},
+        {"\xd0\xa0\xd1\x80\xc4\x9b", "\xd0\xa0\xd1\x80\xc4\x9b"},
+        {"caf\xe9 \x80\xff", "caf\xe9 ?\xff"},
+        {"\xe0\x80\x9b", "\xe0??"},
+    };
+    for (const auto& [stored, shown] : cases) {
+        EXPECT_EQ(console::Shown(terminal.channel, stored), shown) << stored;
+    }
     CapturedConsole file(false);
     EXPECT_EQ(console::Shown(file.channel, name), name) << "a file gets the bytes as stored";
 }

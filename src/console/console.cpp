@@ -41,14 +41,59 @@ void WriteChar(Console& console, char character) {
     Write(console, std::string_view(&character, 1));
 }
 
-std::string Shown(const Console& console, std::string_view name) {
-    std::string shown(name);
-    if (console.IsTerminal) {
-        for (char& character : shown) {
-            if (static_cast<unsigned char>(character) < 32 || character == 127) {
-                character = '?';
-            }
+namespace {
+
+// The length of the well-formed UTF-8 character that starts at text[at], or 0 where none does.
+std::size_t CharacterLength(std::string_view text, std::size_t at) {
+    auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                         : lead >= 0xE0 && lead <= 0xEF ? 3
+                         : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                        : 0;
+    if (length == 0 || at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) {
+            return 0;
         }
+    }
+    // No overlong form, surrogate, or value past U+10FFFF.
+    auto second = static_cast<unsigned char>(text[at + 1]);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {
+        return 0;
+    }
+    return length;
+}
+
+} // namespace
+
+std::string Shown(const Console& console, std::string_view name) {
+    if (!console.IsTerminal) {
+        return std::string(name);
+    }
+    std::string shown;
+    shown.reserve(name.size());
+    for (std::size_t at = 0; at < name.size();) {
+        auto byte = static_cast<unsigned char>(name[at]);
+        std::size_t length = byte < 0x80 ? 1 : CharacterLength(name, at);
+        // U+0080 to U+009F, the C1 controls, as UTF-8 encodes them.
+        bool control =
+            byte < 32 || byte == 127 ||
+            (length == 2 && byte == 0xC2 && static_cast<unsigned char>(name[at + 1]) <= 0x9F);
+        if (length == 0) {
+            // A byte that begins no character: in 0x80 to 0x9F a C1 control to a terminal that
+            // reads eight bits (0x9B opens a control sequence, as ESC [ does).
+            control = byte <= 0x9F;
+            length = 1;
+        }
+        if (control) {
+            shown += '?';
+        } else {
+            shown.append(name.substr(at, length));
+        }
+        at += length;
     }
     return shown;
 }

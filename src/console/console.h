@@ -47,9 +47,10 @@ Console OpenChannel(platform::FileHandle out);
 
 void Write(Console& console, std::string_view text);
 void WriteChar(Console& console, char character);
-// A name taken from an archive as the console shows it: on a terminal every control byte (below 32,
-// and 127) as "?", as ls does, so that no name can move the cursor, clear the screen or retitle the
-// window; into a file or a pipe byte for byte.
+// A name taken from an archive as the console shows it: on a terminal every control character as
+// "?", as ls does, so that no name can move the cursor, clear the screen or retitle the window:
+// bytes below 32 and 127, the C1 controls U+0080 to U+009F in UTF-8, and bytes 0x80 to 0x9F that
+// begin no UTF-8 character; into a file or a pipe byte for byte.
 std::string Shown(const Console& console, std::string_view name);
 void WriteName(Console& console, std::string_view name);
 // Appends the line end; on a terminal the line leaves at once. On its own it makes an empty line.

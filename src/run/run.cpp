@@ -66,7 +66,8 @@ void WriteHelp(console::Console& console) {
         "without a /, any folder or file name (Ambience, *.wav); with one, the path from the",
         "output folder on (__SchemaMetaFile_DVD1.csc/MissionSounds); a folder that matches takes",
         "everything below it. A trailing / matches folders only, a leading **/ any folder; * and",
-        "? stay within a name, ** spans folders, [...] is a class; letters match in either case.",
+        "? stay within a name, ** spans folders, [...] is a class. Letters match in either case,",
+        "unlike git's default, as Windows, the game's platform, takes names in either case.",
         "",
         "Existing files of the same names are replaced, unless --keep-existing is given.",
         "",
@@ -475,10 +476,11 @@ int Run(RunState& state, csc::Index& index, const Options& asked, const Defaults
 }
 
 // Output that could not be written is a failure of the run: said on standard error where that
-// still works, except when the reader of a pipe has gone, which is no surprise to whoever closed
-// it.
-int EndOnLostOutput(RunState& state, int exitCode) {
-    if (console::Failed(state.Output) && !platform::IsBrokenPipe(state.Output.WriteError)) {
+// still works (the classic console writes nothing there), except when the reader of a pipe has
+// gone, which is no surprise to whoever closed it.
+int EndOnLostOutput(RunState& state, int exitCode, bool sayIt) {
+    if (console::Failed(state.Output) && !platform::IsBrokenPipe(state.Output.WriteError) &&
+        sayIt) {
         console::WriteLine(state.Errors, "cscunpack: cannot write to standard output (" +
                                              platform::DescribeError(state.Output.WriteError) +
                                              ")");
@@ -501,7 +503,11 @@ int RunProgram(RunState& state, const std::vector<std::string>& arguments,
                const Defaults& defaults) {
     CommandLine line = ReadCommandLine(arguments);
     const Options& asked = line.Asked;
-    if (asked.OptionForm) {
+    // The classic console is the run of the classic form; the help and the version are this
+    // tool's own texts, in this platform's line ends, as everything of the option form is.
+    bool classicConsole = !asked.OptionForm && line.Problem.empty() &&
+                          asked.What != Action::Help && asked.What != Action::Version;
+    if (!classicConsole) {
         state.Output.LineEnd = console::NativeLineEnd;
         state.Errors.LineEnd = console::NativeLineEnd;
     }
@@ -526,7 +532,7 @@ int RunProgram(RunState& state, const std::vector<std::string>& arguments,
     }
     console::WriteOutEverything(state.Output);
     console::WriteOutEverything(state.Errors);
-    exitCode = EndOnLostOutput(state, exitCode);
+    exitCode = EndOnLostOutput(state, exitCode, !classicConsole);
     if (ShouldPauseAtEnd(platform::ConsoleOwnedAlone(), platform::InputIsTerminal(),
                          state.Output.IsTerminal, state.Errors.IsTerminal)) {
         console::Write(state.Output, "Press Enter to close this window");

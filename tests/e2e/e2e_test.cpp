@@ -99,12 +99,16 @@ TEST(StartUp, HelpAndVersionAnswerWithoutTouchingTheArchives) {
     for (const char* help : {"-h", "--help", "-?", "/?"}) {
         auto run = scene.Run({help});
         EXPECT_EQ(run.ExitCode, 0) << help;
-        EXPECT_TRUE(run.Output.starts_with("Usage: cscunpack [-RAWExtract]\r\n")) << help;
+        // The tool's own texts end their lines as the platform does: "$(cscunpack --version)"
+        // holds no carriage return on POSIX.
+        EXPECT_TRUE(run.Output.starts_with("Usage: cscunpack [-RAWExtract]" + expected::LineEnd))
+            << help;
+        EXPECT_EQ(run.Output.find("\r\n"), expected::LineEnd == "\r\n" ? 30 : std::string::npos);
         EXPECT_EQ(run.Output.find("Searching"), std::string::npos) << help;
     }
     auto version = scene.Run({"--version"});
     EXPECT_EQ(version.ExitCode, 0);
-    EXPECT_EQ(version.Output, "cscunpack " CSCUNPACK_VERSION "\r\n");
+    EXPECT_EQ(version.Output, "cscunpack " CSCUNPACK_VERSION + expected::LineEnd);
     EXPECT_EQ(scene.Written(), Tree{}) << "no folder made";
 }
 
