@@ -27,7 +27,7 @@ struct Scene {
     std::array<std::string, 8> bytes;
     csc::Index index;
     console::Console nowhere = console::OpenChannel(testing_support::CreateForWriting("/dev/null"));
-    run::QuietStatus status{nowhere};
+    run::QuietStatus status{nowhere, {}};
     run::WalkSettings settings;
     run::WalkCounts counts;
     std::optional<extract::NativeDisk> disk;

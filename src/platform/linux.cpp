@@ -387,6 +387,12 @@ ErrorCode OpenOutputRoot(const std::string& folder, OutputRoot& root) {
     return NoError;
 }
 
+ErrorCode CheckWritable(const OutputRoot& root) {
+    // The rights of the user the process runs as, not of the one who started it.
+    return ::faccessat(Descriptor(root.Folder), ".", W_OK | X_OK, AT_EACCESS) == 0 ? NoError
+                                                                                   : Failed();
+}
+
 void CloseOutputRoot(OutputRoot& root) {
     if (root.Folder >= 0) {
         ::close(Descriptor(root.Folder));

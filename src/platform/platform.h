@@ -144,6 +144,9 @@ struct OutputRoot {
 ErrorCode MakeFolders(const std::string& folder);
 // The folder given (empty: the current one) as an output root.
 ErrorCode OpenOutputRoot(const std::string& folder, OutputRoot& root);
+// NoError where this process may make files and folders in the output root, else why not (a
+// folder of others, a read-only disc). Changes nothing.
+ErrorCode CheckWritable(const OutputRoot& root);
 void CloseOutputRoot(OutputRoot& root);
 
 // Makes one folder level; the levels above it stand. NoError when a folder stands there afterwards,

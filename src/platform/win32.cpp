@@ -368,6 +368,19 @@ ErrorCode OpenOutputRoot(const std::string& folder, OutputRoot& root) {
     return NoError;
 }
 
+ErrorCode CheckWritable(const OutputRoot& root) {
+    // Opening the folder for adding files and folders asks the system for exactly those rights,
+    // and adds nothing.
+    HANDLE folder = ::CreateFileW(root.Prefix.c_str(), FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        return ::GetLastError();
+    }
+    ::CloseHandle(folder);
+    return NoError;
+}
+
 void CloseOutputRoot(OutputRoot& root) {
     root.Prefix.clear();
 }

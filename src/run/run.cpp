@@ -125,7 +125,7 @@ bool ReportSkipped(Status& status, const WalkCounts& counts) {
 // Every include pattern that matched no file is named: a typo must not pass for "nothing there".
 bool ReportUnmatched(Status& status, const WalkCounts& counts) {
     for (const std::string& pattern : counts.Unmatched) {
-        status.Warning("no file matches ", pattern);
+        status.Warning("no file matches '", pattern, "'");
     }
     return !counts.Unmatched.empty();
 }
@@ -179,8 +179,11 @@ int ReportInterrupt(Status& status, std::uint64_t written) {
     return ExitInterrupted;
 }
 
-// Makes the output folder with its parents where it is missing, and opens it.
-std::optional<platform::OutputRoot> OutputFolder(RunState& state, const std::string& folder) {
+// Makes the output folder with its parents where it is missing, and opens it. In the option form,
+// a folder that cannot be written into is one line, before any file is tried, however it was
+// chosen; the classic run tries each file and names the first it could not write.
+std::optional<platform::OutputRoot> OutputFolder(RunState& state, const std::string& folder,
+                                                 bool mustBeWritable) {
     platform::ErrorCode error = platform::NoError;
     if (!folder.empty()) {
         error = platform::MakeFolders(folder);
@@ -189,10 +192,16 @@ std::optional<platform::OutputRoot> OutputFolder(RunState& state, const std::str
     if (error == platform::NoError) {
         error = platform::OpenOutputRoot(folder, root);
     }
+    if (error == platform::NoError && mustBeWritable) {
+        error = platform::CheckWritable(root);
+    }
     if (error != platform::NoError) {
-        console::WriteLine(state.Errors, "cscunpack: cannot write into the output folder " +
-                                             console::Shown(state.Errors, folder) + " (" +
-                                             platform::DescribeError(error) + ")");
+        console::WriteLine(state.Errors,
+                           "cscunpack: cannot write into " +
+                               (folder.empty()
+                                    ? std::string("the current folder")
+                                    : "the output folder " + console::Shown(state.Errors, folder)) +
+                               " (" + platform::DescribeError(error) + ")");
         return std::nullopt;
     }
     return root;
@@ -232,7 +241,8 @@ ConsoleStatusSettings StatusSettingsFor(const Options& asked, RunState& state) {
                  : asked.What == Action::List   ? "Listing"
                  : asked.What == Action::Test   ? "Checking"
                  : asked.What == Action::Stream ? "Streaming"
-                                                : "Extracting"};
+                                                : "Extracting",
+        .WarningPrefix = asked.OptionForm ? "cscunpack: warning: " : "Warning: "};
 }
 
 extract::TreeSettings TreeSettingsFor(const Options& asked, const Defaults& defaults,
@@ -252,7 +262,7 @@ extract::TreeSettings TreeSettingsFor(const Options& asked, const Defaults& defa
 
 std::unique_ptr<Status> StatusFor(const Options& asked, RunState& state) {
     if (asked.Quiet) {
-        return std::make_unique<QuietStatus>(*state.StatusChannel);
+        return std::make_unique<QuietStatus>(*state.StatusChannel, StatusSettingsFor(asked, state));
     }
     return std::make_unique<ConsoleStatus>(*state.StatusChannel, StatusSettingsFor(asked, state));
 }
@@ -460,7 +470,7 @@ int Run(RunState& state, csc::Index& index, const Options& asked, const Defaults
     // The output folder is made only once the run is sure to have work for it.
     std::optional<platform::OutputRoot> root;
     if (asked.What == Action::Extract) {
-        root = OutputFolder(state, asked.OutputFolder);
+        root = OutputFolder(state, asked.OutputFolder, asked.OptionForm);
         if (!root) {
             return ExitUsage;
         }
@@ -505,8 +515,8 @@ int RunProgram(RunState& state, const std::vector<std::string>& arguments,
     const Options& asked = line.Asked;
     // The classic console is the run of the classic form; the help and the version are this
     // tool's own texts, in this platform's line ends, as everything of the option form is.
-    bool classicConsole = !asked.OptionForm && line.Problem.empty() &&
-                          asked.What != Action::Help && asked.What != Action::Version;
+    bool classicConsole = !asked.OptionForm && line.Problem.empty() && asked.What != Action::Help &&
+                          asked.What != Action::Version;
     if (!classicConsole) {
         state.Output.LineEnd = console::NativeLineEnd;
         state.Errors.LineEnd = console::NativeLineEnd;

@@ -167,7 +167,7 @@ void ConsoleStatus::EndOpenLine() {
 void ConsoleStatus::Warning(std::string_view before, std::string_view name,
                             std::string_view after) {
     EndOpenLine();
-    console::Write(channel_, "Warning: ");
+    console::Write(channel_, settings_.WarningPrefix);
     console::Write(channel_, before);
     console::WriteName(channel_, name);
     console::WriteLine(channel_, after);

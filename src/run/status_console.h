@@ -21,6 +21,9 @@ struct ConsoleStatusSettings {
     // phase.
     bool WholeRunItems = false;
     std::string_view Doing = "Extracting"; // what the phase headings say is done
+    // What a warning starts with: the classic console's "Warning: ", or, in the option form,
+    // the program's name too, so that a reader of a pipeline knows who spoke.
+    std::string_view WarningPrefix = "Warning: ";
 };
 
 class ConsoleStatus : public Status {
@@ -68,7 +71,8 @@ class ConsoleStatus : public Status {
 // Shows nothing but warnings and closing lines.
 class QuietStatus final : public ConsoleStatus {
   public:
-    explicit QuietStatus(console::Console& channel) : ConsoleStatus(channel, {}) {}
+    QuietStatus(console::Console& channel, ConsoleStatusSettings settings)
+        : ConsoleStatus(channel, settings) {}
 
     void Banner() override {}
     void SearchStarts() override {}

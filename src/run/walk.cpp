@@ -124,9 +124,10 @@ void Walker::TakeRecord(const csc::TSM_SoundInfo& record, const std::string& bas
     }
 }
 
-// Absent entries leave nothing behind, and neither do those of an archive that is not open, but
-// these are counted. Every other entry moves its archive's position over its bytes, whether it is
-// taken or left out, so that a record read in place afterwards starts where it always would.
+// Absent entries leave nothing behind. An entry is matched against the patterns first: one they
+// leave out is counted as left out, one they take whose archive is not open as skipped. Every
+// other entry moves its archive's position over its bytes, whether it is taken or left out, so
+// that a record read in place afterwards starts where it always would.
 void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& basePath,
                       std::int32_t number, Sound sound) {
     if (file.DataLocation == csc::AbsentFile) {
@@ -134,17 +135,12 @@ void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& base
     }
     std::uint32_t slot = csc::LocationSlot(file.DataLocation);
     csc::Archive& archive = index_.Archives[slot];
-    if (!csc::IsOpen(archive)) {
-        ++counts_.Skipped[slot];
-        return;
-    }
     csc::ChosenForm form = csc::ChooseForm(file);
     std::string name = file.Name + csc::Extension(form.Form);
     // The number goes on first, so that the whole name is made safe: "000000_.." climbs nowhere.
     if (settings_.Raw) {
         name = csc::PadZeros(number, 6) + "_" + name;
     }
-    csc::SetPosition(archive, csc::LocationOffset(file.DataLocation));
     if (basePath != folderBase_) {
         // The files of a sound, and often of the sounds after it, share a base path: each
         // archive's folder for it is made safe once.
@@ -157,15 +153,21 @@ void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& base
         folders_[slot] =
             extract::BuildFolderPath(csc::ArchiveFolderNames[slot], basePath, settings_.NameRules);
     }
-    jobs::FoundFile found{.Path =
-                              extract::BuildOutputPath(*folders_[slot], name, settings_.NameRules),
+    extract::OutputPath path = extract::BuildOutputPath(*folders_[slot], name, settings_.NameRules);
+    bool selected = selector_.Selected(path.Text);
+    if (!csc::IsOpen(archive)) {
+        ++(selected ? counts_.Skipped[slot] : counts_.LeftOut);
+        return;
+    }
+    csc::SetPosition(archive, csc::LocationOffset(file.DataLocation));
+    jobs::FoundFile found{.Path = std::move(path),
                           .Slot = slot,
                           .Stored = csc::Claim(archive, form.Size),
                           .Size = form.Size,
                           .Form = form.Form,
                           .Tagged = sound.Tagged,
                           .Mission = sound.Mission};
-    if (!selector_.Selected(found.Path.Text)) {
+    if (!selected) {
         ++counts_.LeftOut;
         return;
     }

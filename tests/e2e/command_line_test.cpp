@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <set>
 
@@ -141,6 +143,38 @@ TEST(CommandLine, ARunThatFailsBeforeItsWorkMakesNoFolder) {
     }
 }
 
+// An output folder that cannot be written into (a disc copy of another user's with -d forgotten, or
+// a folder named by -d) is one line and exit 2 before any file is tried, however it was chosen.
+TEST(CommandLine, AnOutputFolderThatCannotBeWrittenIsOneLine) {
+    if (UnderLauncher()) {
+        GTEST_SKIP() << "the rights of POSIX users";
+    }
+    TempFolder folder;
+    builder::WriteArchiveSet(builder::SampleSet().Build(), folder.Path());
+    fs::create_directory(folder.Path() / "locked");
+    testing_support::Limits others;
+    if (::geteuid() == 0) {
+        others.AsNobody = true; // the folders are root's
+    } else {
+        fs::permissions(folder.Path(), fs::perms::owner_write, fs::perm_options::remove);
+        fs::permissions(folder.Path() / "locked", fs::perms::owner_write, fs::perm_options::remove);
+    }
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-q"}, "cscunpack: cannot write into the current folder (Permission denied)"},
+        {{"-q", "-d", "locked"},
+         "cscunpack: cannot write into the output folder locked (Permission denied)"},
+        {{"-d", "locked/new"},
+         "cscunpack: cannot write into the output folder locked/new (Permission denied)"},
+    };
+    for (const auto& [arguments, error] : cases) {
+        auto run = RunTool(folder.Path(), arguments, others);
+        EXPECT_EQ(run.ExitCode, 2) << error;
+        EXPECT_EQ(run.Output, "") << error;
+        EXPECT_EQ(Lines(run.Errors).back(), error);
+        EXPECT_EQ(run.Errors.find("could not write"), std::string::npos) << run.Errors;
+    }
+}
+
 // Names with spaces and line ends survive --names and -0, where the table's columns would not.
 TEST(CommandLine, NamesOnlyListingsSurviveAnyName) {
     builder::ArchiveSetBuilder set;
@@ -240,13 +274,31 @@ TEST(CommandLine, APatternThatMatchesNothingIsNamed) {
     EditedSample sample;
     auto list = RunTool(sample.folder.Path(), {"-l", "-q", "-i", "Ambience*", "-i", "nomatch"});
     EXPECT_EQ(list.ExitCode, 1);
-    EXPECT_EQ(Lines(list.Errors), std::vector<std::string>{"Warning: no file matches nomatch"});
+    EXPECT_EQ(Lines(list.Errors),
+              std::vector<std::string>{"cscunpack: warning: no file matches 'nomatch'"});
     EXPECT_EQ(Lines(list.Output).back(), "4 files, 13972 bytes");
     auto extract = RunTool(sample.folder.Path(), {"-q", "-d", "out", "-i", "nomatch"});
     EXPECT_EQ(extract.ExitCode, 1);
-    EXPECT_EQ(Lines(extract.Errors), std::vector<std::string>{"Warning: no file matches nomatch"});
+    EXPECT_EQ(Lines(extract.Errors),
+              std::vector<std::string>{"cscunpack: warning: no file matches 'nomatch'"});
     EXPECT_TRUE(
         extract.Output.starts_with("0 files written (0 bytes), 0 unchanged, 0 kept, 12 left out"));
+
+    // A file whose archive is missing is in the index: a pattern that takes it matched, and the
+    // file counts as skipped only where the patterns take it.
+    builder::ArchiveSet set = builder::SampleSet().Build();
+    set.Archives[5].reset();
+    TempFolder folder;
+    builder::WriteArchiveSet(set, folder.Path());
+    auto skipped = RunTool(folder.Path(), {"-l", "-q", "-i", "alarm.wav"});
+    EXPECT_EQ(skipped.ExitCode, 1);
+    EXPECT_EQ(Lines(skipped.Errors),
+              std::vector<std::string>{"cscunpack: warning: 1 file was skipped, as its archive "
+                                       "was not found: SchemaMetaFile_DVD3.csc"});
+    auto leftOut = RunTool(folder.Path(), {"-q", "-d", "out", "-x", "__SchemaMetaFile_DVD3.csc"});
+    EXPECT_EQ(leftOut.ExitCode, 0) << leftOut.Errors;
+    EXPECT_TRUE(leftOut.Output.starts_with("10 files written")) << leftOut.Output;
+    EXPECT_NE(leftOut.Output.find(", 2 left out, 0 skipped,"), std::string::npos) << leftOut.Output;
 }
 
 // The summary says how many files a later file of the same run wrote over: a path stored twice,

@@ -305,14 +305,14 @@ TEST(OptionForm, EveryUnwrittenFileAndEveryMissingArchiveIsNamed) {
     std::vector<std::string> lines = Lines(run.Errors);
     ASSERT_EQ(lines.size(), 3u) << run.Errors;
     EXPECT_TRUE(lines[0].starts_with(
-        "Warning: could not write " +
+        "cscunpack: warning: could not write " +
         expected::Shown("__SchemaMetaFile_DVD2.csc/TaggedSounds/Ambience/birds.wav") + " ("));
     EXPECT_TRUE(lines[1].starts_with(
-        "Warning: could not write " +
+        "cscunpack: warning: could not write " +
         expected::Shown("__SchemaMetaFile_DVD2.csc/TaggedSounds/Voice.UnkSubTag/mumble.ogg") +
         " ("));
-    EXPECT_EQ(lines[2], "Warning: 2 files were skipped, as their archives were not found: "
-                        "SchemaMetaFile_DVD3.csc");
+    EXPECT_EQ(lines[2], "cscunpack: warning: 2 files were skipped, as their archives were not "
+                        "found: SchemaMetaFile_DVD3.csc");
     EXPECT_TRUE(run.Output.starts_with(Summary(8, 40816 - 4044 - 2917 - 4044 - 2934, 0, 0, 2, 2)))
         << run.Output;
 
