@@ -471,7 +471,8 @@ TEST(Mount, ADetachedMountEndsAsTheRunDoesAndUnmountsWhatItMounted) {
         pid_t served = DetachedFrom(archives.Path());
         ASSERT_GT(served, 0) << name;
         ::kill(served, SIGTERM);
-        for (int wait = 0; wait < 1000 && MountedAt(c.Stands); ++wait) {
+        // It has ended once it holds the archives no more, so that the next case finds its own.
+        for (int wait = 0; wait < 1000 && DetachedFrom(archives.Path()) == served; ++wait) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         EXPECT_FALSE(MountedAt(c.Stands)) << name;
