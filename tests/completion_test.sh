@@ -33,6 +33,8 @@ expect "game disc gamma" cscunpack -a gam
 expect "game disc gamma" cscunpack -l --output-dir gam
 expect "game disc gamma" cscunpack --mount gam
 expect "--background" cscunpack --ba
+expect "game disc gamma" cscunpack --output-dir = gam
+expect "--archives=game disc --archives=gamma" cscunpack --archives=gam
 expect "" cscunpack -i gam
 [ $failed -eq 0 ] && echo "completion: every case completes as it should"
 exit $failed
