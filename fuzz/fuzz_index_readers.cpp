@@ -5,7 +5,7 @@
 #include "csc/location.h"
 #include "csc/sound_info.h"
 #include "csc/sound_paths.h"
-#include "extract/output_path.h"
+#include "layout/paths.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,7 +14,7 @@ namespace {
 
 // An oracle of its own: no component of a path that is to be written may climb out, and no folder
 // on the way may be empty or "." (the file name, last, may be either).
-void RequireSafe(const extract::OutputPath& built) {
+void RequireSafe(const layout::OutputPath& built) {
     const std::string& path = built.Text;
     if (path.find('\0') != std::string::npos || path.find('\\') != std::string::npos) {
         std::abort();
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         csc::ReadSoundInfo(index, sound.InfoLocation, record);
         std::string folder = csc::TaggedSoundPath(tables, sound, 0);
         for (const csc::SM_SoundFileInfo& file : record.Files) {
-            RequireSafe(extract::BuildOutputPath("__A\\", folder, file.Name));
+            RequireSafe(layout::BuildOutputPath("__A\\", folder, file.Name));
         }
     }
     for (const csc::TSM_MissionSound& sound : tables.MissionSounds) {
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         csc::ReadSoundInfo(index, sound.InfoLocation, record);
         std::string folder = csc::MissionSoundPath(sound);
         for (const csc::SM_SoundFileInfo& file : record.Files) {
-            RequireSafe(extract::BuildOutputPath("__A\\", folder, file.Name));
+            RequireSafe(layout::BuildOutputPath("__A\\", folder, file.Name));
         }
     }
     return 0;

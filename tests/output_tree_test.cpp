@@ -160,6 +160,14 @@ TEST(Walk, ListingTestingAndPatternsSeeWhatExtractionWrites) {
 
 namespace {
 
+// A layout of its own for each tree a test makes, of files without sounds.
+layout::Tree& NoLayout() {
+    static const csc::IndexTables none;
+    static std::vector<std::unique_ptr<layout::Tree>> layouts;
+    layouts.push_back(std::make_unique<layout::Tree>(none));
+    return *layouts.back();
+}
+
 // The real disk below a scratch folder, with a fault put in wherever Fault says: it is asked
 // before each step with the step's name and the path concerned (a closed file's path for
 // "close"), and whatever it returns other than NoError is that step's failure.
@@ -316,7 +324,7 @@ class MemoryRange : public extract::RangeSource {
 extract::Entry Copied(const std::string& folder, const std::string& name, const MemoryRange& range,
                       std::size_t size) {
     return extract::Entry{
-        .Path = extract::BuildOutputPath(folder, "", name),
+        .Path = layout::BuildOutputPath(folder, "", name),
         .Content = extract::ArchiveRange{.Source = &range,
                                          .Offset = 0,
                                          .Count = size,
@@ -328,7 +336,7 @@ extract::Entry InMemory(const std::string& folder, const std::string& name,
                         const std::string& bytes, std::uint64_t size = 0) {
     extract::BytesInMemory memory{std::make_unique<std::uint8_t[]>(bytes.size()), bytes.size()};
     std::copy(bytes.begin(), bytes.end(), memory.Bytes.get());
-    return extract::Entry{.Path = extract::BuildOutputPath(folder, "", name),
+    return extract::Entry{.Path = layout::BuildOutputPath(folder, "", name),
                           .Content = std::move(memory),
                           .Size = size != 0 ? size : bytes.size()};
 }
@@ -365,7 +373,7 @@ TEST(OutputTree, AFailedStepLeavesNothingAndIsCountedWithItsReason) {
             bool ofB = path.starts_with("__B/");
             return step == c.step && ofB ? platform::ErrorCode{EIO} : platform::NoError;
         };
-        extract::OutputTree tree(disk, {.Writers = 2});
+        extract::OutputTree tree(disk, NoLayout(), {.Writers = 2});
         tree.Take(InMemory("__A\\", "a.ogg", "A"));
         tree.Take(c.unnamed ? Copied("__B\\", "b.ogg", b, 1)
                             : InMemory("__B\\", "b.ogg", "B", c.size));
@@ -411,7 +419,7 @@ TEST(OutputTree, TheFirstUnwrittenIsTheFirstTakenWithItsOwnReason) {
         changed.notify_all();
         return error;
     };
-    extract::OutputTree tree(disk, {.Writers = 2, .Bounds = {.BatchTasks = 1}});
+    extract::OutputTree tree(disk, NoLayout(), {.Writers = 2, .Bounds = {.BatchTasks = 1}});
     for (const char* name : {"0", "1", "2"}) {
         tree.Take(InMemory("__A\\", name, name));
     }
@@ -432,7 +440,7 @@ TEST(OutputTree, AFolderThatCannotBeMadeGivesItsReasonAndIsTriedAgain) {
         return faulty ? platform::ErrorCode{EROFS} : platform::NoError;
     };
     testing_support::WriteFile(folder.Path() / "file", "a file in the way");
-    extract::OutputTree tree(disk, {.Writers = 2});
+    extract::OutputTree tree(disk, NoLayout(), {.Writers = 2});
     tree.Take(InMemory("__A\\ro\\deep\\", "x.ogg", "X"));
     tree.Take(InMemory("file\\", "y.ogg", "Y"));
     tree.Take(InMemory("__A\\rw\\", "z.ogg", "Z"));
@@ -441,7 +449,7 @@ TEST(OutputTree, AFolderThatCannotBeMadeGivesItsReasonAndIsTriedAgain) {
     EXPECT_EQ(report.FirstUnwritten.Text, "__A/ro/deep/x.ogg");
     EXPECT_EQ(report.FirstUnwrittenReason, platform::ErrorCode{EROFS});
     readOnly = false;
-    extract::OutputTree again(disk, {.Writers = 2});
+    extract::OutputTree again(disk, NoLayout(), {.Writers = 2});
     again.Take(InMemory("__A\\ro\\deep\\", "x.ogg", "X"));
     EXPECT_EQ(again.Finish().UnwrittenFiles, 0u);
     EXPECT_EQ(testing_support::ReadFile(folder.Path() / "__A/ro/deep/x.ogg"), "X");
@@ -502,7 +510,7 @@ TEST(OutputTree, FilesInFlightStayWithinTheBound) {
         if (c.addressSpace != 0) {
             limit.emplace(c.addressSpace);
         }
-        extract::OutputTree tree(disk, {.Writers = 2, .Bounds = {.Cost = c.bound}});
+        extract::OutputTree tree(disk, NoLayout(), {.Writers = 2, .Bounds = {.Cost = c.bound}});
         std::atomic<int> taken = 0;
         bool roomTooEarly = false; // room for a file beyond those that fit before any was written
         std::thread caller([&] {
@@ -546,7 +554,7 @@ TEST(OutputTree, MemoryRunningOutOnAWriterEndsTheRunPromptly) {
         }
         return platform::NoError;
     };
-    extract::OutputTree tree(disk, {.Writers = 2});
+    extract::OutputTree tree(disk, NoLayout(), {.Writers = 2});
     int thrownAt = -1;
     try {
         for (int i = 0; i < 5000; ++i) {
@@ -578,9 +586,9 @@ TEST(OutputTree, AFileCopiedShortOfItsClaimGetsAZeroTail) {
     jobs::ArchiveRanges ranges;
     ranges.Serve(source);
     extract::NativeDisk disk(testing_support::OutputRootAt(folder.Path()));
-    extract::OutputTree tree(disk, {.Writers = 2});
+    extract::OutputTree tree(disk, NoLayout(), {.Writers = 2});
     tree.Take(extract::Entry{
-        .Path = extract::BuildOutputPath("__A\\", "", "out"),
+        .Path = layout::BuildOutputPath("__A\\", "", "out"),
         .Content = extract::ArchiveRange{.Source = &ranges,
                                          .Offset = 0,
                                          .Count = 100000,
@@ -649,7 +657,7 @@ TEST(OutputTree, AFileThatHoldsItsBytesIsLeftAloneAndOnlyReplacementsAreSynced) 
     testing_support::TempFolder folder;
     MemoryRange large(std::string(100000, 'L'));
     auto write = [&](FaultyDisk& disk, const std::string& small, std::uint64_t smallSize) {
-        extract::OutputTree tree(disk, {.Writers = 2});
+        extract::OutputTree tree(disk, NoLayout(), {.Writers = 2});
         tree.Take(InMemory("__A\\", "small", small, smallSize));
         tree.Take(Copied("__A\\", "large", large, 100000));
         return tree.Finish();
@@ -703,7 +711,7 @@ TEST(OutputTree, AFileThatHoldsItsBytesIsLeftAloneAndOnlyReplacementsAreSynced) 
     fs::path tailed = folder.Path() / "__B/tail";
     auto writeTail = [&](std::uint64_t size, std::uint64_t& bytesRead) {
         FaultyDisk disk(folder.Path());
-        extract::OutputTree tree(disk, {});
+        extract::OutputTree tree(disk, NoLayout(), {});
         tree.Take(InMemory("__B\\", "tail", "head", size));
         extract::TreeReport report = tree.Finish();
         bytesRead = disk.BytesRead();

@@ -1,6 +1,6 @@
 #include "archive_builder.h"
 #include "csc/sound_paths.h"
-#include "extract/output_path.h"
+#include "layout/paths.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -70,15 +70,15 @@ TEST(OutputPaths, AreBuiltFromSafeComponentsWithoutEmptyOrDotFolders) {
         {std::string("a\0b\\", 4), "n", "__A/a_b/n", 2, 0},
     };
     for (const Case& c : cases) {
-        extract::OutputPath path =
-            extract::BuildOutputPath("__A\\", c.base, c.name, platform::NameRules::Posix);
+        layout::OutputPath path =
+            layout::BuildOutputPath("__A\\", c.base, c.name, platform::NameRules::Posix);
         EXPECT_EQ(path.Text, c.text) << c.base << c.name;
         EXPECT_EQ(path.MadeFolders, c.madeFolders) << c.text;
         EXPECT_EQ(path.NameFolders, c.nameFolders) << c.text;
     }
-    extract::OutputPath path = extract::BuildOutputPath("__A\\", "b\\", "c.ogg");
-    EXPECT_EQ(extract::LeadingComponents(path, 1), "__A");
-    EXPECT_EQ(extract::LeadingComponents(path, 2), "__A/b");
+    layout::OutputPath path = layout::BuildOutputPath("__A\\", "b\\", "c.ogg");
+    EXPECT_EQ(layout::LeadingComponents(path, 1), "__A");
+    EXPECT_EQ(layout::LeadingComponents(path, 2), "__A/b");
 }
 
 TEST(OutputPaths, WindowsRulesDefuseNamesWin32WouldReadOtherwise) {
@@ -108,9 +108,9 @@ TEST(OutputPaths, WindowsRulesDefuseNamesWin32WouldReadOtherwise) {
         {"tar.nul.gz", "tar.nul.gz"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(extract::SafeComponent(c.in, platform::NameRules::Windows), c.out) << c.in;
+        EXPECT_EQ(layout::SafeComponent(c.in, platform::NameRules::Windows), c.out) << c.in;
     }
     // Posix rules leave all of these as they stand.
-    EXPECT_EQ(extract::SafeComponent("CON", platform::NameRules::Posix), "CON");
-    EXPECT_EQ(extract::SafeComponent("a:b.", platform::NameRules::Posix), "a:b.");
+    EXPECT_EQ(layout::SafeComponent("CON", platform::NameRules::Posix), "CON");
+    EXPECT_EQ(layout::SafeComponent("a:b.", platform::NameRules::Posix), "a:b.");
 }

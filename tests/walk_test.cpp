@@ -42,7 +42,7 @@ struct Scene {
         }
         settings.Raw = raw;
         disk.emplace(testing_support::OutputRootAt(""));
-        extraction.emplace(*disk, extract::TreeSettings{.Writers = 0});
+        extraction.emplace(*disk, index.Tables, extract::TreeSettings{.Writers = 0});
     }
     ~Scene() { platform::Close(nowhere.Out); }
     void Open(std::size_t slot) {

@@ -59,7 +59,7 @@ inline constexpr std::uint32_t AbsentFile = 0xFFFFFFFF;
 
 // The form in which a stored file is taken out: OGG when it has an OGG size, else WAV when it has a
 // WAV size, else a bare file of no bytes. Both forms lie at the one location an entry stores.
-enum class StoredForm { Bare, Ogg, Wav };
+enum class StoredForm : std::uint8_t { Bare, Ogg, Wav };
 
 struct ChosenForm {
     StoredForm Form = StoredForm::Bare;

@@ -6,7 +6,7 @@
 #include <string>
 
 // The base paths of the sounds below each archive's folder, as the tables name them: "\" after each
-// folder, and a "/" in a name separates folders too. output_path.h makes them safe.
+// folder, and a "/" in a name separates folders too. layout/paths.h makes them safe.
 namespace csc {
 
 // The base path of every file in the RAW mode: the file lies directly in its archive's folder.

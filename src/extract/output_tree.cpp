@@ -15,15 +15,15 @@ namespace {
 constexpr std::string_view BesidePrefix = ".cscunpack-";
 constexpr std::size_t BesideDigits = 16;
 
-std::string BesideName(const OutputPath& path, std::uint64_t number) {
-    std::string_view folder = LeadingComponents(path, path.MadeFolders + path.NameFolders);
+std::string BesideName(const layout::OutputPath& path, std::uint64_t number) {
+    std::string_view folder = layout::LeadingComponents(path, path.MadeFolders + path.NameFolders);
     static const char Digits[] = "0123456789abcdef";
     std::uint64_t both = std::uint64_t{platform::ProcessNumber()} << 32 | (number & 0xFFFFFFFF);
     std::string name(BesidePrefix);
     for (int shift = 60; shift >= 0; shift -= 4) {
         name += Digits[(both >> shift) & 0xF];
     }
-    return InFolder(folder, name);
+    return layout::InFolder(folder, name);
 }
 
 // Whether name is one a run of this tool wrote beside a file and left when it was killed: of the
@@ -159,12 +159,13 @@ class FileWriter {
     // place, so that a run killed while writing it leaves nothing behind. A small file is written
     // in one step, where that costs more than the kill it guards against; what a kill leaves of it
     // beside, the next run removes.
-    platform::ErrorCode Create(const OutputPath& path, bool inNewFolder, bool takesAWhile) {
+    platform::ErrorCode Create(const layout::OutputPath& path, bool inNewFolder, bool takesAWhile) {
         platform::ErrorCode error =
             inNewFolder ? disk_.CreateNew(path.Text, file_) : platform::AlreadyThereError();
         if (platform::IsAlreadyThere(error) && takesAWhile) {
             error = disk_.CreateUnnamed(
-                std::string(LeadingComponents(path, path.MadeFolders + path.NameFolders)), file_);
+                std::string(layout::LeadingComponents(path, path.MadeFolders + path.NameFolders)),
+                file_);
             if (!platform::IsNotSupported(error)) {
                 unnamed_ = error == platform::NoError;
                 return error;
@@ -186,7 +187,7 @@ class FileWriter {
     }
 
     // Creates the file only where nothing stands at its path.
-    platform::ErrorCode CreateUnlessStanding(const OutputPath& path) {
+    platform::ErrorCode CreateUnlessStanding(const layout::OutputPath& path) {
         platform::ErrorCode error = disk_.CreateNew(path.Text, file_);
         if (error == platform::NoError) {
             created_ = path.Text;
@@ -216,7 +217,7 @@ class FileWriter {
 
     // Closes the file and, when it was written beside, makes it durable and renames it over what
     // stands. Afterwards the file is in place, or nothing of it is left.
-    platform::ErrorCode Commit(const OutputPath& path) {
+    platform::ErrorCode Commit(const layout::OutputPath& path) {
         bool replacing = unnamed_ || !beside_.empty();
         platform::ErrorCode error =
             replacing && !disk_.Volatile() ? disk_.Sync(file_) : platform::NoError;
@@ -252,8 +253,8 @@ class FileWriter {
 
 } // namespace
 
-OutputTree::OutputTree(Disk& disk, TreeSettings settings)
-    : disk_(disk), keepExisting_(settings.KeepExisting),
+OutputTree::OutputTree(Disk& disk, layout::Tree& layout, TreeSettings settings)
+    : disk_(disk), layout_(layout), keepExisting_(settings.KeepExisting),
       onUnwritten_(std::move(settings.OnUnwritten)),
       pool_(
           AffordableWriters(settings.Writers), AffordableBounds(settings.Bounds),
@@ -265,25 +266,47 @@ void OutputTree::MakeRoom(std::uint64_t bytes) {
     pool_.WaitForRoom(Charge(bytes));
 }
 
+OutputTree::OnDisk& OutputTree::StateOf(std::uint32_t entry) {
+    if (entry >= onDisk_.size()) {
+        onDisk_.resize(std::max<std::size_t>(entry + 1, onDisk_.size() * 2), OnDisk::Unknown);
+    }
+    return onDisk_[entry];
+}
+
 void OutputTree::Take(Entry entry) {
     ThrowIfOutOfMemory();
     Writing writing;
     writing.Order = nextOrder_++;
     writing.File = std::move(entry);
-    if (platform::ErrorCode folders = ForceFolders(writing.File.Path, writing.InNewFolder);
+    const layout::OutputPath& path = writing.File.Path;
+    layout::Landing landing = layout_.Place(path, {});
+    if (landing.Entry == layout::None && !landing.NameFoldersMissing) {
+        // A file of the run in the way of a folder, a folder of the run where the file goes, or
+        // a path past the limits: it does not land, and nothing is tried on the disk.
+        writing.Outcome.Reason = landing.Reason;
+        Book(writing);
+        return;
+    }
+    std::uint32_t made = std::min(path.MadeFolders, landing.FolderLevel);
+    std::uint32_t folder = landing.Folder;
+    for (std::uint32_t level = landing.FolderLevel; level > made; --level) {
+        folder = layout_.Parent(folder);
+    }
+    if (platform::ErrorCode folders = ForceFolders(path, folder, made, writing.InNewFolder);
         folders != platform::NoError) {
         // The file cannot be made where its folder could not be; the folder's reason says why.
         writing.Outcome.Reason = folders;
         Book(writing);
         return;
     }
-    writing.Place = PlaceKey(writing.File.Path.Text);
-    if (writing.File.Path.NameFolders > 0) {
+    writing.Place = landing.Entry;
+    if (path.NameFolders > 0) {
         // It may lie at or below any earlier file, and any later one at or below it. Its name's
-        // folders are written into only where they stand as folders, links refused.
+        // folders are written into only where they stand as folders, links refused: those the
+        // layout has not may have stood on the disk before the run.
         pool_.WaitUntilFinished();
-        writing.Outcome.Reason = disk_.CheckFolder(std::string(LeadingComponents(
-            writing.File.Path, writing.File.Path.MadeFolders + writing.File.Path.NameFolders)));
+        writing.Outcome.Reason = disk_.CheckFolder(
+            std::string(layout::LeadingComponents(path, path.MadeFolders + path.NameFolders)));
         if (writing.Outcome.Reason == platform::NoError) {
             Write(writing);
         }
@@ -292,7 +315,7 @@ void OutputTree::Take(Entry entry) {
         return;
     }
     WaitForPlace(writing.Place);
-    std::uint64_t cost = Charge(PayloadBytes(writing.File.Content) + writing.File.Path.Text.size());
+    std::uint64_t cost = Charge(PayloadBytes(writing.File.Content) + path.Text.size());
     pool_.WaitForRoom(cost);
     ++placesInFlight_[writing.Place];
     writing.InFlight = true;
@@ -303,13 +326,13 @@ void OutputTree::Take(Entry entry) {
 TreeReport OutputTree::Finish() {
     pool_.WaitUntilFinished();
     ThrowIfOutOfMemory();
-    return Report();
+    return report_;
 }
 
 TreeReport OutputTree::Abandon() {
     pool_.Abandon();
     TellTheRest(); // the files dropped leave gaps that never settle
-    return Report();
+    return report_;
 }
 
 void OutputTree::Tell(std::uint64_t order, std::optional<Unwritten> unwritten) {
@@ -339,47 +362,27 @@ void OutputTree::TellTheRest() {
     settledEarly_.clear();
 }
 
-void OutputTree::CountOverwritten() {
-    std::sort(writtenPlaces_.begin(), writtenPlaces_.end());
-    std::size_t before = writtenPlaces_.size();
-    writtenPlaces_.erase(std::unique(writtenPlaces_.begin(), writtenPlaces_.end()),
-                         writtenPlaces_.end());
-    report_.OverwrittenFiles += before - writtenPlaces_.size();
-    uniquePlaces_ = writtenPlaces_.size();
-}
-
-TreeReport OutputTree::Report() {
-    CountOverwritten();
-    return report_;
-}
-
-platform::ErrorCode OutputTree::ForceFolders(const OutputPath& path, bool& madeNow) {
-    if (path.MadeFolders + path.NameFolders > MostFolderLevels) {
-        return platform::NameTooLongError();
-    }
-    std::uint32_t parent = 0;
-    madeNow = false;
-    std::size_t begin = 0;
-    for (std::uint32_t level = 1; level <= path.MadeFolders; ++level) {
-        std::string_view name = NextComponent(path, begin);
-        folderKey_.assign(reinterpret_cast<const char*>(&parent), sizeof parent);
-        AppendIdentity(folderKey_, name);
-        if (auto known = knownFolders_.find(folderKey_); known != knownFolders_.end()) {
-            parent = known->second.Number;
-            madeNow = known->second.MadeNow;
-            continue;
+platform::ErrorCode OutputTree::ForceFolders(const layout::OutputPath& path, std::uint32_t folder,
+                                             std::uint32_t levels, bool& madeNow) {
+    // The deepest of them known to stand, from the bottom; the rest are made from the top.
+    std::vector<std::uint32_t> unknown;
+    for (std::uint32_t level = levels; level > 0; --level, folder = layout_.Parent(folder)) {
+        if (StateOf(folder) != OnDisk::Unknown) {
+            break;
         }
-        std::string folder(LeadingComponents(path, level));
-        WaitForPlace(PlaceKey(folder));
-        platform::ErrorCode error = disk_.MakeFolder(folder, madeNow);
+        unknown.push_back(folder);
+    }
+    madeNow = levels > 0 && (unknown.empty() ? StateOf(folder) == OnDisk::FolderMadeNow : false);
+    for (std::size_t k = unknown.size(); k-- > 0;) {
+        std::string made(layout::LeadingComponents(path, levels - k));
+        platform::ErrorCode error = disk_.MakeFolder(made, madeNow);
         if (error != platform::NoError) {
             return error; // nothing below a level that cannot be made can be made either
         }
         if (!madeNow) {
-            RemoveLeftBeside(folder);
+            RemoveLeftBeside(made);
         }
-        parent = static_cast<std::uint32_t>(knownFolders_.size() + 1);
-        knownFolders_.emplace(folderKey_, KnownFolder{parent, madeNow});
+        StateOf(unknown[k]) = madeNow ? OnDisk::FolderMadeNow : OnDisk::FolderStoodBefore;
     }
     return platform::NoError;
 }
@@ -392,12 +395,12 @@ void OutputTree::RemoveLeftBeside(const std::string& folder) {
     }
     for (const std::string& name : names) {
         if (IsLeftBeside(name)) {
-            disk_.Remove(InFolder(folder, name));
+            disk_.Remove(layout::InFolder(folder, name));
         }
     }
 }
 
-void OutputTree::WaitForPlace(std::uint64_t place) {
+void OutputTree::WaitForPlace(std::uint32_t place) {
     pool_.WaitUntil([&] { return placesInFlight_.count(place) == 0; });
 }
 
@@ -472,11 +475,12 @@ void OutputTree::Book(Writing& writing) {
             ++report_.WrittenFiles;
             report_.WrittenBytes += writing.File.Size;
         }
-        // Either way the file of this run stands there now.
-        writtenPlaces_.push_back(writing.Place);
-        if (writtenPlaces_.size() >= 2 * uniquePlaces_ + 4096) {
-            CountOverwritten();
-        }
+        // Either way the file of this run stands there now, in the place of any earlier one.
+        bool over =
+            writing.Place != layout::None
+                ? std::exchange(StateOf(writing.Place), OnDisk::FileWritten) == OnDisk::FileWritten
+                : !pathsOutsideTheLayout_.insert(layout::PlaceKey(writing.File.Path.Text)).second;
+        report_.OverwrittenFiles += over ? 1 : 0;
         if (outcome.ZeroTail) {
             ++report_.ZeroFilledFiles;
             if (writing.Order < firstZeroFilledOrder_) {

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "extract/disk.h"
-#include "extract/output_path.h"
 #include "extract/payload.h"
 #include "extract/pool.h"
+#include "layout/paths.h"
+#include "layout/tree.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -12,20 +13,24 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
-// The output tree: the one owner of the output folders. It makes the folders of each file it takes,
-// replaces what stands, writes the bytes and the zero tail, removes what a failure left, and
-// counts.
+// The output tree: the one owner of the output folders. Where each file lands, which file a later
+// one replaces, which file stands in the way of a folder, and the limits of depth and length are
+// the layout's (layout/tree.h), which places every file taken as a run into an empty folder does;
+// the output tree adds what stood on the disk before the run. It makes the folders of each file it
+// takes, replaces what stands, writes the bytes and the zero tail, removes what a failure left,
+// and counts.
 //
 // Files are written by a pool of writers while the caller reads the next ones. For any archive
 // that does not exhaust the machine, nobody can tell from the tree, the console or the counts that
 // they were not written one after the other, in the order taken, whatever the names:
-// - a file waits for any earlier file of the same place (same path, as the file system compares
-//   names), so the later one is what remains;
-// - a folder about to be made waits for any earlier file of its place, so that file is made first
-//   and the folder then fails, as it would one at a time;
+// - a file waits for any earlier file of the same place (the same entry of the layout, which
+//   compares names as the file system does), so the later one is what remains;
+// - no folder is made where a file of the run goes, nor a file written where a folder of the run
+//   goes: the layout refuses them before any writer starts;
 // - a file whose name holds folders of its own (a separator in a stored name) is written alone,
 //   after every earlier file and before any later one, since it may lie below any earlier file;
 // - the first unwritten file and the first file completed with zeros are the first in the order
@@ -47,22 +52,21 @@
 // cannot, a killed run may leave it beside, and a later run that writes into that folder removes
 // it. In a folder that stood before the run, a file goes beside at once, without trying its name
 // first. No link below the output folder is followed: one standing where a folder goes is in its
-// way. A file that would need more than MostFolderLevels folders is not written: no game needs a
-// tenth of them, and making each level of a deeper path costs time in proportion to the depth.
+// way.
 namespace extract {
 
 // One file for the tree: where it goes, its bytes, and the size it must have (bytes beyond those
 // the payload gives are a zero tail, made by extending the file, so that a size field that lies
 // costs neither memory nor disk).
 struct Entry {
-    OutputPath Path;
+    layout::OutputPath Path;
     Payload Content;
     std::uint64_t Size = 0;
 };
 
 // A file that could not be written, and why.
 struct Unwritten {
-    OutputPath Path;
+    layout::OutputPath Path;
     platform::ErrorCode Reason = platform::NoError;
 };
 
@@ -78,13 +82,12 @@ struct TreeReport {
     // stored twice, or names that the file system takes for one).
     std::uint64_t OverwrittenFiles = 0;
     std::uint64_t UnwrittenFiles = 0; // not created, or not written in full (nothing left of them)
-    OutputPath FirstUnwritten{};
+    layout::OutputPath FirstUnwritten{};
     platform::ErrorCode FirstUnwrittenReason = platform::NoError;
     std::uint64_t ZeroFilledFiles = 0; // written, with zeros where the archive ended early
-    OutputPath FirstZeroFilled{};
+    layout::OutputPath FirstZeroFilled{};
 };
 
-inline constexpr std::uint32_t MostFolderLevels = 128;
 struct TreeSettings {
     unsigned Writers = 0;      // 0: the caller's thread writes every file
     bool KeepExisting = false; // where anything stands at a path, leave it and count it kept
@@ -96,10 +99,11 @@ struct TreeSettings {
 
 class OutputTree {
   public:
-    // Starts fewer writers than asked, or none, where the process may not open enough files at
-    // once or has little address space left: the pool never makes a file fail, nor the run end for
-    // want of memory, where one writer would have gone through.
-    OutputTree(Disk& disk, TreeSettings settings);
+    // Places every file taken in layout. Starts fewer writers than asked, or none, where the
+    // process may not open enough files at once or has little address space left: the pool never
+    // makes a file fail, nor the run end for want of memory, where one writer would have gone
+    // through.
+    OutputTree(Disk& disk, layout::Tree& layout, TreeSettings settings);
     // Finishes every file taken, unless the tree was abandoned or a writer ran out of memory.
     ~OutputTree() = default;
     OutputTree(const OutputTree&) = delete;
@@ -128,9 +132,9 @@ class OutputTree {
     // One file on its way to the disk.
     struct Writing {
         std::uint64_t Order = 0;
-        bool InNewFolder = false; // the folder of the file was made by this run
-        std::uint64_t Place = 0;  // PlaceKey of the path
-        bool InFlight = false;    // counted in placesInFlight_
+        bool InNewFolder = false;           // the folder of the file was made by this run
+        std::uint32_t Place = layout::None; // its entry in the layout
+        bool InFlight = false;              // counted in placesInFlight_
         Entry File;
         FileOutcome Outcome;
     };
@@ -138,31 +142,32 @@ class OutputTree {
     // Every member below but the pool is the caller thread's alone: a writer touches only the
     // Writing it was handed and the disk, and settles nothing itself.
 
-    // Makes the folders of path that the tree makes; madeNow tells whether the last of them was
-    // made by this run (and so held nothing but what the run wrote).
-    platform::ErrorCode ForceFolders(const OutputPath& path, bool& madeNow);
+    // Makes the folders of the path that the run makes, from the deepest of them that the layout
+    // has (folder, levels below the root); madeNow tells whether the last was made by this run (and
+    // so holds nothing but what the run wrote).
+    platform::ErrorCode ForceFolders(const layout::OutputPath& path, std::uint32_t folder,
+                                     std::uint32_t levels, bool& madeNow);
     // Removes from a folder that stood before the run the files that a killed run left beside.
     void RemoveLeftBeside(const std::string& folder);
-    void WaitForPlace(std::uint64_t place);
+    void WaitForPlace(std::uint32_t place);
     void Write(Writing& writing);
     void Settle(Writing& writing);
     void Book(Writing& writing);
     void ThrowIfOutOfMemory();
-    TreeReport Report();
 
     Disk& disk_;
-    // The folders known to stand, made in this run or found there: each as its own name (identity
-    // form) below the number of the folder that holds it, so that a path costs memory in proportion
-    // to its length, however deep. The output folder is 0. A folder that could not be made is not
-    // remembered and is tried again for a later file.
-    struct KnownFolder {
-        std::uint32_t Number = 0;
-        bool MadeNow = false;
-    };
-    std::unordered_map<std::string, KnownFolder> knownFolders_;
-    std::string folderKey_; // reused for lookups
+    layout::Tree& layout_;
+    // What this run knows of each of the layout's entries on the disk, by entry: a folder is found
+    // standing or made (a folder that could not be made is tried again for a later file), a file
+    // written.
+    enum class OnDisk : std::uint8_t { Unknown, FolderMadeNow, FolderStoodBefore, FileWritten };
+    std::vector<OnDisk> onDisk_;
+    OnDisk& StateOf(std::uint32_t entry);
     // Files handed to the writers and not yet settled, by place: the per-place ordering.
-    std::unordered_map<std::uint64_t, std::uint32_t> placesInFlight_;
+    std::unordered_map<std::uint32_t, std::uint32_t> placesInFlight_;
+    // Files written into folders of their names that stood only on the disk, by path: the layout
+    // does not have them.
+    std::unordered_set<std::uint64_t> pathsOutsideTheLayout_;
     std::uint64_t nextOrder_ = 0;
     std::uint64_t firstUnwrittenOrder_ = UINT64_MAX;
     std::uint64_t firstZeroFilledOrder_ = UINT64_MAX;
@@ -175,11 +180,6 @@ class OutputTree {
     void Tell(std::uint64_t order, std::optional<Unwritten> unwritten);
     void TellTheRest();
     bool outOfMemory_ = false;
-    // The places of the files written; sorted and made unique now and then, so that they cost
-    // memory in proportion to the files that stand in the tree.
-    std::vector<std::uint64_t> writtenPlaces_;
-    std::size_t uniquePlaces_ = 0; // the sorted, unique front of writtenPlaces_
-    void CountOverwritten();
     TreeReport report_;
     // Last, so that it finishes its files while the rest is still there to settle them.
     BoundedPool<Writing> pool_;

@@ -3,6 +3,7 @@
 #include "csc/archives.h"
 #include "extract/output_tree.h"
 #include "jobs/job.h"
+#include "layout/tree.h"
 
 #include <array>
 
@@ -25,8 +26,8 @@ class ArchiveRanges : public extract::RangeSource {
 // (small ones on the reading thread, large ones by the writer that writes them).
 class Extraction : public Job {
   public:
-    Extraction(extract::Disk& disk, extract::TreeSettings settings)
-        : tree_(disk, std::move(settings)) {}
+    Extraction(extract::Disk& disk, const csc::IndexTables& tables, extract::TreeSettings settings)
+        : layout_(tables), tree_(disk, layout_, std::move(settings)) {}
 
     void Take(csc::ExtentReader& stored, FoundFile file) override;
     // Waits until every file is written and tells what writing came to.
@@ -37,6 +38,7 @@ class Extraction : public Job {
   private:
     // The archives' sources stay open for the whole run, and with them these ranges.
     std::array<ArchiveRanges, csc::ArchiveSlots> ranges_;
+    layout::Tree layout_;
     extract::OutputTree tree_;
 };
 

@@ -2,7 +2,7 @@
 
 #include "csc/reader.h"
 #include "csc/records.h"
-#include "extract/output_path.h"
+#include "layout/paths.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +14,7 @@ namespace jobs {
 // extent its stored bytes take in the archive (as many as the archive holds of those its entry
 // claims), and the size the file is to have.
 struct FoundFile {
-    extract::OutputPath Path;
+    layout::OutputPath Path;
     std::size_t Slot = 0;
     csc::Extent Stored;
     std::uint64_t Size = 0;

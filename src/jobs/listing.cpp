@@ -1,7 +1,7 @@
 #include "jobs/listing.h"
 
-#include "csc/sound_paths.h"
 #include "jobs/results.h"
+#include "layout/paths.h"
 #include "sound/sound.h"
 
 #include <algorithm>
@@ -66,7 +66,8 @@ void Listing::Take(csc::ExtentReader& stored, FoundFile file) {
         if (file.Tagged != nullptr) {
             line += "[";
             for (std::size_t k = 0; k < file.Tagged->TagRefs.size(); ++k) {
-                line += (k == 0 ? "" : ", ") + JsonString(csc::TagFolder(tables_, *file.Tagged, k));
+                line += (k == 0 ? "" : ", ") +
+                        JsonString(layout::TagFolderName(tables_, *file.Tagged, k));
             }
             line += "]";
         } else {

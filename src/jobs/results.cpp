@@ -45,11 +45,11 @@ std::string JsonFile(const FoundFile& file) {
            ", \"size\": " + std::to_string(file.Size) + ", \"format\": " + JsonFormat(file.Form);
 }
 
-void WritePath(console::Console& console, const extract::OutputPath& path) {
+void WritePath(console::Console& console, const layout::OutputPath& path) {
     if (platform::ShownSeparator == '/' && !console.IsTerminal) {
         console::Write(console, path.Text); // as it stands: no copy for each of many lines
     } else {
-        console::WriteName(console, extract::ShownPath(path));
+        console::WriteName(console, layout::ShownPath(path));
     }
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "console/console.h"
-#include "extract/output_path.h"
 #include "jobs/job.h"
+#include "layout/paths.h"
 
 #include <string>
 #include <string_view>
@@ -18,6 +18,6 @@ const char* FormatName(csc::StoredForm form);
 // The fields every JSON line of a file begins with, its closing brace left off.
 std::string JsonFile(const FoundFile& file);
 // A path in the platform's form, control bytes shown as "?" on a terminal.
-void WritePath(console::Console& console, const extract::OutputPath& path);
+void WritePath(console::Console& console, const layout::OutputPath& path);
 
 } // namespace jobs

@@ -158,6 +158,14 @@ ErrorCode NameTooLongError() {
     return ENAMETOOLONG;
 }
 
+ErrorCode FolderInTheWayError() {
+    return EISDIR;
+}
+
+ErrorCode NotFoundError() {
+    return ENOENT;
+}
+
 std::string FoldedForIdentity(std::string_view path) {
     return std::string(path);
 }

@@ -37,6 +37,9 @@ ErrorCode NotAFolderError();
 ErrorCode LinkInTheWayError();
 // The code for a path too long for the file system.
 ErrorCode NameTooLongError();
+// The codes for a folder standing where a file goes, and for a folder on a path that is not there.
+ErrorCode FolderInTheWayError();
+ErrorCode NotFoundError();
 
 // The separator this platform shows between folders: "/" on POSIX, "\" on Windows.
 #if defined(_WIN32)

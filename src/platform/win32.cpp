@@ -128,6 +128,14 @@ ErrorCode NameTooLongError() {
     return ERROR_FILENAME_EXCED_RANGE;
 }
 
+ErrorCode FolderInTheWayError() {
+    return ERROR_ACCESS_DENIED; // what the system says of a folder opened or replaced as a file
+}
+
+ErrorCode NotFoundError() {
+    return ERROR_PATH_NOT_FOUND;
+}
+
 std::string FoldedForIdentity(std::string_view path) {
     // Names reach the file system through the system's code page, as the A functions take them,
     // and the file system compares them with every letter in upper case.

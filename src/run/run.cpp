@@ -160,14 +160,14 @@ bool ReportWriting(Status& status, const extract::TreeReport& written, bool ever
     if (written.UnwrittenFiles > 0 && !everyFile) {
         status.Warning(Files(written.UnwrittenFiles, " output file", " output files") +
                            " could not be written, the first: ",
-                       extract::ShownPath(written.FirstUnwritten),
+                       layout::ShownPath(written.FirstUnwritten),
                        " (" + platform::DescribeError(written.FirstUnwrittenReason) + ")");
     }
     if (written.ZeroFilledFiles > 0) {
         status.Warning(Files(written.ZeroFilledFiles, " output file", " output files") +
                            (written.ZeroFilledFiles == 1 ? " was" : " were") +
                            " completed with zeros, the first: ",
-                       extract::ShownPath(written.FirstZeroFilled));
+                       layout::ShownPath(written.FirstZeroFilled));
     }
     return written.UnwrittenFiles > 0 || written.ZeroFilledFiles > 0;
 }
@@ -253,7 +253,7 @@ extract::TreeSettings TreeSettingsFor(const Options& asked, const Defaults& defa
         // Each file named as it settles, so that a run of many unwritten files keeps only their
         // count.
         settings.OnUnwritten = [&status](const extract::Unwritten& unwritten) {
-            status.Warning("could not write ", extract::ShownPath(unwritten.Path),
+            status.Warning("could not write ", layout::ShownPath(unwritten.Path),
                            " (" + platform::DescribeError(unwritten.Reason) + ")");
         };
     }
@@ -272,7 +272,7 @@ int Extract(RunState& state, csc::Index& index, const Options& asked, const Defa
     Stopwatch stopwatch;
     Status& status = *state.Reporter;
     extract::NativeDisk disk(std::move(root));
-    jobs::Extraction extraction(disk, TreeSettingsFor(asked, defaults, status));
+    jobs::Extraction extraction(disk, index.Tables, TreeSettingsFor(asked, defaults, status));
     WalkCounts counts;
     Walk(index, status, WalkSettingsFor(asked), extraction, counts);
     if (platform::Interrupted()) {

@@ -56,7 +56,7 @@ class Walker {
     std::unordered_map<std::uint32_t, std::string> taggedPaths_;
     std::string missionName_, missionPath_;
     std::string folderBase_;
-    std::array<std::optional<extract::OutputPath>, csc::ArchiveSlots> folders_;
+    std::array<std::optional<layout::OutputPath>, csc::ArchiveSlots> folders_;
 };
 
 void Walker::Normal() {
@@ -136,24 +136,21 @@ void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& base
     std::uint32_t slot = csc::LocationSlot(file.DataLocation);
     csc::Archive& archive = index_.Archives[slot];
     csc::ChosenForm form = csc::ChooseForm(file);
-    std::string name = file.Name + csc::Extension(form.Form);
-    // The number goes on first, so that the whole name is made safe: "000000_.." climbs nowhere.
-    if (settings_.Raw) {
-        name = csc::PadZeros(number, 6) + "_" + name;
-    }
+    std::string name = layout::FileName(
+        file, form.Form, settings_.Raw ? std::optional<std::int32_t>(number) : std::nullopt);
     if (basePath != folderBase_) {
         // The files of a sound, and often of the sounds after it, share a base path: each
         // archive's folder for it is made safe once.
         folderBase_ = basePath;
-        for (std::optional<extract::OutputPath>& folder : folders_) {
+        for (std::optional<layout::OutputPath>& folder : folders_) {
             folder.reset();
         }
     }
     if (!folders_[slot]) {
         folders_[slot] =
-            extract::BuildFolderPath(csc::ArchiveFolderNames[slot], basePath, settings_.NameRules);
+            layout::BuildFolderPath(csc::ArchiveFolderNames[slot], basePath, settings_.NameRules);
     }
-    extract::OutputPath path = extract::BuildOutputPath(*folders_[slot], name, settings_.NameRules);
+    layout::OutputPath path = layout::BuildOutputPath(*folders_[slot], name, settings_.NameRules);
     bool selected = selector_.Selected(path.Text);
     if (!csc::IsOpen(archive)) {
         ++(selected ? counts_.Skipped[slot] : counts_.LeftOut);

@@ -87,6 +87,21 @@ std::vector<DifferentialCase> DifferentialSets() {
     tags.AddTaggedSound({builder::TagRef(amb, 0)}, {{File("r", 3, "rain alone")}});
     tags.AddTaggedSound({}, {{File("none", 3, "no tag")}});
 
+    // Names of 255 bytes and more, and paths of 4,095 bytes and more below the output folder (the
+    // mission's folders are 40 bytes on): a name or path one byte past the limit is not written,
+    // nor anything below a folder that could not be made.
+    builder::ArchiveSetBuilder longNames;
+    longNames.AddMissionSound(std::string(256, 'm'), {{File("below", 3, "never")}});
+    longNames.AddMissionSound(
+        "M", {{File(std::string(251, 'f'), 3, "255"), File(std::string(252, 'f'), 3, "256")}});
+    std::string levels;
+    for (int level = 0; level < 15; ++level) {
+        levels += std::string(252, static_cast<char>('a' + level)) + "/";
+    }
+    std::string name(251, 'n'); // 255 with ".ogg"
+    longNames.AddMissionSound(levels + "four", {{File(name, 4, "4095")}});
+    longNames.AddMissionSound(levels + "five5", {{File(name, 4, "4096"), File("short", 4, "S")}});
+
     builder::ArchiveSet cutIndex = builder::SampleSet().Build();
     cutIndex.Archives[2]->resize(cutIndex.Archives[2]->size() * 2 / 3);
 
@@ -104,6 +119,7 @@ std::vector<DifferentialCase> DifferentialSets() {
         {"many", many.Build(), nothing},
         {"many, unwritable", many.Build(), unwritable, false},
         {"tags", tags.Build(), nothing},
+        {"long names", longNames.Build(), nothing},
         {"cut index", cutIndex, nothing},
     };
 }

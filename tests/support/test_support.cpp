@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <malloc.h>
@@ -13,6 +14,7 @@
 #include <stdexcept>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -26,16 +28,66 @@ TempFolder::TempFolder() {
     std::filesystem::create_directories(path_);
 }
 
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    // Tests make folders read-only on purpose; give the owner back the right to clear them.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        if (it->is_directory(ignored)) {
-            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ignored);
+namespace {
+
+// Calls each with the folder's descriptor and every name in it but "." and "..", one folder at a
+// time below it, so that paths longer than the system takes in one piece are reached as well.
+void EachIn(int folder, const std::function<void(int, const std::string&)>& each) {
+    int listing = ::dup(folder);
+    DIR* entries = listing < 0 ? nullptr : ::fdopendir(listing);
+    if (entries == nullptr) {
+        if (listing >= 0) {
+            ::close(listing);
+        }
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(entries)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
         }
     }
+    ::closedir(entries);
+    for (const std::string& name : names) {
+        each(folder, name);
+    }
+}
+
+bool IsFolderAt(int folder, const std::string& name) {
+    struct stat info {};
+    return ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(info.st_mode);
+}
+
+// Removes everything in the folder, whatever its depth; a folder made read-only on purpose by a
+// test is given back to its owner first.
+void RemoveBelow(int folder) {
+    EachIn(folder, [](int at, const std::string& name) {
+        if (IsFolderAt(at, name)) {
+            [[maybe_unused]] int given = ::fchmodat(at, name.c_str(), 0700, 0);
+            int below = ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (below >= 0) {
+                RemoveBelow(below);
+                ::close(below);
+            }
+            ::unlinkat(at, name.c_str(), AT_REMOVEDIR);
+        } else {
+            ::unlinkat(at, name.c_str(), 0);
+        }
+    });
+}
+
+} // namespace
+
+TempFolder::~TempFolder() {
+    ::chmod(path_.c_str(), 0700);
+    int folder = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        RemoveBelow(folder);
+        ::close(folder);
+    }
+    std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
 
@@ -86,13 +138,33 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
 
 std::map<std::string, std::string> Tree(const std::filesystem::path& folder) {
     std::map<std::string, std::string> tree;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        std::string relative = std::filesystem::relative(entry.path(), folder).generic_string();
-        if (entry.is_directory()) {
-            tree[relative + "/"] = "";
-        } else if (entry.path().parent_path() != folder) {
-            tree[relative] = ReadFile(entry.path());
-        }
+    std::function<void(int, const std::string&)> visit = [&](int at, const std::string& prefix) {
+        EachIn(at, [&](int in, const std::string& name) {
+            if (IsFolderAt(in, name)) {
+                tree[prefix + name + "/"] = "";
+                int below = ::openat(in, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                if (below >= 0) {
+                    visit(below, prefix + name + "/");
+                    ::close(below);
+                }
+            } else if (!prefix.empty()) {
+                std::string bytes;
+                int file = ::openat(in, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                char piece[65536];
+                for (ssize_t got; file >= 0 && (got = ::read(file, piece, sizeof piece)) > 0;) {
+                    bytes.append(piece, static_cast<std::size_t>(got));
+                }
+                if (file >= 0) {
+                    ::close(file);
+                }
+                tree[prefix + name] = bytes;
+            }
+        });
+    };
+    int root = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root >= 0) {
+        visit(root, "");
+        ::close(root);
     }
     return tree;
 }

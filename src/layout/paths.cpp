@@ -1,8 +1,10 @@
-#include "extract/output_path.h"
+#include "layout/paths.h"
+
+#include "csc/sound_paths.h"
 
 #include <algorithm>
 
-namespace extract {
+namespace layout {
 namespace {
 
 // Both "\\" and "/" separate folders in the names and base paths that the program builds.
@@ -203,4 +205,24 @@ void AppendIdentity(std::string& key, std::string_view component) {
     }
 }
 
-} // namespace extract
+std::string FileName(const csc::SM_SoundFileInfo& file, csc::StoredForm form,
+                     std::optional<std::int32_t> rawNumber) {
+    std::string name = file.Name + csc::Extension(form);
+    return rawNumber ? csc::PadZeros(*rawNumber, 6) + "_" + name : name;
+}
+
+OutputPath ByTagFolder(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,
+                       std::size_t k, platform::NameRules rules) {
+    return BuildFolderPath("ByTag\\", csc::TagFolder(tables, sound, k) + "\\", rules);
+}
+
+std::string TagFolderName(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,
+                          std::size_t k, platform::NameRules rules) {
+    std::string folder = BuildFolderPath("", csc::TagFolder(tables, sound, k) + "\\", rules).Text;
+    if (!folder.empty()) {
+        folder.pop_back(); // the separator after the last folder
+    }
+    return folder;
+}
+
+} // namespace layout

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "csc/records.h"
 #include "platform/platform.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,7 +13,7 @@
 // rule that keeps a name from leading elsewhere is applied here. The output tree derives the other
 // paths it needs (a file's folders, a name beside a file) and compares places through the
 // functions below; patterns read a built path's text as it stands, "/" between its components.
-namespace extract {
+namespace layout {
 
 // One output file's place below the output folder: its components, each made safe, with "/"
 // between them. No component holds a separator, and none but the file name, which comes last, is
@@ -36,6 +39,19 @@ OutputPath BuildFolderPath(std::string_view archiveFolder, std::string_view base
                            platform::NameRules rules = platform::NativeNameRules);
 OutputPath BuildOutputPath(const OutputPath& folder, std::string_view fileName,
                            platform::NameRules rules = platform::NativeNameRules);
+
+// The name a stored file is written under: its name with the extension of its form, and in the
+// RAW mode its record's number in front ("000012_name.wav"), so that the whole name is made safe.
+std::string FileName(const csc::SM_SoundFileInfo& file, csc::StoredForm form,
+                     std::optional<std::int32_t> rawNumber);
+
+// "ByTag/" and the folder of the tag that the sound's tag reference k names, as a run names the
+// folder of a sound filed under it.
+OutputPath ByTagFolder(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,
+                       std::size_t k, platform::NameRules rules = platform::NativeNameRules);
+// That folder's name alone, "/" between its components where the tag's name holds separators.
+std::string TagFolderName(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,
+                          std::size_t k, platform::NameRules rules = platform::NativeNameRules);
 
 // Names come from the archive and must not lead out of the output folders, nor anywhere the file
 // system would read them differently. Each component:
@@ -69,4 +85,4 @@ std::uint64_t PlaceKey(std::string_view text);
 // Appends the identity form of one component to key, for lookups that go a folder at a time.
 void AppendIdentity(std::string& key, std::string_view component);
 
-} // namespace extract
+} // namespace layout
