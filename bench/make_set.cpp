@@ -265,10 +265,8 @@ int Floor(const fs::path& runFolder, const fs::path& manifestPath) {
 
 int Tool(const fs::path& runFolder, unsigned writers) {
     fs::current_path(runFolder);
-    run::RunState state; // the console text goes nowhere
     int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    state.Output = console::OpenChannel(nowhere);
-    state.Errors = console::OpenChannel(nowhere);
+    run::RunState state(nowhere, nowhere); // the console text goes nowhere
     return run::RunProgram(state, {}, {.Threads = writers});
 }
 

@@ -88,10 +88,8 @@ Outcome RunIn(const fs::path& runFolder, unsigned writers, const std::uint8_t* d
     fs::path console = Root() / (runFolder.filename().string() + ".console");
     fs::path previous = fs::current_path();
     fs::current_path(runFolder);
-    run::RunState state;
-    state.Output = console::OpenChannel(
-        ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    state.Errors = console::OpenChannel(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    run::RunState state(::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644),
+                        ::open("/dev/null", O_WRONLY | O_CLOEXEC));
     std::vector<std::string> arguments;
     if (size > 0 && data[size - 1] & 1) {
         arguments.push_back("-RAWExtract");

@@ -5,7 +5,7 @@
 #include "differential_sets.h"
 #include "jobs/mounting.h"
 #include "run/run.h"
-#include "run/status_console.h"
+#include "run/status.h"
 #include "run/walk.h"
 #include "test_support.h"
 
@@ -28,7 +28,8 @@ Tree Placed(const fs::path& folder, const run::WalkSettings& settings) {
         csc::ReadTable(index.Archives[csc::IndexArchive], table, index.Tables);
     }
     console::Console nowhere = console::OpenChannel(testing_support::CreateForWriting("/dev/null"));
-    run::QuietStatus status(nowhere, {});
+    run::Status status(nowhere, nowhere);
+    status.Configure({.Quiet = true});
     run::WalkCounts counts;
     jobs::Mounting mounting(index.Tables, {}, false);
     run::Walk(index, status, settings, mounting, counts);
@@ -66,9 +67,8 @@ Tree Extracted(const fs::path& folder, const std::vector<std::string>& arguments
     all.insert(all.end(), arguments.begin(), arguments.end());
     testing_support::TempFolder captured;
     testing_support::InFolder inside(folder);
-    run::RunState state;
-    state.Output = console::OpenChannel(testing_support::CreateForWriting(captured.Path() / "out"));
-    state.Errors = console::OpenChannel(testing_support::CreateForWriting(captured.Path() / "err"));
+    run::RunState state(testing_support::CreateForWriting(captured.Path() / "out"),
+                        testing_support::CreateForWriting(captured.Path() / "err"));
     run::RunProgram(state, all, {.Threads = 2});
     platform::Close(state.Output.Out);
     platform::Close(state.Errors.Out);

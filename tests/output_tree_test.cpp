@@ -48,11 +48,8 @@ Outcome RunWith(unsigned writers, const builder::ArchiveSet& set,
     Outcome outcome;
     {
         testing_support::InFolder inside(folder.Path());
-        run::RunState state;
-        state.Output =
-            console::OpenChannel(testing_support::CreateForWriting(captured.Path() / "out"));
-        state.Errors =
-            console::OpenChannel(testing_support::CreateForWriting(captured.Path() / "err"));
+        run::RunState state(testing_support::CreateForWriting(captured.Path() / "out"),
+                            testing_support::CreateForWriting(captured.Path() / "err"));
         outcome.ExitCode = run::RunProgram(state, arguments, {.Threads = writers});
         platform::Close(state.Output.Out);
         platform::Close(state.Errors.Out);
@@ -219,10 +216,13 @@ class FaultyDisk : public extract::Disk {
                               std::size_t count) override {
         return Either("write", PathOf(file), [&] { return real_.Write(file, bytes, count); });
     }
-    platform::Moved Copy(const extract::ArchiveRange& range, platform::FileHandle file) override {
+    Copied Copy(const extract::ArchiveRange& range, platform::FileHandle file) override {
         Count("copy");
         if (platform::ErrorCode fault = Fault("copy", PathOf(file)); fault != platform::NoError) {
-            return platform::Moved{.Bytes = 0, .Error = fault};
+            return Copied{.Bytes = 0, .Refused = fault};
+        }
+        if (platform::ErrorCode fault = Fault("read", PathOf(file)); fault != platform::NoError) {
+            return Copied{.Bytes = 0, .Unread = fault};
         }
         return real_.Copy(range, file);
     }
@@ -312,9 +312,10 @@ class MemoryRange : public extract::RangeSource {
   public:
     explicit MemoryRange(std::string bytes) : bytes_(std::move(bytes)) {}
     platform::FileHandle File() const override { return platform::InvalidFile; }
-    std::size_t ReadAt(std::uint64_t offset, void* destination, std::size_t count) const override {
+    platform::Moved ReadAt(std::uint64_t offset, void* destination,
+                           std::size_t count) const override {
         std::copy_n(bytes_.data() + offset, count, static_cast<char*>(destination));
-        return count;
+        return platform::Moved{.Bytes = count, .Error = platform::NoError};
     }
 
   private:
@@ -630,10 +631,11 @@ TEST(OutputTree, TheDiskCopiesARangeAndTellsAnEndFromARefusedWrite) {
                                         .Offset = c.offset,
                                         .Count = c.count,
                                         .Spare = std::make_unique<std::uint8_t[]>(c.count)};
-            platform::Moved copied = disk.Copy(range, output);
+            extract::Disk::Copied copied = disk.Copy(range, output);
             platform::Close(output);
             EXPECT_EQ(copied.Bytes, c.copied) << c.offset;
-            EXPECT_EQ(copied.Error, platform::NoError);
+            EXPECT_EQ(copied.Refused, platform::NoError);
+            EXPECT_EQ(copied.Unread, platform::NoError);
             EXPECT_EQ(testing_support::ReadFile(out),
                       bytes.substr(std::min<std::uint64_t>(c.offset, bytes.size()), c.copied));
         }
@@ -643,7 +645,7 @@ TEST(OutputTree, TheDiskCopiesARangeAndTellsAnEndFromARefusedWrite) {
                                     .Offset = 0,
                                     .Count = 10,
                                     .Spare = std::make_unique<std::uint8_t[]>(10)};
-        EXPECT_NE(disk.Copy(range, readOnly).Error, platform::NoError);
+        EXPECT_NE(disk.Copy(range, readOnly).Refused, platform::NoError);
         platform::Close(readOnly);
     }
     csc::Close(file);

@@ -130,7 +130,7 @@ TEST(Reader, TheIndexPositionIsSharedWithFileReadsFromTheIndex) {
         EXPECT_EQ(extent.Held, size);
         EXPECT_EQ(index.Position, fileStart + size);
         Bytes got(size, '\0');
-        EXPECT_EQ(csc::ReadExtent(index, extent, got.data()), size);
+        EXPECT_EQ(csc::ReadExtent(index, extent, got.data()).Bytes, size);
         EXPECT_EQ(got, fileBytes.substr(0, size));
     }
     // A file left in the archive for another thread to copy moves the position just the same.

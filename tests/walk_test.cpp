@@ -3,7 +3,7 @@
 
 #include "archive_builder.h"
 #include "jobs/extraction.h"
-#include "run/status_console.h"
+#include "run/status.h"
 #include "run/walk.h"
 #include "test_support.h"
 
@@ -27,13 +27,14 @@ struct Scene {
     std::array<std::string, 8> bytes;
     csc::Index index;
     console::Console nowhere = console::OpenChannel(testing_support::CreateForWriting("/dev/null"));
-    run::QuietStatus status{nowhere, {}};
+    run::Status status{nowhere, nowhere};
     run::WalkSettings settings;
     run::WalkCounts counts;
     std::optional<extract::NativeDisk> disk;
     std::optional<jobs::Extraction> extraction;
 
     explicit Scene(bool raw = false) {
+        status.Configure({.Quiet = true});
         bytes[0] = "0123456789ABCDEFGHIJ";
         bytes[1] = "abcdefghijklmnopqrst";
         bytes[2] = "index-bytes";

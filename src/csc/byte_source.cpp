@@ -39,17 +39,16 @@ std::size_t AvailableInMemory(const ByteSource& source, std::uint64_t offset, st
 
 } // namespace
 
-std::size_t ReadAt(const ByteSource& source, std::uint64_t offset, void* destination,
-                   std::size_t count) {
+platform::Moved ReadAt(const ByteSource& source, std::uint64_t offset, void* destination,
+                       std::size_t count) {
     if (source.Memory != nullptr) {
         std::size_t available = AvailableInMemory(source, offset, count);
         if (available > 0) {
             std::memcpy(destination, source.Memory + offset, available);
         }
-        return available;
+        return platform::Moved{.Bytes = available, .Error = platform::NoError};
     }
-    // A failed read is a short one: the missing bytes are taken as zeros, as past the end.
-    return platform::ReadAt(source.File, offset, destination, count).Bytes;
+    return platform::ReadAt(source.File, offset, destination, count);
 }
 
 } // namespace csc

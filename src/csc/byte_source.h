@@ -26,9 +26,10 @@ bool IsOpen(const ByteSource& source);
 void Close(ByteSource& source);
 
 // Copies up to count bytes from offset on into destination; returns how many arrived, fewer only
-// at the end of the source (or where the file fails or has shrunk). The source is only read, so
-// any thread may call this while the source stays open.
-std::size_t ReadAt(const ByteSource& source, std::uint64_t offset, void* destination,
-                   std::size_t count);
+// at the end of the source (it may have shrunk since it was opened) or where the system failed to
+// read it, which the error then tells. The source is only read, so any thread may call this while
+// the source stays open.
+platform::Moved ReadAt(const ByteSource& source, std::uint64_t offset, void* destination,
+                       std::size_t count);
 
 } // namespace csc

@@ -49,12 +49,13 @@ ReadWindow& LeastRecentlyUsed(Archive& archive) {
 }
 
 // Copies the bytes of extent into destination from the windows, fetching a window first where
-// none holds them; returns how many arrived.
-std::size_t Copy(Archive& archive, const Extent& extent, std::uint8_t* destination) {
+// none holds them; returns how many arrived, and why no more where the system failed.
+platform::Moved Copy(Archive& archive, const Extent& extent, std::uint8_t* destination) {
     std::size_t wanted = extent.Held;
     if (wanted == 0) {
-        return 0;
+        return {};
     }
+    platform::ErrorCode error = platform::NoError;
     ReadWindow* window = nullptr;
     for (ReadWindow& candidate : archive.Windows) {
         if (Holds(candidate, extent.Offset, wanted)) {
@@ -69,8 +70,14 @@ std::size_t Copy(Archive& archive, const Extent& extent, std::uint8_t* destinati
         piece = static_cast<std::size_t>(std::min<std::uint64_t>(piece, left));
         window->Bytes.resize(piece);
         window->Start = extent.Offset;
-        window->Bytes.resize(ReadAt(archive.Source, extent.Offset, window->Bytes.data(), piece));
-        wanted = std::min(wanted, window->Bytes.size()); // the file may have shrunk since
+        platform::Moved fetched =
+            ReadAt(archive.Source, extent.Offset, window->Bytes.data(), piece);
+        window->Bytes.resize(fetched.Bytes);
+        if (fetched.Bytes < wanted) {
+            // The file may have shrunk since, or the system failed to read it.
+            wanted = fetched.Bytes;
+            error = fetched.Error;
+        }
     }
     if (window == nullptr) {
         return ReadAt(archive.Source, extent.Offset, destination, wanted);
@@ -78,7 +85,18 @@ std::size_t Copy(Archive& archive, const Extent& extent, std::uint8_t* destinati
     window->LastUse = ++archive.WindowUses;
     archive.RecentWindow = static_cast<std::size_t>(window - archive.Windows.data());
     std::memcpy(destination, window->Bytes.data() + (extent.Offset - window->Start), wanted);
-    return wanted;
+    return platform::Moved{.Bytes = wanted, .Error = error};
+}
+
+// Counts a failed read of the archive's records, keeping the first one's place and reason.
+void CountReadError(Archive& archive, const Extent& extent, const platform::Moved& read) {
+    if (read.Error == platform::NoError) {
+        return;
+    }
+    if (archive.ReadErrors++ == 0) {
+        archive.FirstReadErrorAt = extent.Offset + read.Bytes;
+        archive.FirstReadError = read.Error;
+    }
 }
 
 // The count bytes at the position, taken from the window the last read came from where it holds
@@ -128,8 +146,10 @@ void ReadBlock(Archive& archive, void* destination, std::size_t count) {
         std::memcpy(bytes, held, count);
         return;
     }
-    std::size_t delivered = Copy(archive, Take(archive, count), bytes);
-    std::memset(bytes + delivered, 0, count - delivered);
+    Extent extent = Take(archive, count);
+    platform::Moved read = Copy(archive, extent, bytes);
+    CountReadError(archive, extent, read);
+    std::memset(bytes + read.Bytes, 0, count - read.Bytes);
 }
 
 std::uint8_t ReadU8(Archive& archive) {
@@ -171,14 +191,18 @@ void ReadCscString(Archive& archive, std::string& destination) {
     }
     Extent extent = Take(archive, length);
     destination.resize(extent.Held);
-    destination.resize(Copy(archive, extent, reinterpret_cast<std::uint8_t*>(destination.data())));
+    platform::Moved read =
+        Copy(archive, extent, reinterpret_cast<std::uint8_t*>(destination.data()));
+    CountReadError(archive, extent, read);
+    // What the system failed to read is zeros, as what lies past the end is missing.
+    std::memset(destination.data() + read.Bytes, 0, extent.Held - read.Bytes);
 }
 
 Extent Claim(Archive& archive, std::uint64_t count) {
     return Take(archive, count);
 }
 
-std::size_t ReadExtent(Archive& archive, const Extent& extent, void* destination) {
+platform::Moved ReadExtent(Archive& archive, const Extent& extent, void* destination) {
     return Copy(archive, extent, static_cast<std::uint8_t*>(destination));
 }
 

@@ -18,7 +18,9 @@
 //
 // A read that runs past the end of the archive delivers what remains, takes the missing bytes as
 // zeros, stops the position at the end and is counted in ShortReads; reader.cpp keeps that rule in
-// one place, Take.
+// one place, Take. A read that the system fails (a disc with a scratch) is something else: the
+// reads of records count it in ReadErrors with the first one's place and reason, and the bytes
+// not read are zeros too; the jobs are told of theirs with each extent they read.
 namespace csc {
 
 // Bytes fetched ahead of the readers, from Start on.
@@ -39,6 +41,10 @@ struct Archive {
     std::size_t RecentWindow = 0; // the one the last read came from
 
     std::uint64_t ShortReads = 0; // reads that ran past the end
+    // Reads of the archive's records and tables that the system failed, and the first one.
+    std::uint64_t ReadErrors = 0;
+    std::uint64_t FirstReadErrorAt = 0;
+    platform::ErrorCode FirstReadError = platform::NoError;
 };
 
 // Opens an existing archive file. The result is not open when there is no regular file of that
@@ -77,16 +83,17 @@ struct Extent {
 // shortfall is counted exactly as a read of count bytes would do.
 Extent Claim(Archive& archive, std::uint64_t count);
 // Reads the bytes of an extent claimed before into destination, which holds extent.Held bytes,
-// through the read-ahead windows and without moving the position; returns how many arrived (fewer
-// only where the file has shrunk since it was opened).
-std::size_t ReadExtent(Archive& archive, const Extent& extent, void* destination);
+// through the read-ahead windows and without moving the position; returns how many arrived, fewer
+// where the file has shrunk since it was opened or the system failed to read it (the error says
+// why; the failure lies at extent.Offset plus the bytes that arrived).
+platform::Moved ReadExtent(Archive& archive, const Extent& extent, void* destination);
 
 // What the jobs are given of an archive: the bytes of extents claimed before, and the source they
 // lie in, never the position, which only the walk of the index moves.
 class ExtentReader {
   public:
     explicit ExtentReader(Archive& archive) : archive_(archive) {}
-    std::size_t Read(const Extent& extent, void* destination) {
+    platform::Moved Read(const Extent& extent, void* destination) {
         return ReadExtent(archive_, extent, destination);
     }
     const ByteSource& Source() const { return archive_.Source; }

@@ -27,15 +27,15 @@ platform::ErrorCode NativeDisk::Write(platform::FileHandle file, const std::uint
 
 // Within the system where it can copy between the two files; what it cannot, through the spare
 // buffer, which has room for the whole range.
-platform::Moved NativeDisk::Copy(const ArchiveRange& range, platform::FileHandle file) {
+Disk::Copied NativeDisk::Copy(const ArchiveRange& range, platform::FileHandle file) {
     std::size_t copied = 0;
     if (platform::FileHandle archive = range.Source->File(); archive != platform::InvalidFile) {
         copied = platform::CopyRange(archive, range.Offset, file, range.Count).Bytes;
     }
-    std::size_t read =
+    platform::Moved read =
         range.Source->ReadAt(range.Offset + copied, range.Spare.get(), range.Count - copied);
-    platform::Moved written = platform::Write(file, range.Spare.get(), read);
-    return platform::Moved{.Bytes = copied + written.Bytes, .Error = written.Error};
+    platform::Moved written = platform::Write(file, range.Spare.get(), read.Bytes);
+    return Copied{.Bytes = copied + written.Bytes, .Refused = written.Error, .Unread = read.Error};
 }
 
 platform::ErrorCode NativeDisk::Extend(platform::FileHandle file, std::uint64_t size) {

@@ -27,9 +27,15 @@ class Disk {
                                       const std::string& path) = 0;
     virtual platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
                                       std::size_t count) = 0;
-    // The bytes of the range that arrived in the file; its error is the file's refusal, and fewer
-    // without one means the archive ended.
-    virtual platform::Moved Copy(const ArchiveRange& range, platform::FileHandle file) = 0;
+    // The bytes of the range that arrived in the file. Fewer where the file refused them (Refused),
+    // where the system failed to read the archive (Unread), or, with neither, where the archive
+    // ended.
+    struct Copied {
+        std::size_t Bytes = 0;
+        platform::ErrorCode Refused = platform::NoError;
+        platform::ErrorCode Unread = platform::NoError;
+    };
+    virtual Copied Copy(const ArchiveRange& range, platform::FileHandle file) = 0;
     virtual platform::ErrorCode Extend(platform::FileHandle file, std::uint64_t size) = 0;
     virtual platform::ErrorCode Sync(platform::FileHandle file) = 0;
     // Whether nothing below the output folder survives a power cut anyway (a file system in
@@ -71,7 +77,7 @@ class NativeDisk : public Disk {
                               const std::string& path) override;
     platform::ErrorCode Write(platform::FileHandle file, const std::uint8_t* bytes,
                               std::size_t count) override;
-    platform::Moved Copy(const ArchiveRange& range, platform::FileHandle file) override;
+    Copied Copy(const ArchiveRange& range, platform::FileHandle file) override;
     platform::ErrorCode Extend(platform::FileHandle file, std::uint64_t size) override;
     platform::ErrorCode Sync(platform::FileHandle file) override;
     bool Volatile() const override { return root_.Volatile; }

@@ -109,8 +109,10 @@ bool AlreadyHolds(Disk& disk, const Entry& entry, std::size_t& delivered) {
     } else if (same) {
         // The archive's bytes go where a copy through the program would put them.
         const auto& range = std::get<ArchiveRange>(entry.Content);
-        delivered = range.Source->ReadAt(range.Offset, range.Spare.get(), range.Count);
+        platform::Moved read = range.Source->ReadAt(range.Offset, range.Spare.get(), range.Count);
+        delivered = read.Bytes;
         bytes = range.Spare.get();
+        same = read.Error == platform::NoError; // bytes not read are not known to be the same
     }
     same = same && SameBytes(disk, file, 0, bytes, delivered);
     // The zero tail: only what the file holds there is read, as a hole reads as zeros anyway. A
@@ -195,19 +197,26 @@ class FileWriter {
         return error;
     }
 
+    // Whether it is written beside what stands, to take its place.
+    bool Replacing() const { return unnamed_ || !beside_.empty(); }
+
     // Writes what the payload gives, then the zero tail up to size; how many bytes the payload
-    // gave goes to delivered.
-    platform::ErrorCode Fill(const Payload& payload, std::uint64_t size, std::size_t& delivered) {
+    // gave goes to delivered, and why the archive gave no more, where the system failed to read
+    // it, to unread.
+    platform::ErrorCode Fill(const Payload& payload, std::uint64_t size, std::size_t& delivered,
+                             platform::ErrorCode& unread) {
         platform::ErrorCode error = platform::NoError;
         if (const auto* memory = std::get_if<BytesInMemory>(&payload)) {
             delivered = memory->Count;
+            unread = memory->Unread;
             error = disk_.Write(file_, memory->Bytes.get(), memory->Count);
         } else {
-            // A range can come short of its claim, where the archive cannot be read or has shrunk
-            // since; what is missing becomes zeros like any other shortfall.
-            platform::Moved copy = disk_.Copy(std::get<ArchiveRange>(payload), file_);
+            // A range can come short of its claim, where the archive has shrunk since or cannot
+            // be read; what is missing becomes zeros like any other shortfall.
+            Disk::Copied copy = disk_.Copy(std::get<ArchiveRange>(payload), file_);
             delivered = copy.Bytes;
-            error = copy.Error;
+            error = copy.Refused;
+            unread = copy.Unread;
         }
         if (error == platform::NoError && size > delivered) {
             error = disk_.Extend(file_, size);
@@ -255,14 +264,13 @@ class FileWriter {
 
 OutputTree::OutputTree(Disk& disk, layout::Tree& layout, TreeSettings settings)
     : disk_(disk), layout_(layout), keepExisting_(settings.KeepExisting),
-      onUnwritten_(std::move(settings.OnUnwritten)),
+      onUnwritten_(std::move(settings.OnUnwritten)), onUnread_(std::move(settings.OnUnread)),
       pool_(
           AffordableWriters(settings.Writers), AffordableBounds(settings.Bounds),
           [this](Writing& writing) { Write(writing); },
           [this](Writing& writing) { Settle(writing); }) {}
 
 void OutputTree::MakeRoom(std::uint64_t bytes) {
-    ThrowIfOutOfMemory();
     pool_.WaitForRoom(Charge(bytes));
 }
 
@@ -274,7 +282,6 @@ OutputTree::OnDisk& OutputTree::StateOf(std::uint32_t entry) {
 }
 
 void OutputTree::Take(Entry entry) {
-    ThrowIfOutOfMemory();
     Writing writing;
     writing.Order = nextOrder_++;
     writing.File = std::move(entry);
@@ -311,7 +318,6 @@ void OutputTree::Take(Entry entry) {
             Write(writing);
         }
         Book(writing);
-        ThrowIfOutOfMemory();
         return;
     }
     WaitForPlace(writing.Place);
@@ -320,12 +326,10 @@ void OutputTree::Take(Entry entry) {
     ++placesInFlight_[writing.Place];
     writing.InFlight = true;
     pool_.Submit(std::move(writing), cost);
-    ThrowIfOutOfMemory();
 }
 
 TreeReport OutputTree::Finish() {
     pool_.WaitUntilFinished();
-    ThrowIfOutOfMemory();
     return report_;
 }
 
@@ -335,29 +339,32 @@ TreeReport OutputTree::Abandon() {
     return report_;
 }
 
-void OutputTree::Tell(std::uint64_t order, std::optional<Unwritten> unwritten) {
+void OutputTree::TellOne(const Told& told) {
+    if (told.NotWritten && onUnwritten_) {
+        onUnwritten_(*told.NotWritten);
+    }
+    if (told.NotRead && onUnread_) {
+        onUnread_(*told.NotRead);
+    }
+}
+
+void OutputTree::Tell(std::uint64_t order, Told told) {
     if (order != nextToTell_) {
-        settledEarly_.emplace(order, std::move(unwritten));
+        settledEarly_.emplace(order, std::move(told));
         return;
     }
-    if (unwritten) {
-        onUnwritten_(*unwritten);
-    }
+    TellOne(told);
     ++nextToTell_;
     for (auto next = settledEarly_.begin();
          next != settledEarly_.end() && next->first == nextToTell_;
          next = settledEarly_.erase(next), ++nextToTell_) {
-        if (next->second) {
-            onUnwritten_(*next->second);
-        }
+        TellOne(next->second);
     }
 }
 
 void OutputTree::TellTheRest() {
-    for (auto& [order, unwritten] : settledEarly_) {
-        if (unwritten) {
-            onUnwritten_(*unwritten);
-        }
+    for (auto& [order, told] : settledEarly_) {
+        TellOne(told);
     }
     settledEarly_.clear();
 }
@@ -405,39 +412,56 @@ void OutputTree::WaitForPlace(std::uint32_t place) {
 }
 
 void OutputTree::Write(Writing& writing) {
-    try {
-        FileWriter writer(disk_, writing.Order);
-        FileOutcome& outcome = writing.Outcome;
-        std::size_t delivered = 0;
-        if (keepExisting_) {
-            outcome.Reason = writer.CreateUnlessStanding(writing.File.Path);
-            if (platform::IsAlreadyThere(outcome.Reason)) {
-                outcome = FileOutcome{.Kept = true};
-                return;
-            }
-        } else {
-            bool inNewFolder = writing.InNewFolder && writing.File.Path.NameFolders == 0;
-            // In a folder made by this run nothing stands but what the run wrote.
-            if (!inNewFolder && AlreadyHolds(disk_, writing.File, delivered)) {
-                outcome = FileOutcome{.Unchanged = true, .ZeroTail = delivered < writing.File.Size};
-                return;
-            }
-            outcome.Reason =
-                writer.Create(writing.File.Path, inNewFolder,
-                              std::holds_alternative<ArchiveRange>(writing.File.Content));
+    // Memory running out here ends the run (the pool's rule); the writer removes what it made.
+    FileWriter writer(disk_, writing.Order);
+    FileOutcome& outcome = writing.Outcome;
+    const Entry& file = writing.File;
+    std::size_t delivered = 0;
+    const auto* memory = std::get_if<BytesInMemory>(&file.Content);
+    bool inNewFolder = writing.InNewFolder && file.Path.NameFolders == 0;
+    if (keepExisting_) {
+        outcome.Reason = writer.CreateUnlessStanding(file.Path);
+        if (platform::IsAlreadyThere(outcome.Reason)) {
+            outcome = FileOutcome{.Kept = true};
+            return;
         }
-        if (outcome.Reason == platform::NoError) {
-            outcome.Reason = writer.Fill(writing.File.Content, writing.File.Size, delivered);
+    } else {
+        platform::FileHandle standing = platform::InvalidFile;
+        std::uint64_t standingSize = 0;
+        if (memory != nullptr && memory->Unread != platform::NoError && !inNewFolder &&
+            disk_.OpenExisting(file.Path.Text, standing, standingSize) == platform::NoError) {
+            disk_.Close(standing); // a file stands, and is worth more than zeros
+            outcome.Reason = memory->Unread;
+            outcome.Unread = memory->Unread;
+            outcome.UnreadAt = memory->Count;
+            return;
         }
-        if (outcome.Reason == platform::NoError) {
-            outcome.Reason = writer.Commit(writing.File.Path);
+        // In a folder made by this run nothing stands but what the run wrote.
+        if (!inNewFolder && (memory == nullptr || memory->Unread == platform::NoError) &&
+            AlreadyHolds(disk_, file, delivered)) {
+            outcome = FileOutcome{.Unchanged = true, .ZeroTail = delivered < file.Size};
+            return;
         }
-        outcome.Written = outcome.Reason == platform::NoError;
-        outcome.ZeroTail = outcome.Written && delivered < writing.File.Size;
-    } catch (const std::bad_alloc&) {
-        writing.Outcome = FileOutcome{.OutOfMemory = true};
-        pool_.Stop(); // the run ends at this file, as it would one at a time
+        outcome.Reason = writer.Create(file.Path, inNewFolder,
+                                       std::holds_alternative<ArchiveRange>(file.Content));
     }
+    platform::ErrorCode unread = platform::NoError;
+    if (outcome.Reason == platform::NoError) {
+        outcome.Reason = writer.Fill(file.Content, file.Size, delivered, unread);
+    }
+    if (unread != platform::NoError) {
+        outcome.Unread = unread;
+        outcome.UnreadAt = delivered;
+        if (outcome.Reason == platform::NoError && writer.Replacing()) {
+            outcome.Reason = unread; // what stood is left as it stood; the writer removes its file
+            return;
+        }
+    }
+    if (outcome.Reason == platform::NoError) {
+        outcome.Reason = writer.Commit(file.Path);
+    }
+    outcome.Written = outcome.Reason == platform::NoError;
+    outcome.ZeroTail = outcome.Written && delivered < file.Size && unread == platform::NoError;
 }
 
 void OutputTree::Settle(Writing& writing) {
@@ -452,20 +476,28 @@ void OutputTree::Settle(Writing& writing) {
 
 void OutputTree::Book(Writing& writing) {
     const FileOutcome& outcome = writing.Outcome;
-    std::optional<Unwritten> unwritten;
-    if (onUnwritten_ && !outcome.OutOfMemory && !outcome.Kept && !outcome.Written &&
-        !outcome.Unchanged) {
-        unwritten = Unwritten{writing.File.Path, outcome.Reason};
+    Told told;
+    if (outcome.Unread != platform::NoError) {
+        told.NotRead = Unread{.Path = writing.File.Path,
+                              .Source = writing.File.Source,
+                              .Offset = writing.File.SourceOffset + outcome.UnreadAt,
+                              .Reason = outcome.Unread,
+                              .Written = outcome.Written};
+        ++report_.UnreadFiles;
+        if (writing.Order < firstUnreadOrder_) {
+            firstUnreadOrder_ = writing.Order;
+            report_.FirstUnread = *told.NotRead;
+        }
+    } else if (!outcome.Kept && !outcome.Written && !outcome.Unchanged) {
+        told.NotWritten = Unwritten{writing.File.Path, outcome.Reason};
     }
-    if (outcome.OutOfMemory) {
-        outOfMemory_ = true;
-    } else if (outcome.Kept) {
+    if (outcome.Kept) {
         ++report_.KeptFiles;
     } else if (!outcome.Written && !outcome.Unchanged) {
         ++report_.UnwrittenFiles;
         if (writing.Order < firstUnwrittenOrder_) {
             firstUnwrittenOrder_ = writing.Order;
-            report_.FirstUnwritten = std::move(writing.File.Path);
+            report_.FirstUnwritten = writing.File.Path;
             report_.FirstUnwrittenReason = outcome.Reason;
         }
     } else {
@@ -485,22 +517,11 @@ void OutputTree::Book(Writing& writing) {
             ++report_.ZeroFilledFiles;
             if (writing.Order < firstZeroFilledOrder_) {
                 firstZeroFilledOrder_ = writing.Order;
-                report_.FirstZeroFilled = std::move(writing.File.Path);
+                report_.FirstZeroFilled = writing.File.Path;
             }
         }
     }
-    if (onUnwritten_) {
-        Tell(writing.Order, std::move(unwritten));
-    }
-}
-
-void OutputTree::ThrowIfOutOfMemory() {
-    if (pool_.Stopped()) {
-        pool_.WaitUntilFinished(); // settles the writer's report of it
-    }
-    if (outOfMemory_) {
-        throw std::bad_alloc();
-    }
+    Tell(writing.Order, std::move(told));
 }
 
 } // namespace extract

@@ -40,6 +40,10 @@
 // ends with warnings (or, out of memory, with the runtime error), and the first failure reported
 // is the first in the order taken among those that failed.
 //
+// A file whose bytes the system failed to read from its archive (a disc with a scratch) is written
+// with zeros in their place where nothing stood; where a file stood, it is left as it stood, as a
+// file of zeros is worth less than what a run before wrote. Either way it is told.
+//
 // A file that already stands at its path as a regular file (no link) holding exactly the bytes the
 // run would write is left as it stands: nothing is created, written, renamed or synced, and its
 // inode, times and links stay. Its size is compared first, then its bytes.
@@ -62,12 +66,26 @@ struct Entry {
     layout::OutputPath Path;
     Payload Content;
     std::uint64_t Size = 0;
+    // Where the payload's bytes begin in their archive, and which archive, for what is told of a
+    // read that failed.
+    std::uint64_t SourceOffset = 0;
+    std::uint32_t Source = 0;
 };
 
 // A file that could not be written, and why.
 struct Unwritten {
     layout::OutputPath Path;
     platform::ErrorCode Reason = platform::NoError;
+};
+
+// A file whose bytes the system failed to read, where and why, and whether it was written with
+// zeros in their place (else what stood at its path was left as it stood).
+struct Unread {
+    layout::OutputPath Path;
+    std::uint32_t Source = 0;
+    std::uint64_t Offset = 0;
+    platform::ErrorCode Reason = platform::NoError;
+    bool Written = false;
 };
 
 // What writing came to, over every entry taken.
@@ -86,14 +104,20 @@ struct TreeReport {
     platform::ErrorCode FirstUnwrittenReason = platform::NoError;
     std::uint64_t ZeroFilledFiles = 0; // written, with zeros where the archive ended early
     layout::OutputPath FirstZeroFilled{};
+    // Whose bytes the system failed to read: written with zeros, or, where a file stood, among
+    // the files unwritten.
+    std::uint64_t UnreadFiles = 0;
+    Unread FirstUnread{};
 };
 
 struct TreeSettings {
     unsigned Writers = 0;      // 0: the caller's thread writes every file
     bool KeepExisting = false; // where anything stands at a path, leave it and count it kept
-    // Told of each file that could not be written, on the caller's thread, in the order taken, as
-    // soon as every earlier file has settled; only the count is kept.
+    // Told of each file that could not be written, and of each whose bytes could not be read, on
+    // the caller's thread, in the order taken, as soon as every earlier file has settled; only the
+    // count is kept.
     std::function<void(const Unwritten&)> OnUnwritten{};
+    std::function<void(const Unread&)> OnUnread{};
     PoolBounds Bounds{};
 };
 
@@ -127,7 +151,9 @@ class OutputTree {
         bool Unchanged = false; // it held the file's bytes already
         bool ZeroTail = false;  // written, with zeros where the archive gave no bytes
         platform::ErrorCode Reason = platform::NoError; // why it was not written
-        bool OutOfMemory = false;
+        // Why the system failed to read its bytes, and where, counting from the payload's start.
+        platform::ErrorCode Unread = platform::NoError;
+        std::uint64_t UnreadAt = 0;
     };
     // One file on its way to the disk.
     struct Writing {
@@ -153,7 +179,6 @@ class OutputTree {
     void Write(Writing& writing);
     void Settle(Writing& writing);
     void Book(Writing& writing);
-    void ThrowIfOutOfMemory();
 
     Disk& disk_;
     layout::Tree& layout_;
@@ -171,15 +196,21 @@ class OutputTree {
     std::uint64_t nextOrder_ = 0;
     std::uint64_t firstUnwrittenOrder_ = UINT64_MAX;
     std::uint64_t firstZeroFilledOrder_ = UINT64_MAX;
+    std::uint64_t firstUnreadOrder_ = UINT64_MAX;
     const bool keepExisting_;
     const std::function<void(const Unwritten&)> onUnwritten_;
-    // Files settled before an earlier one, waiting to be told in order: no more than are in
-    // flight.
-    std::map<std::uint64_t, std::optional<Unwritten>> settledEarly_;
+    const std::function<void(const Unread&)> onUnread_;
+    // What a file settled before an earlier one has to tell, waiting to be told in order: no more
+    // than are in flight.
+    struct Told {
+        std::optional<Unwritten> NotWritten;
+        std::optional<Unread> NotRead;
+    };
+    std::map<std::uint64_t, Told> settledEarly_;
     std::uint64_t nextToTell_ = 0;
-    void Tell(std::uint64_t order, std::optional<Unwritten> unwritten);
+    void Tell(std::uint64_t order, Told told);
+    void TellOne(const Told& told);
     void TellTheRest();
-    bool outOfMemory_ = false;
     TreeReport report_;
     // Last, so that it finishes its files while the rest is still there to settle them.
     BoundedPool<Writing> pool_;

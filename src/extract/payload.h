@@ -16,18 +16,21 @@ class RangeSource {
     // The file that holds the bytes at their offsets, for a copy within the system; InvalidFile
     // where they lie elsewhere.
     virtual platform::FileHandle File() const = 0;
-    // Reads up to count bytes from offset on; fewer only where the archive ends.
-    virtual std::size_t ReadAt(std::uint64_t offset, void* destination,
-                               std::size_t count) const = 0;
+    // Reads up to count bytes from offset on; fewer where the archive ends or the system failed to
+    // read it (the error says why).
+    virtual platform::Moved ReadAt(std::uint64_t offset, void* destination,
+                                   std::size_t count) const = 0;
 
   protected:
     ~RangeSource() = default;
 };
 
-// The bytes the archive delivered, read on the reading thread.
+// The bytes the archive delivered, read on the reading thread; where the system failed to read the
+// rest, why.
 struct BytesInMemory {
     std::unique_ptr<std::uint8_t[]> Bytes;
     std::size_t Count = 0;
+    platform::ErrorCode Unread = platform::NoError;
 };
 
 // Count bytes still in the archive from Offset on, copied by the writer itself. Spare is allocated

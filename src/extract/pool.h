@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -17,6 +18,10 @@
 // tasks go back to the caller's thread, which settles them (done) and frees what they hold, so that
 // nothing but the queues below is shared. With no workers, every task runs and is settled at once
 // on the caller's thread.
+//
+// Memory that runs out on a worker ends the run as it does on the caller's thread: the task stops,
+// no worker takes another, and the caller's next call into the pool throws std::bad_alloc. That is
+// the one rule for every job that works through the pool.
 namespace extract {
 
 struct PoolBounds {
@@ -57,9 +62,9 @@ inline unsigned MachineWorkers() {
 
 template <typename Task> class BoundedPool {
   public:
-    // work runs on a worker, outside the lock, and must not throw; done runs on the caller's thread
-    // for every task that ran, in the order they finished. A worker that cannot be started leaves
-    // fewer, or none.
+    // work runs on a worker, outside the lock, and throws nothing but std::bad_alloc; done runs on
+    // the caller's thread for every task that ran to its end, in the order they finished. A worker
+    // that cannot be started leaves fewer, or none.
     BoundedPool(unsigned workers, PoolBounds bounds, std::function<void(Task&)> work,
                 std::function<void(Task&)> done)
         : bounds_(bounds), work_(std::move(work)), done_(std::move(done)) {
@@ -117,12 +122,14 @@ template <typename Task> class BoundedPool {
         WaitUntil([&] { return RoomFor(cost); });
     }
 
+    // Throws std::bad_alloc where memory ran out on a worker.
     void Submit(Task task, std::uint64_t cost) {
         if (workers_.empty()) {
             work_(task);
             done_(task);
             return;
         }
+        ThrowIfOutOfMemory();
         outbox_.push_back(Slot{std::move(task), cost});
         outboxCost_ += cost;
         ++jobsInFlight_;
@@ -132,8 +139,10 @@ template <typename Task> class BoundedPool {
         }
     }
 
-    // Waits, settling finished tasks, until ready() holds or no task is in flight any more.
+    // Waits, settling finished tasks, until ready() holds or no task is in flight any more. Throws
+    // std::bad_alloc where memory ran out on a worker.
     template <typename Ready> void WaitUntil(Ready ready) {
+        ThrowIfOutOfMemory();
         if (ready()) {
             return;
         }
@@ -152,6 +161,7 @@ template <typename Task> class BoundedPool {
             }
             Collect();
         }
+        ThrowIfOutOfMemory();
     }
 
     // Waits until every task handed over has run and been settled.
@@ -180,6 +190,18 @@ template <typename Task> class BoundedPool {
     }
 
   private:
+    // What is left of the tasks in flight is settled first, so that a task stopped halfway has
+    // cleaned up after itself.
+    void ThrowIfOutOfMemory() {
+        if (!outOfMemory_.load()) {
+            return;
+        }
+        outOfMemory_.store(false); // thrown once; the pool stays stopped
+        HandOver();
+        WaitUntil([] { return false; });
+        throw std::bad_alloc();
+    }
+
     struct Slot {
         Task Work{};
         std::uint64_t Cost = 0;
@@ -267,8 +289,13 @@ template <typename Task> class BoundedPool {
                 if (stop_.load()) {
                     break; // the rest is dropped, as a queued task would be
                 }
-                work_(slot.Work);
-                slot.Ran = true;
+                try {
+                    work_(slot.Work);
+                    slot.Ran = true;
+                } catch (const std::bad_alloc&) {
+                    outOfMemory_.store(true);
+                    stop_.store(true);
+                }
             }
             held.lock();
             for (Slot& slot : taken) {
@@ -307,6 +334,7 @@ template <typename Task> class BoundedPool {
     std::condition_variable jobDone_;     // to the caller, under lock_
     // Read by everyone without lock_: once set, no worker takes another task.
     std::atomic<bool> stop_ = false;
+    std::atomic<bool> outOfMemory_ = false; // a worker ran out; the caller throws
 };
 
 } // namespace extract

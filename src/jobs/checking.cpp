@@ -65,8 +65,11 @@ void Checking::Take(csc::ExtentReader& stored, FoundFile file) {
             check.Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(extent.Held);
             check.Room = extent.Held;
         }
-        check.Read = stored.Read(extent, check.Bytes.get());
-        if (check.Read < extent.Held) {
+        platform::Moved read = stored.Read(extent, check.Bytes.get());
+        check.Read = read.Bytes;
+        if (read.Error != platform::NoError) {
+            check.Problem = CouldNotRead(check.File.Slot, extent.Offset + read.Bytes, read.Error);
+        } else if (check.Read < extent.Held) {
             check.Problem = CutShort(check.Read, check.File.Size);
         }
     }

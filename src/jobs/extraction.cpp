@@ -14,8 +14,8 @@ platform::FileHandle ArchiveRanges::File() const {
     return source_->File;
 }
 
-std::size_t ArchiveRanges::ReadAt(std::uint64_t offset, void* destination,
-                                  std::size_t count) const {
+platform::Moved ArchiveRanges::ReadAt(std::uint64_t offset, void* destination,
+                                      std::size_t count) const {
     return csc::ReadAt(*source_, offset, destination, count);
 }
 
@@ -25,7 +25,11 @@ void Extraction::Take(csc::ExtentReader& stored, FoundFile file) {
     // it fits beside the files in flight (a file larger than their bound waits until none are, as
     // one writer would have it); a failed allocation ends the run before its folders or file exist.
     tree_.MakeRoom(extent.Held);
-    extract::Entry entry{.Path = std::move(file.Path), .Content = {}, .Size = file.Size};
+    extract::Entry entry{.Path = std::move(file.Path),
+                         .Content = {},
+                         .Size = file.Size,
+                         .SourceOffset = extent.Offset,
+                         .Source = static_cast<std::uint32_t>(file.Slot)};
     if (extent.Held >= ReadByWriterFrom) {
         if (!ranges_[file.Slot].Serves()) {
             ranges_[file.Slot].Serve(stored.Source());
@@ -38,7 +42,9 @@ void Extraction::Take(csc::ExtentReader& stored, FoundFile file) {
     } else {
         extract::BytesInMemory bytes{
             .Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(extent.Held), .Count = 0};
-        bytes.Count = stored.Read(extent, bytes.Bytes.get());
+        platform::Moved read = stored.Read(extent, bytes.Bytes.get());
+        bytes.Count = read.Bytes;
+        bytes.Unread = read.Error;
         entry.Content = std::move(bytes);
     }
     tree_.Take(std::move(entry));

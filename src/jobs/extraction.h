@@ -16,7 +16,8 @@ class ArchiveRanges : public extract::RangeSource {
     void Serve(const csc::ByteSource& source) { source_ = &source; }
     bool Serves() const { return source_ != nullptr; }
     platform::FileHandle File() const override;
-    std::size_t ReadAt(std::uint64_t offset, void* destination, std::size_t count) const override;
+    platform::Moved ReadAt(std::uint64_t offset, void* destination,
+                           std::size_t count) const override;
 
   private:
     const csc::ByteSource* source_ = nullptr;

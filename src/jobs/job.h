@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 // The jobs of a run: extract, list, check or stream the files that the walk of the index finds.
 namespace jobs {
@@ -24,6 +25,15 @@ struct FoundFile {
     const csc::TSM_TaggedSound* Tagged = nullptr;
     const csc::TSM_MissionSound* Mission = nullptr;
 };
+
+// A file's stored bytes that the system failed to read (not an archive that ends early): where in
+// its archive, and why. The job goes on with zeros in their place and tells whoever it was given.
+struct Unread {
+    const FoundFile& File;
+    std::uint64_t Offset = 0;
+    platform::ErrorCode Reason = platform::NoError;
+};
+using OnUnread = std::function<void(const Unread&)>;
 
 // Every job sees the same files in the same order. The walk has moved the archive's position past
 // each file's bytes already; a job reads them through stored, which cannot move it.

@@ -17,16 +17,25 @@ std::string Seconds(double seconds) {
     return text;
 }
 
-// A sound's headers, read where they stand in the archive, as far as the archive holds the file.
-sound::Details DetailsOf(csc::ExtentReader& stored, const FoundFile& file) {
+// A sound's headers, read where they stand in the archive, as far as the archive holds the file;
+// a read that the system fails ends them there, and is told.
+sound::Details DetailsOf(csc::ExtentReader& stored, const FoundFile& file,
+                         const OnUnread& onUnread) {
     const csc::Extent& extent = file.Stored;
+    bool told = false;
     sound::ReadPart read = [&](std::uint64_t offset, std::span<std::uint8_t> into) -> std::size_t {
         if (offset >= extent.Held) {
             return 0;
         }
         std::size_t count =
             static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), extent.Held - offset));
-        return stored.Read(csc::Extent{extent.Offset + offset, count}, into.data());
+        platform::Moved got = stored.Read(csc::Extent{extent.Offset + offset, count}, into.data());
+        if (got.Error != platform::NoError && !told && onUnread) {
+            onUnread(Unread{
+                .File = file, .Offset = extent.Offset + offset + got.Bytes, .Reason = got.Error});
+            told = true;
+        }
+        return got.Bytes;
     };
     if (file.Form == csc::StoredForm::Wav) {
         return sound::WavDetails(read, extent.Held);
@@ -57,7 +66,7 @@ void Listing::Take(csc::ExtentReader& stored, FoundFile file) {
     }
     std::optional<sound::Details> details;
     if (details_) {
-        details = DetailsOf(stored, file);
+        details = DetailsOf(stored, file, onUnread_);
     }
     if (json_) {
         std::string line = JsonFile(file);

@@ -20,9 +20,11 @@ enum class ListingStyle {
 class Listing : public Job {
   public:
     // The tables name the tags and missions of the JSON lines.
+    // Headers that the system fails to read (for details) are told to onUnread.
     Listing(console::Console& results, const csc::IndexTables& tables, bool details, bool json,
-            ListingStyle style = ListingStyle::Table)
-        : results_(results), tables_(tables), details_(details), json_(json), style_(style) {}
+            ListingStyle style = ListingStyle::Table, OnUnread onUnread = {})
+        : results_(results), tables_(tables), details_(details), json_(json), style_(style),
+          onUnread_(std::move(onUnread)) {}
     void Take(csc::ExtentReader& stored, FoundFile file) override;
     bool WantsMore() const override { return !console::Failed(results_); }
     // The total line, for text.
@@ -34,6 +36,7 @@ class Listing : public Job {
     const bool details_;
     const bool json_;
     const ListingStyle style_;
+    const OnUnread onUnread_;
     std::uint64_t files_ = 0;
     std::uint64_t bytes_ = 0;
     std::string line_; // reused for every line

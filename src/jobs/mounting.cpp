@@ -133,8 +133,14 @@ platform::Moved Mounting::Read(std::uint64_t number, std::uint64_t offset, void*
     std::size_t stored = 0;
     if (offset < file.Held) {
         stored = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, file.Held - offset));
-        // An archive that has shrunk since gives zeros, as an extraction writes where it ends.
-        stored = csc::ReadAt(*sources_[file.Slot], file.Offset + offset, destination, stored);
+        // An archive that has shrunk since gives zeros, as an extraction writes where it ends; one
+        // that the system fails to read gives its error, never zeros in place of its bytes.
+        platform::Moved read =
+            csc::ReadAt(*sources_[file.Slot], file.Offset + offset, destination, stored);
+        if (read.Error != platform::NoError) {
+            return platform::Moved{.Bytes = 0, .Error = read.Error};
+        }
+        stored = read.Bytes;
     }
     std::memset(static_cast<char*>(destination) + stored, 0, wanted - stored);
     return platform::Moved{.Bytes = wanted, .Error = platform::NoError};

@@ -53,4 +53,9 @@ void WritePath(console::Console& console, const layout::OutputPath& path) {
     }
 }
 
+std::string CouldNotRead(std::size_t slot, std::uint64_t offset, platform::ErrorCode reason) {
+    return "could not read " + std::string(csc::ArchiveFileNames[slot]) + " at offset " +
+           std::to_string(offset) + " (" + platform::DescribeError(reason) + ")";
+}
+
 } // namespace jobs

@@ -19,5 +19,7 @@ const char* FormatName(csc::StoredForm form);
 std::string JsonFile(const FoundFile& file);
 // A path in the platform's form, control bytes shown as "?" on a terminal.
 void WritePath(console::Console& console, const layout::OutputPath& path);
+// "could not read SchemaMetaFile_DVD1.csc at offset N (reason)": a read that the system failed.
+std::string CouldNotRead(std::size_t slot, std::uint64_t offset, platform::ErrorCode reason);
 
 } // namespace jobs

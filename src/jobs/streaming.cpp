@@ -9,10 +9,16 @@ void Streaming::Take(csc::ExtentReader& stored, FoundFile file) {
     const csc::Extent& extent = file.Stored;
     console::WriteOutEverything(results_);
     piece_.resize(PieceBytes);
+    bool told = false;
     for (std::size_t done = 0; done < extent.Held && WantsMore();) {
         std::size_t count = std::min(PieceBytes, extent.Held - done);
-        std::size_t read = stored.Read(csc::Extent{extent.Offset + done, count}, piece_.data());
-        std::fill(piece_.begin() + static_cast<std::ptrdiff_t>(read),
+        platform::Moved read = stored.Read(csc::Extent{extent.Offset + done, count}, piece_.data());
+        if (read.Error != platform::NoError && !told) {
+            onUnread_(Unread{
+                .File = file, .Offset = extent.Offset + done + read.Bytes, .Reason = read.Error});
+            told = true;
+        }
+        std::fill(piece_.begin() + static_cast<std::ptrdiff_t>(read.Bytes),
                   piece_.begin() + static_cast<std::ptrdiff_t>(count), 0);
         Put(piece_.data(), count);
         done += count;

@@ -6,9 +6,7 @@
 
 int main(int argc, char** argv) {
     platform::PrepareProcess();
-    run::RunState state;
-    state.Output = console::OpenChannel(platform::StandardOutput());
-    state.Errors = console::OpenChannel(platform::StandardError());
+    run::RunState state(platform::StandardOutput(), platform::StandardError());
     // Running out of memory is the one condition that ends a run early, wherever it happens.
     try {
         std::vector<std::string> arguments;
@@ -21,6 +19,6 @@ int main(int argc, char** argv) {
         platform::InterruptHandled();
         return exitCode;
     } catch (const std::bad_alloc&) {
-        return run::EndWithOutOfMemory(state);
+        return state.Status.EndWithOutOfMemory();
     }
 }

@@ -29,45 +29,60 @@ enum LongOnly : int {
     BackgroundValue
 };
 
-// The jobs a command line can ask for, as bits, so that an option can name those it works with.
-enum JobBits : unsigned {
-    ForExtraction = 1u << static_cast<unsigned>(Action::Extract),
-    ForList = 1u << static_cast<unsigned>(Action::List),
-    ForTest = 1u << static_cast<unsigned>(Action::Test),
-    ForStream = 1u << static_cast<unsigned>(Action::Stream),
-    ForMount = 1u << static_cast<unsigned>(Action::Mount),
-    ForEveryJob = ForExtraction | ForList | ForTest | ForStream | ForMount,
-};
+constexpr unsigned ForExtraction = 1u << static_cast<unsigned>(Action::Extract);
+constexpr unsigned ForList = 1u << static_cast<unsigned>(Action::List);
+constexpr unsigned ForTest = 1u << static_cast<unsigned>(Action::Test);
+constexpr unsigned ForStream = 1u << static_cast<unsigned>(Action::Stream);
+constexpr unsigned ForMount = 1u << static_cast<unsigned>(Action::Mount);
+constexpr unsigned ForEveryJob = ForExtraction | ForList | ForTest | ForStream | ForMount;
 
-struct OptionName {
-    std::string_view Long;
-    int Short; // or a LongOnly value
-    bool TakesValue;
-    unsigned Jobs; // those it does something for; an option that asks for a job names that job
-};
-
-// Every option of the option form; getopt's table is made from this one.
+// Every option of the option form, in the order the help shows them; getopt's tables, the help,
+// and (through a test) the man page and the bash completion are made from this one.
 constexpr std::array<OptionName, 19> OptionNames = {{
-    {"list", 'l', false, ForList},
-    {"test", 't', false, ForTest},
-    {"to-stdout", 'p', false, ForStream},
-    {"details", DetailsValue, false, ForList},
-    {"names", NamesValue, false, ForList},
-    {"null", '0', false, ForList},
-    {"json", JsonValue, false, ForList | ForTest},
-    {"raw", 'r', false, ForEveryJob},
-    {"archives", 'a', true, ForEveryJob},
-    {"output-dir", 'd', true, ForExtraction},
-    {"include", 'i', true, ForEveryJob},
-    {"exclude", 'x', true, ForEveryJob},
-    {"keep-existing", 'k', false, ForExtraction},
-    {"threads", 'j', true, ForExtraction | ForTest},
-    {"quiet", 'q', false, ForEveryJob},
-    {"mount", MountValue, true, ForMount},
-    {"background", BackgroundValue, false, ForMount},
-    {"help", 'h', false, ForEveryJob},
-    {"version", VersionValue, false, ForEveryJob},
+    {"list", 'l', "", ForList, "list the files a run would write: size and path; write nothing"},
+    {"names", NamesValue, "", ForList, "list the paths alone, one a line"},
+    {"null", '0', "", ForList, "list the paths alone, each ended by a zero byte (xargs -0)"},
+    {"test", 't', "", ForTest, "read every file a run would write and check it; write nothing"},
+    {"to-stdout", 'p', "", ForStream,
+     "write the bytes of the files a run would write to standard\n"
+     "output, one after another; write no file"},
+    {"details", DetailsValue, "", ForList,
+     "with --list: each sound's format, channels, rate and duration"},
+    {"raw", 'r', "", ForEveryJob, "the RAW layout (also -RAWExtract)"},
+    {"archives", 'a', "DIR", ForEveryJob,
+     "the folder that holds the archives (default: the current one)"},
+    {"output-dir", 'd', "DIR", ForExtraction,
+     "the folder that receives the __<archive> folders (default: the\n"
+     "current one); made with its parents when missing"},
+    {"include", 'i', "PATTERN", ForEveryJob, "take only files that match; may be repeated"},
+    {"exclude", 'x', "PATTERN", ForEveryJob,
+     "leave out files that match; may be repeated; wins over -i"},
+    {"keep-existing", 'k', "", ForExtraction,
+     "leave every output path where something stands as it is"},
+    {"threads", 'j', "N", ForExtraction | ForTest,
+     "writer threads, 0 to 64 (0: the reading thread writes)"},
+    {"quiet", 'q', "", ForEveryJob, "no banner, phases or progress"},
+    {"json", JsonValue, "", ForList | ForTest, "with --list or --test: one JSON object per line"},
+    {"mount", MountValue, "DIR", ForMount,
+     "show the tree a run writes, read-only, at the empty folder DIR,\n"
+     "with ByTag/ beside it (every tag of every sound); Linux only"},
+    {"background", BackgroundValue, "", ForMount, "with --mount: detach once the mount stands"},
+    {"help", 'h', "", ForEveryJob, "shows this text (also -? and /?)"},
+    {"version", VersionValue, "", ForEveryJob, "shows the version"},
 }};
+
+// getopt's short options, from the table: "+" keeps getopt from moving arguments around (an
+// argument that is no option is an error anyway), ":" makes a missing value its own answer.
+std::string ShortOptions() {
+    std::string letters = "+:";
+    for (const OptionName& option : OptionNames) {
+        if (option.Short < 256) {
+            letters += static_cast<char>(option.Short);
+            letters += option.TakesValue() ? ":" : "";
+        }
+    }
+    return letters;
+}
 
 // How the refusals name a job.
 std::string JobName(Action job) {
@@ -100,10 +115,6 @@ std::string JobNames(unsigned jobs) {
     }
     return text;
 }
-
-// "+" keeps getopt from moving arguments around (an argument that is no option is an error
-// anyway), ":" makes a missing value its own answer.
-constexpr const char* ShortOptions = "+:ltp0ra:d:i:x:kj:qh";
 
 bool Among(std::string_view argument, const auto& options) {
     return std::find(options.begin(), options.end(), argument) != options.end();
@@ -207,7 +218,7 @@ std::string LongOptionProblem(std::string_view word) {
         return "option " + quoted + " is ambiguous: " + choices;
     }
     std::string full = "'--" + std::string(named.front()->Long) + "'";
-    if (named.front()->TakesValue) {
+    if (named.front()->TakesValue()) {
         return "option " + full + " needs a value";
     }
     return "option " + full + " takes no value";
@@ -241,13 +252,13 @@ std::vector<std::string> Normalised(const std::vector<std::string>& arguments,
             word = "--help";
         } else if (word.starts_with("--")) {
             std::vector<const OptionName*> named = LongOptionsNamed(word.substr(2));
-            value = named.size() == 1 && named.front()->TakesValue;
+            value = named.size() == 1 && named.front()->TakesValue();
         } else if (word.size() > 1 && word[0] == '-') {
             // In a bundle, the first option that takes a value takes the rest of the word, or,
             // when nothing of the word is left, the next word.
             for (std::size_t at = 1; at < word.size(); ++at) {
                 const OptionName* option = ShortOptionNamed(static_cast<unsigned char>(word[at]));
-                if (option != nullptr && option->TakesValue) {
+                if (option != nullptr && option->TakesValue()) {
                     value = at + 1 == word.size();
                     break;
                 }
@@ -313,7 +324,7 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
     argv.push_back(nullptr);
     std::vector<struct option> table;
     for (const OptionName& option : OptionNames) {
-        table.push_back({option.Long.data(), option.TakesValue ? required_argument : no_argument,
+        table.push_back({option.Long.data(), option.TakesValue() ? required_argument : no_argument,
                          nullptr, option.Short});
     }
     table.push_back({nullptr, 0, nullptr, 0});
@@ -322,6 +333,7 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
          mount = false;
     std::vector<const OptionName*> given; // in the order given
     int argc = static_cast<int>(argv.size() - 1);
+    const std::string shortOptions = ShortOptions();
     optind = 0; // a new command line: getopt starts afresh
     opterr = 0; // its messages are not the tool's
     while (true) {
@@ -329,7 +341,7 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
         if (optind == 0) {
             word = argc > 1 ? argv[1] : "";
         }
-        int found = getopt_long(argc, argv.data(), ShortOptions, table.data(), nullptr);
+        int found = getopt_long(argc, argv.data(), shortOptions.c_str(), table.data(), nullptr);
         if (found == -1) {
             break;
         }
@@ -492,6 +504,74 @@ std::optional<std::string> NextArgument(std::string_view line, std::size_t& posi
 }
 
 } // namespace
+
+std::span<const OptionName> OptionTable() {
+    return OptionNames;
+}
+
+std::vector<std::string> HelpText() {
+    std::vector<std::string> lines = {
+        "Usage: cscunpack [-RAWExtract]",
+        "       cscunpack [options]",
+        "",
+        "Unpacks the sound files (OGG and WAV) stored in the CSC archives of Corvane 2, byte for",
+        "byte: SchemaMetafile_HardDrive.csc (the index, required) and SchemaMetaFile.csc,",
+        "SchemaMetaFile_Memory.csc, SchemaMetaFile_DVD1.csc to SchemaMetaFile_DVD3.csc (each",
+        "optional). The files go to a folder for each archive:",
+        "",
+        "  __<archive>/TaggedSounds/<tag>[.<sub-tag>]/<file>   the tag and mission tables",
+        "  __<archive>/MissionSounds/<mission>/<file>",
+        "  __<archive>/<number>_<file>                         the RAW mode",
+        "",
+        "The classic command line, in the folder that holds the archives, exactly as written:",
+        "  cscunpack              follows the index's tag and mission tables",
+        "  cscunpack -RAWExtract  reads the sound records back to back into numbered files",
+        "",
+        "Any other command line is read as options; results go to standard output, everything",
+        "else to standard error. Short options bundle (-lq, -dout):",
+    };
+    for (const OptionName& option : OptionNames) {
+        std::string names = option.Short < 256
+                                ? std::string("  -") + static_cast<char>(option.Short) + ", "
+                                : std::string("      ");
+        names.append("--").append(option.Long);
+        if (option.TakesValue()) {
+            names.append(" ").append(option.Value);
+        }
+        std::string_view help = option.Help;
+        for (bool first = true; !help.empty(); first = false) {
+            std::size_t end = std::min(help.find('\n'), help.size());
+            std::string line = first ? names : std::string();
+            line.resize(25, ' ');
+            lines.push_back(line.append(help.substr(0, end)));
+            help.remove_prefix(std::min(end + 1, help.size()));
+        }
+    }
+    const std::string_view after[] = {
+        "",
+        "PATTERN matches a path below the output folder, / between folders, as in .gitignore:",
+        "without a /, any folder or file name (Ambience, *.wav); with one, the path from the",
+        "output folder on (__SchemaMetaFile_DVD1.csc/MissionSounds); a folder that matches takes",
+        "everything below it. A trailing / matches folders only, a leading **/ any folder; * and",
+        "? stay within a name, ** spans folders, [...] is a class. Letters match in either case,",
+        "unlike git's default, as Windows, the game's platform, takes names in either case.",
+        "",
+        "Existing files of the same names are replaced, unless --keep-existing is given.",
+        "",
+        "Exit codes: 0 every file written (listed, or found whole); 1 done, with warnings (files",
+        "not written, damaged, skipped, or a pattern that matched nothing); 2 the index archive",
+        "not found or unreadable, or a command line in error; 3 the output could not be written;",
+        "130 interrupted; 203 memory ran out.",
+    };
+    lines.insert(lines.end(), std::begin(after), std::end(after));
+    // The tree in the platform's own separators.
+    for (std::string& line : lines) {
+        if (line.find("__<") != std::string::npos) {
+            std::replace(line.begin(), line.end(), '/', platform::ShownSeparator);
+        }
+    }
+    return lines;
+}
 
 CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
     return IsCompatibleForm(arguments) ? CompatibleForm(arguments) : OptionForm(arguments);

@@ -3,6 +3,7 @@
 #include "jobs/listing.h"
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,20 @@ inline constexpr unsigned MostThreads = 64;
 
 // arguments leaves out the program's name.
 CommandLine ReadCommandLine(const std::vector<std::string>& arguments);
+
+// One option of the option form.
+struct OptionName {
+    std::string_view Long;
+    int Short;              // a letter, or 256 and above for an option without one
+    std::string_view Value; // what its value is called ("DIR"), or nothing for no value
+    unsigned Jobs;          // the jobs it does something for, a bit for each Action
+    std::string_view Help;  // its line (or lines, "\n" between them) in the help
+    constexpr bool TakesValue() const { return !Value.empty(); }
+};
+// Every option, in the order the help shows them.
+std::span<const OptionName> OptionTable();
+// The help text, a line each.
+std::vector<std::string> HelpText();
 
 // The arguments of a whole command line as Windows hands it over: blanks and control characters
 // separate arguments, a double quote switches grouping on and off and is dropped, and the
