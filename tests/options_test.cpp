@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
 using run::Action;
 
 // The classic form is exactly the lines its callers use; every other line is the option form,
@@ -181,4 +186,122 @@ TEST(Options, OnlyAWindowOfItsOwnWaitsForEnter) {
         EXPECT_EQ(run::ShouldPauseAtEnd(c.alone, c.input, c.output, c.errors), c.pauses)
             << c.alone << c.input << c.output << c.errors;
     }
+}
+
+namespace {
+
+std::string Source(const char* file) {
+    std::ifstream in(std::string(CSCUNPACK_SOURCE_DIR) + "/" + file);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+// The man page and the bash completion name exactly the options of the table (the help is made
+// from it), and the completion completes folders after exactly the options that take one.
+TEST(Options, TheManPageAndTheCompletionNameTheTablesOptions) {
+    std::set<std::string> table, inManPage, completed, folders, values;
+    for (const run::OptionName& option : run::OptionTable()) {
+        std::string name = "--" + std::string(option.Long);
+        table.insert(name);
+        if (option.Short < 256) {
+            table.insert(std::string("-") + static_cast<char>(option.Short));
+        }
+        if (option.TakesValue()) {
+            std::set<std::string>& kind = option.Value == "DIR" ? folders : values;
+            kind.insert(name);
+            if (option.Short < 256) {
+                kind.insert(std::string("-") + static_cast<char>(option.Short));
+            }
+        }
+    }
+    std::regex longOption("--[a-z][a-z-]*"), shortOption("(^|[ ,])(-[a-z0-9])[ ,]");
+    std::string page = Source("doc/cscunpack.1.in");
+    std::string options = page.substr(page.find(".SH OPTIONS"), page.find(".SH PATTERNS") -
+                                                                     page.find(".SH OPTIONS"));
+    for (std::size_t at = options.find(".TP\n"); at != std::string::npos;
+         at = options.find(".TP\n", at + 1)) {
+        std::string item = options.substr(at + 4, options.find('\n', at + 4) - at - 4);
+        item = std::regex_replace(item, std::regex("\\\\-"), "-");
+        for (std::sregex_iterator found(item.begin(), item.end(), longOption), end; found != end;
+             ++found) {
+            inManPage.insert(found->str());
+        }
+        for (std::sregex_iterator found(item.begin(), item.end(), shortOption), end;
+             found != end; ++found) {
+            inManPage.insert((*found)[2].str());
+        }
+    }
+    EXPECT_EQ(inManPage, table) << "the man page's option items";
+    std::string completion = Source("doc/cscunpack.bash-completion");
+    std::string words = completion.substr(completion.find("compgen -W '") + 12);
+    words = words.substr(0, words.find('\''));
+    std::istringstream split(words);
+    for (std::string word; split >> word;) {
+        completed.insert(word);
+    }
+    completed.erase("-RAWExtract");
+    EXPECT_EQ(completed, table) << "the completion's words";
+    // Its cases: the options after which folders are completed, then those whose value
+    // completes nothing.
+    std::vector<std::set<std::string>> cases;
+    std::istringstream lines(completion);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("    -") && line.ends_with(")")) {
+            std::istringstream alternatives(line.substr(0, line.size() - 1));
+            cases.emplace_back();
+            for (std::string word; alternatives >> word;) {
+                if (word != "|") {
+                    cases.back().insert(word);
+                }
+            }
+        }
+    }
+    ASSERT_EQ(cases.size(), 2u) << completion;
+    EXPECT_EQ(cases[0], folders);
+    EXPECT_EQ(cases[1], values);
+}
+
+// A word that is an option's value is that value in every spelling, even where it looks like an
+// option that the command line reads first ("-?", "-RAWExtract"); where no value is due, it is
+// that option.
+TEST(Options, AnOptionsValueIsItsValueInEverySpelling) {
+    auto valueOf = [](const run::Options& asked, std::string_view option) -> std::string {
+        if (option == "archives") {
+            return asked.ArchiveFolder;
+        }
+        if (option == "output-dir") {
+            return asked.OutputFolder;
+        }
+        if (option == "mount") {
+            return asked.MountFolder;
+        }
+        const std::vector<std::string>& patterns =
+            option == "include" ? asked.Include : asked.Exclude;
+        return patterns.empty() ? "" : patterns.front();
+    };
+    for (const run::OptionName& option : run::OptionTable()) {
+        if (!option.TakesValue() || option.Long == "threads") {
+            continue; // a number
+        }
+        std::string name = "--" + std::string(option.Long);
+        std::string letter = option.Short < 256 ? std::string(1, static_cast<char>(option.Short))
+                                                : std::string();
+        for (std::string value : {"-?", "-RAWExtract", "/?", "--help"}) {
+            std::vector<std::vector<std::string>> spellings = {{name, value},
+                                                               {name + "=" + value}};
+            if (!letter.empty()) {
+                spellings.push_back({"-" + letter, value});
+                spellings.push_back({"-q" + letter, value});
+                spellings.push_back({"-" + letter + value});
+            }
+            for (const std::vector<std::string>& spelling : spellings) {
+                run::CommandLine line = run::ReadCommandLine(spelling);
+                EXPECT_EQ(valueOf(line.Asked, option.Long), value) << spelling[0];
+                EXPECT_NE(line.Asked.What, run::Action::Help) << spelling[0];
+            }
+        }
+    }
+    EXPECT_EQ(run::ReadCommandLine({"-q", "-?"}).Asked.What, run::Action::Help);
+    EXPECT_TRUE(run::ReadCommandLine({"-q", "-RAWExtract"}).Asked.Raw);
 }

@@ -541,6 +541,31 @@ TEST(OutputTree, FilesInFlightStayWithinTheBound) {
     }
 }
 
+// Memory that runs out on a worker of any job ends the run as it would on the caller's thread: no
+// worker takes another task, and the caller's next call into the pool throws.
+TEST(Pool, MemoryRunningOutOnAWorkerThrowsOnTheCallersThread) {
+    std::atomic<int> ran = 0;
+    extract::BoundedPool<int> pool(
+        2, {.BatchTasks = 1},
+        [&](int& task) {
+            ++ran;
+            if (task == 3) {
+                throw std::bad_alloc();
+            }
+        },
+        [](int&) {});
+    EXPECT_THROW(
+        {
+            for (int task = 0; task < 1000; ++task) {
+                pool.WaitForRoom(1);
+                pool.Submit(task, 1);
+            }
+            pool.WaitUntilFinished();
+        },
+        std::bad_alloc);
+    EXPECT_LT(ran.load(), 1000);
+}
+
 // Memory that runs out on a writer ends the run at once, as it would one file at a time, and
 // nothing is left cut.
 TEST(OutputTree, MemoryRunningOutOnAWriterEndsTheRunPromptly) {

@@ -25,6 +25,9 @@ void WriteOutEverything(Console& console) {
 void Write(Console& console, std::string_view text) {
     if (!text.empty()) {
         console.LastWritten = text.back();
+        if (console.Buffer.empty()) {
+            console.HeldSince = std::chrono::steady_clock::now();
+        }
     }
     while (!text.empty()) {
         std::size_t room = console.Capacity - console.Buffer.size();
@@ -34,6 +37,13 @@ void Write(Console& console, std::string_view text) {
         if (console.Buffer.size() >= console.Capacity) {
             WriteOutEverything(console);
         }
+    }
+}
+
+void WriteOutWhatWaited(Console& console) {
+    if (!console.Buffer.empty() &&
+        std::chrono::steady_clock::now() - console.HeldSince >= LongestHeld) {
+        WriteOutEverything(console);
     }
 }
 

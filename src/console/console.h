@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -33,6 +34,8 @@ struct Console {
     std::string Buffer;
     char LastWritten = '\n';
     std::string_view LineEnd = ClassicLineEnd;
+    // When the oldest byte in the buffer was written.
+    std::chrono::steady_clock::time_point HeldSince{};
     // Why the output refused text (a full disk, a closed stream, a reader gone); once it has, the
     // rest is dropped and the run ends as soon as it can.
     platform::ErrorCode WriteError = platform::NoError;
@@ -62,6 +65,11 @@ void ShowOnTerminal(Console& console);
 bool LineOpen(const Console& console);
 // Passes every buffered byte out, whatever the output is; for the end of the run.
 void WriteOutEverything(Console& console);
+// Results reach a file or a pipe as they are known, in blocks while they come fast: what has waited
+// in the buffer this long passes out now. Jobs call it with each result and each file they take,
+// so that a reader of a pipe (head -1) sees each line while the run goes on.
+inline constexpr std::chrono::milliseconds LongestHeld{50};
+void WriteOutWhatWaited(Console& console);
 // On a terminal: ends a line left open, so that what follows the run starts on a line of its own.
 void EndOpenLine(Console& console);
 

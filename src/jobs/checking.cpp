@@ -44,6 +44,7 @@ Checking::Checking(console::Console& results, bool json, unsigned workers)
           }) {}
 
 void Checking::Take(csc::ExtentReader& stored, FoundFile file) {
+    console::WriteOutWhatWaited(results_);
     Check check{.Order = files_++,
                 .File = std::move(file),
                 .Bytes = {},
@@ -93,6 +94,7 @@ void Checking::Report(Check& check) {
         console::WriteName(results_, *problem);
         console::WriteLine(results_);
     }
+    console::WriteOutWhatWaited(results_);
 }
 
 void Checking::Finish() {

@@ -53,6 +53,7 @@ std::string Optional(const std::optional<std::uint32_t>& value) {
 } // namespace
 
 void Listing::Take(csc::ExtentReader& stored, FoundFile file) {
+    console::WriteOutWhatWaited(results_);
     ++files_;
     bytes_ += file.Size;
     if (style_ != ListingStyle::Table) {

@@ -470,10 +470,6 @@ int RunProgram(RunState& state, const std::vector<std::string>& arguments,
     // tool's own texts, in this platform's line ends, as everything of the option form is.
     bool classicConsole = !asked.OptionForm && line.Problem.empty() && asked.What != Action::Help &&
                           asked.What != Action::Version;
-    if (!classicConsole) {
-        state.Output.LineEnd = console::NativeLineEnd;
-        state.Errors.LineEnd = console::NativeLineEnd;
-    }
     StatusSettings settings = StatusSettingsFor(asked, state);
     settings.Classic = classicConsole;
     state.Status.Configure(settings);

@@ -35,6 +35,8 @@ Status::Status(console::Console& output, console::Console& errors)
 
 void Status::Configure(StatusSettings settings) {
     settings_ = settings;
+    output_.LineEnd = errors_.LineEnd =
+        settings.Classic ? console::ClassicLineEnd : console::NativeLineEnd;
     channel_ = settings.Classic ? &output_ : &errors_;
     progress_.emplace(*channel_);
 }

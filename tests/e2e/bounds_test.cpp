@@ -144,6 +144,29 @@ TEST(Bounds, AReaderThatGoesAwayStopsTheRun) {
     EXPECT_EQ(testing_support::RunToolIntoBrokenPipe(folder.Path(), {"-t", "--json"}), 3);
 }
 
+// Results reach a pipe as they are known: "cscunpack -t --json | head -1" gets its line while the
+// run goes on (the lines would all fit in the output's buffer), and the run then ends quietly.
+TEST(Bounds, EachResultReachesAPipeWhileTheRunGoesOn) {
+    if (UnderLauncher()) {
+        GTEST_SKIP() << "the slow disk is a library loaded into a POSIX process";
+    }
+    builder::ArchiveSetBuilder set;
+    for (int i = 0; i < 20; ++i) {
+        set.AddMissionSound("M", {{File("f" + std::to_string(i), 3, std::string(100000, 'x'))}});
+    }
+    TempFolder folder;
+    builder::WriteArchiveSet(set.Build(), folder.Path());
+    testing_support::FirstLine first = testing_support::RunToolReadingOneLine(
+        folder.Path(), {"-t", "--json", "-q"},
+        {.Environment = testing_support::FaultyReads("SchemaMetaFile_DVD1.csc", std::nullopt, 40)});
+    EXPECT_TRUE(
+        first.Line.starts_with("{\"path\": \"__SchemaMetaFile_DVD1.csc/MissionSounds/M/f0.ogg\""))
+        << first.Line;
+    EXPECT_TRUE(first.RunWentOn) << "the line came only once the run had ended";
+    EXPECT_EQ(first.ExitCode, 3);
+    EXPECT_EQ(first.Errors, "");
+}
+
 // An interrupt while the last file is being written ends the run as any other does.
 TEST(Bounds, AnInterruptDuringTheLastFileIsNotSwallowed) {
     if (UnderLauncher()) {

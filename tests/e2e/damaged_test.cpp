@@ -11,6 +11,7 @@
 using builder::Bytes;
 using builder::File;
 using builder::Location;
+using testing_support::RunTool;
 using testing_support::TempFolder;
 
 namespace {
@@ -197,4 +198,107 @@ TEST(Damaged, NamesOfAMebibyteCostLittleTimeAndMemory) {
             EXPECT_LT(outcome.Run.PeakResidentKiB, 64 << 10);
         }
     }
+}
+
+namespace {
+
+// Each line of text (in either form's line ends) that starts with start and ends with end.
+std::vector<std::string> LinesLike(const std::string& text, const std::string& start,
+                                   const std::string& end) {
+    std::vector<std::string> found;
+    for (std::string line : expected::Lines(text)) {
+        if (line.ends_with('\r')) {
+            line.pop_back();
+        }
+        if (line.starts_with(start) && line.ends_with(end)) {
+            found.push_back(line);
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+// A disk that fails to read (a disc with a scratch) is not an archive that ends early: every job
+// names the read that failed, with the system's reason, and ends with exit code 1. An extraction
+// completes such a file with zeros where nothing stood and leaves what stood as it was; --test
+// finds it damaged; -p goes on with zeros, so that every file keeps its size; the index's own
+// reads are told, and tables that cannot be read at all end the run with exit code 2.
+TEST(Damaged, AReadThatTheSystemFailsIsToldInEveryJob) {
+    if (testing_support::UnderLauncher()) {
+        GTEST_SKIP() << "the failing disk is a library loaded into a POSIX process";
+    }
+    TempFolder folder;
+    builder::WriteArchiveSet(builder::SampleSet().Build(), folder.Path());
+    const std::string dvd1 = "SchemaMetaFile_DVD1.csc";
+    const std::string failed = "could not read " + dvd1 + " at offset ";
+    testing_support::Limits failing{.Environment = testing_support::FaultyReads(dvd1, 0)};
+    const std::string reason = " (Input/output error); ";
+
+    auto extract = RunTool(folder.Path(), {"-q", "-d", "out"}, failing);
+    EXPECT_EQ(extract.ExitCode, 1) << extract.Errors;
+    EXPECT_EQ(
+        LinesLike(extract.Errors, "cscunpack: warning: " + failed, " was completed with zeros")
+            .size(),
+        5u)
+        << extract.Errors;
+    std::map<std::string, std::string> tree = testing_support::Tree(folder.Path() / "out");
+    std::string wind = "__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/wind_loop.ogg";
+    ASSERT_TRUE(tree.contains(wind));
+    EXPECT_EQ(tree[wind], std::string(tree[wind].size(), '\0'));
+    EXPECT_GT(tree[wind].size(), 0u);
+    // A file that stood is worth more than zeros.
+    testing_support::WriteFile(folder.Path() / "out" / wind, "before");
+    auto again = RunTool(folder.Path(), {"-q", "-d", "out"}, failing);
+    EXPECT_EQ(again.ExitCode, 1);
+    EXPECT_EQ(
+        LinesLike(again.Errors, "cscunpack: warning: " + failed, " was left as it stood").size(),
+        5u)
+        << again.Errors;
+    EXPECT_EQ(testing_support::ReadFile(folder.Path() / "out" / wind), "before");
+
+    auto classic = RunTool(folder.Path(), {}, failing);
+    EXPECT_EQ(classic.ExitCode, 1);
+    EXPECT_EQ(LinesLike(classic.Output, "Warning: " + failed,
+                        " and 4 other files could not be read in full")
+                  .size(),
+              1u)
+        << classic.Output;
+
+    auto test = RunTool(folder.Path(), {"-t", "-q"}, failing);
+    EXPECT_EQ(test.ExitCode, 1);
+    EXPECT_EQ(LinesLike(test.Output, "__SchemaMetaFile_DVD1.csc", " (Input/output error)").size(),
+              5u)
+        << test.Output;
+    EXPECT_EQ(expected::Lines(test.Output).back(), "12 files checked, 5 damaged");
+
+    auto stream = RunTool(folder.Path(), {"-p", "-q"}, failing);
+    EXPECT_EQ(stream.ExitCode, 1);
+    EXPECT_EQ(stream.Output.size(), 40816u) << "every file keeps its size";
+    EXPECT_EQ(LinesLike(stream.Errors, "cscunpack: warning: " + failed, " went on as zeros").size(),
+              5u)
+        << stream.Errors;
+
+    auto details = RunTool(folder.Path(), {"-l", "--details", "-q"}, failing);
+    EXPECT_EQ(details.ExitCode, 1);
+    EXPECT_EQ(LinesLike(details.Errors, "cscunpack: warning: " + failed, "'s details are not told")
+                  .size(),
+              5u)
+        << details.Errors;
+
+    auto unreadable = RunTool(folder.Path(), {"-l", "-q"},
+                              {.Environment = testing_support::FaultyReads(IndexName, 0)});
+    EXPECT_EQ(unreadable.ExitCode, 2);
+    EXPECT_EQ(unreadable.Errors, "cscunpack: " + IndexName +
+                                     " cannot be read (Input/output error)" + expected::LineEnd);
+    // Past its tables, the index's records are read with zeros where its bytes failed.
+    std::uint64_t records = builder::EncodeIndexFront(csc::IndexTables{}).size() + 200;
+    auto records_ = RunTool(folder.Path(), {"-l", "-q"},
+                            {.Environment = testing_support::FaultyReads(IndexName, records)});
+    EXPECT_EQ(records_.ExitCode, 1);
+    EXPECT_EQ(LinesLike(records_.Errors, "cscunpack: warning: could not read " + IndexName,
+                        "of its records took zeros in place of its bytes")
+                  .size(),
+              1u)
+        << records_.Errors;
 }

@@ -95,11 +95,12 @@ struct Mount {
     TempFolder point;
     testing_support::ToolRun run;
 
-    Mount(const fs::path& archives, std::vector<std::string> more = {}) {
+    Mount(const fs::path& archives, std::vector<std::string> more = {},
+          testing_support::Limits limits = {}) {
         std::vector<std::string> arguments = {"--mount", point.Path().string(), "--background",
                                               "-q"};
         arguments.insert(arguments.end(), more.begin(), more.end());
-        run = RunTool(archives, arguments);
+        run = RunTool(archives, arguments, limits);
     }
     ~Mount() { Unmount(point.Path()); }
     Mount(const Mount&) = delete;
@@ -403,6 +404,31 @@ TEST(Mount, IsReadOnlyAndServesManyReadersAtOnce) {
         reader.join();
     }
     EXPECT_EQ(differing, 0);
+}
+
+// A file whose archive the system fails to read answers with the system's error, never with zeros
+// in place of its bytes.
+TEST(Mount, AReadThatTheSystemFailsIsAnError) {
+    SKIP_UNLESS_MOUNTS_HERE();
+    TempFolder archives;
+    builder::WriteArchiveSet(builder::SampleSet().Build(), archives.Path());
+    Mount mount(archives.Path(), {},
+                {.Environment = testing_support::FaultyReads("SchemaMetaFile_DVD1.csc", 0)});
+    ASSERT_EQ(mount.run.ExitCode, 0) << mount.run.Errors;
+    fs::path root = mount.point.Path();
+    int failing = ::open(
+        (root / "__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.wind/wind_loop.ogg").c_str(),
+        O_RDONLY);
+    ASSERT_GE(failing, 0);
+    char bytes[16];
+    EXPECT_EQ(::read(failing, bytes, sizeof bytes), -1);
+    EXPECT_EQ(errno, EIO);
+    ::close(failing);
+    EXPECT_GT(testing_support::ReadFile(root /
+                                        "__SchemaMetaFile_DVD2.csc/TaggedSounds/Ambience/birds.wav")
+                  .size(),
+              0u)
+        << "another archive reads as it is";
 }
 
 // In the foreground the mount stands until an interrupt, then it is gone and the run ends well.

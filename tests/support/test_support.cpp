@@ -169,6 +169,21 @@ std::map<std::string, std::string> Tree(const std::filesystem::path& folder) {
     return tree;
 }
 
+std::vector<std::string> FaultyReads(const std::string& file, std::optional<std::uint64_t> from,
+                                     unsigned slowMilliseconds) {
+    std::vector<std::string> environment = {
+        std::string("LD_PRELOAD=") + CSCUNPACK_FAULTY_READS, "CSCUNPACK_FAULTY_FILE=" + file,
+        // A tool built with AddressSanitizer wants its runtime first; this library needs none.
+        "ASAN_OPTIONS=verify_asan_link_order=0"};
+    if (from) {
+        environment.push_back("CSCUNPACK_FAIL_FROM=" + std::to_string(*from));
+    }
+    if (slowMilliseconds > 0) {
+        environment.push_back("CSCUNPACK_SLOW_READS=" + std::to_string(slowMilliseconds));
+    }
+    return environment;
+}
+
 bool UnderLauncher() {
     const char* launcher = std::getenv("CSCUNPACK_LAUNCHER");
     return launcher != nullptr && *launcher != '\0';
@@ -298,6 +313,9 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
                 }
             }
         }
+        for (const std::string& variable : limits.Environment) {
+            ::putenv(const_cast<char*>(variable.c_str()));
+        }
         if (limits.AsNobody && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
             ::_exit(125);
         }
@@ -346,6 +364,45 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
     result.ExitCode = ExitCode(child, &result.PeakResidentKiB, &result.KilledBy);
     result.Output = outputTo ? std::string() : ReadFile(outPath);
     result.Errors = errorsTo ? std::string() : ReadFile(errPath);
+    return result;
+}
+
+FirstLine RunToolReadingOneLine(const std::filesystem::path& folder,
+                                const std::vector<std::string>& arguments, const Limits& limits) {
+    std::vector<std::string> command = Command(arguments);
+    TempFolder captures;
+    std::filesystem::path errPath = captures.Path() / "stderr";
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        throw std::runtime_error("no pipe");
+    }
+    pid_t child = ::fork();
+    if (child == 0) {
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ::dup2(ends[1], 1);
+        ::dup2(err, 2);
+        if (::chdir(folder.c_str()) != 0) {
+            ::_exit(126);
+        }
+        for (const std::string& variable : limits.Environment) {
+            ::putenv(const_cast<char*>(variable.c_str()));
+        }
+        ::signal(SIGPIPE, SIG_DFL);
+        Exec(command);
+    }
+    ::close(ends[1]);
+    FirstLine result;
+    char character = 0;
+    while (::read(ends[0], &character, 1) == 1 && character != '\n') {
+        result.Line += character;
+    }
+    siginfo_t info{};
+    result.RunWentOn =
+        ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == 0;
+    ::close(ends[0]); // as head -1 does once it has its line
+    result.ExitCode = ExitCode(child);
+    result.Errors = ReadFile(errPath);
     return result;
 }
 

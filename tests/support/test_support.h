@@ -72,8 +72,14 @@ struct Limits {
     // Files the child finds empty: /dev/null is bound over each in a mount namespace of its own
     // (root only; the child ends with 125 where that cannot be done).
     std::vector<std::string> Hidden{};
-    bool AsNobody = false; // the child runs as the user nobody (root only)
+    bool AsNobody = false;                  // the child runs as the user nobody (root only)
+    std::vector<std::string> Environment{}; // "NAME=value", set in the child
 };
+
+// The environment that makes the reads of the file named fail with EIO from the offset from on,
+// or, with slowMilliseconds, wait that long each (for the child's Limits::Environment).
+std::vector<std::string> FaultyReads(const std::string& file, std::optional<std::uint64_t> from,
+                                     unsigned slowMilliseconds = 0);
 
 // A signal sent to the child after a delay.
 struct Interrupt {
@@ -99,6 +105,15 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
 // terminal tells none); Output is everything the terminal received.
 ToolRun RunToolOnTerminal(const std::filesystem::path& folder,
                           const std::vector<std::string>& arguments, unsigned short columns = 0);
+// Runs it with standard output into a pipe of which the first line is read, and then no more.
+struct FirstLine {
+    std::string Line;
+    bool RunWentOn = false; // the run had not ended when the line came
+    int ExitCode = -1;
+    std::string Errors;
+};
+FirstLine RunToolReadingOneLine(const std::filesystem::path& folder,
+                                const std::vector<std::string>& arguments, const Limits& limits);
 // Runs it with standard output into a pipe that nobody reads any more; returns the exit code.
 int RunToolIntoBrokenPipe(const std::filesystem::path& folder,
                           const std::vector<std::string>& arguments = {});
