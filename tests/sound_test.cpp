@@ -229,6 +229,31 @@ TEST(Sound, EveryKindOfDamageIsNamed) {
     std::string shortFormat = wav.substr(0, 16) + std::string("\x0a\x00\x00\x00", 4) +
                               wav.substr(20, 10) + wav.substr(36);
     PutLittleEndian(shortFormat, 4, shortFormat.size() - 8, 4);
+    // The continued flag both ways: set on a page after one that ended its packet, and missing on
+    // a page after one that left its packet open (a comment too long for one page).
+    std::vector<std::string> spanning =
+        Pages(builder::OggVorbis({.Seconds = 1, .CommentBytes = 70000}));
+    auto endsOpen = [](const std::string& page) {
+        auto segments = static_cast<unsigned char>(page[26]);
+        return segments > 0 && static_cast<unsigned char>(page[26 + segments]) == 255;
+    };
+    std::size_t afterOpen = 0, afterClosed = 0;
+    for (std::size_t k = 2; k < spanning.size(); ++k) {
+        (endsOpen(spanning[k - 1]) ? afterOpen : afterClosed) = k;
+    }
+    ASSERT_TRUE(afterOpen > 0 && afterClosed > 0) << "a packet spans pages";
+    auto flagged = [&](std::size_t page) {
+        std::vector<std::string> copy = spanning;
+        copy[page][5] = static_cast<char>(copy[page][5] ^ 1);
+        copy[page] = Resealed(copy[page]);
+        return Joined(copy);
+    };
+    // MS ADPCM: blocks of 256 bytes of 4-bit samples, which no channels times sample bytes give.
+    std::string adpcm = "RIFF....WAVEfmt " + std::string("\x14\0\0\0\x02\0\x01\0", 8);
+    PutLittleEndian(adpcm, adpcm.size(), 0, 0);
+    adpcm += std::string("\x40\x1f\0\0\0\x10\0\0\0\x01\x04\0\x02\0\xf4\x01", 16);
+    adpcm += "data" + std::string("\0\x02\0\0", 4) + std::string(512, '\x11');
+    PutLittleEndian(adpcm, 4, adpcm.size() - 8, 4);
     std::string partial = wav;
     PutLittleEndian(partial, 40, 4001 - 0, 4); // the data chunk claims an odd byte count
     partial += '\0';
@@ -258,9 +283,11 @@ TEST(Sound, EveryKindOfDamageIsNamed) {
         {"a beginning of stream on a middle page",
          resealed(2, [](std::string& page) { page[5] = static_cast<char>(page[5] | 0x02); }), true,
          "page 3: begins stream 1129530161 again"},
-        {"a wrong continued flag",
-         resealed(3, [](std::string& page) { page[5] = static_cast<char>(page[5] ^ 0x01); }), true,
-         "page 4: "},
+        {"a continued flag after a packet ended", flagged(afterClosed), true,
+         "page " + std::to_string(afterClosed + 1) +
+             ": continues a packet that the page before ended"},
+        {"no continued flag after a packet left open", flagged(afterOpen), true,
+         "page " + std::to_string(afterOpen + 1) + ": leaves out the end of a packet"},
         {"a negative granule",
          resealed(3, [](std::string& page) { PutLittleEndian(page, 6, std::uint64_t(-5), 8); }),
          true, "page 4: granule position -5 is negative"},
@@ -282,6 +309,7 @@ TEST(Sound, EveryKindOfDamageIsNamed) {
         {"a partial last frame", partial, false,
          "the last frame of \"data\" is cut: 1 of its 2 bytes"},
         {"Ogg bytes as WAV", ogg, false, "not a RIFF/WAVE file"},
+        {"block-coded ADPCM", adpcm, false, std::nullopt},
     };
     for (const Case& c : cases) {
         auto problem =

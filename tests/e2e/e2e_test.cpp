@@ -260,7 +260,7 @@ TEST(Sample, RawModeWritesNumberedFilesInTheArchiveFolders) {
 // end as if all were well.
 TEST(Extraction, AReaderThatGoesAwayStopsTheRunQuietly) {
     Scene scene(builder::SampleSet().Build());
-    EXPECT_EQ(testing_support::RunToolIntoBrokenPipe(scene.folder.Path()), 3);
+    EXPECT_EQ(testing_support::RunToolIntoBrokenPipe(scene.folder.Path()).ExitCode, 3);
 }
 
 TEST(Extraction, RecordsOutOfOrderAndMissingArchivesAreHandledPerEntry) {

@@ -375,4 +375,58 @@ TEST(OptionForm, ASecondRunLeavesFilesThatHoldTheirBytesAlone) {
     EXPECT_TRUE(again.Output.starts_with(
         Summary(touched, rewritten, 0, 0, 0, 0, SampleFiles().size() - touched)))
         << again.Output;
+    // A file replaced has the rights of a file written afresh.
+    struct stat fresh {
+    }, replaced{};
+    ASSERT_EQ(::stat((folder.Path() / removed).c_str(), &fresh), 0);
+    ASSERT_EQ(::stat((folder.Path() / changed).c_str(), &replaced), 0);
+    EXPECT_EQ(replaced.st_mode, fresh.st_mode);
+
+    // An archive that has shrunk since: where its bytes now end, zeros belong, and a file that
+    // holds the old bytes there is written again; a run after that leaves it, and says again
+    // that it was completed with zeros.
+    fs::path dvd2 = folder.Path() / "SchemaMetaFile_DVD2.csc";
+    fs::resize_file(dvd2, fs::file_size(dvd2) - 50);
+    for (int run = 0; run < 2; ++run) {
+        auto shrunk = RunTool(folder.Path(), {"-q"});
+        EXPECT_EQ(shrunk.ExitCode, 1) << run;
+        EXPECT_NE(shrunk.Errors.find(" was completed with zeros, the first: "), std::string::npos)
+            << run << ": " << shrunk.Errors;
+        EXPECT_NE(shrunk.Output.find(run == 0 ? "1 file written" : "0 files written"),
+                  std::string::npos)
+            << run << ": " << shrunk.Output;
+        std::size_t zeroTails = 0;
+        for (const auto& [path, bytes] : Files(folder.Path())) {
+            if (path.starts_with("__SchemaMetaFile_DVD2.csc/") && bytes != SampleFiles().at(path)) {
+                EXPECT_EQ(bytes.substr(bytes.size() - 50), std::string(50, '\0')) << path;
+                ++zeroTails;
+            }
+        }
+        EXPECT_EQ(zeroTails, 1u) << run;
+    }
+}
+
+// A large file replaced on a second run (written without a name first) has the rights of one
+// written afresh.
+TEST(OptionForm, AReplacedLargeFileHasTheRightsOfAFreshOne) {
+    if (UnderLauncher()) {
+        GTEST_SKIP() << "POSIX modes";
+    }
+    builder::ArchiveSetBuilder set;
+    set.AddMissionSound("M", {{File("large", 3, std::string(200000, 'L')),
+                               File("fresh", 3, std::string(200000, 'F'))}});
+    TempFolder folder;
+    builder::WriteArchiveSet(set.Build(), folder.Path());
+    ASSERT_EQ(RunTool(folder.Path(), {"-q"}).ExitCode, 0);
+    fs::path large = folder.Path() / "__SchemaMetaFile_DVD1.csc/MissionSounds/M/large.ogg";
+    fs::path fresh = folder.Path() / "__SchemaMetaFile_DVD1.csc/MissionSounds/M/fresh.ogg";
+    testing_support::WriteFile(large, "other bytes");
+    fs::remove(fresh);
+    ASSERT_EQ(RunTool(folder.Path(), {"-q"}).ExitCode, 0);
+    struct stat replaced {
+    }, written{};
+    ASSERT_EQ(::stat(large.c_str(), &replaced), 0);
+    ASSERT_EQ(::stat(fresh.c_str(), &written), 0);
+    EXPECT_EQ(replaced.st_mode, written.st_mode);
+    EXPECT_EQ(testing_support::ReadFile(large), std::string(200000, 'L'));
 }

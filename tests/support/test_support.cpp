@@ -247,9 +247,11 @@ void SetLimit(int resource, unsigned long long value) {
 
 } // namespace
 
-int RunToolIntoBrokenPipe(const std::filesystem::path& folder,
-                          const std::vector<std::string>& arguments) {
+ToolRun RunToolIntoBrokenPipe(const std::filesystem::path& folder,
+                              const std::vector<std::string>& arguments) {
     std::vector<std::string> command = Command(arguments);
+    TempFolder captures;
+    std::filesystem::path errPath = captures.Path() / "stderr";
     int ends[2];
     if (::pipe(ends) != 0) {
         throw std::runtime_error("no pipe");
@@ -257,7 +259,9 @@ int RunToolIntoBrokenPipe(const std::filesystem::path& folder,
     ::close(ends[0]);
     pid_t child = ::fork();
     if (child == 0) {
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         ::dup2(ends[1], 1);
+        ::dup2(err, 2);
         if (::chdir(folder.c_str()) != 0) {
             ::_exit(126);
         }
@@ -265,7 +269,10 @@ int RunToolIntoBrokenPipe(const std::filesystem::path& folder,
         Exec(command);
     }
     ::close(ends[1]);
-    return ExitCode(child);
+    ToolRun run;
+    run.ExitCode = ExitCode(child);
+    run.Errors = ReadFile(errPath);
+    return run;
 }
 
 ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,

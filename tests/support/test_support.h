@@ -114,9 +114,10 @@ struct FirstLine {
 };
 FirstLine RunToolReadingOneLine(const std::filesystem::path& folder,
                                 const std::vector<std::string>& arguments, const Limits& limits);
-// Runs it with standard output into a pipe that nobody reads any more; returns the exit code.
-int RunToolIntoBrokenPipe(const std::filesystem::path& folder,
-                          const std::vector<std::string>& arguments = {});
+// Runs it with standard output into a pipe that nobody reads any more; returns the exit code, and
+// standard error as it was written.
+ToolRun RunToolIntoBrokenPipe(const std::filesystem::path& folder,
+                              const std::vector<std::string>& arguments = {});
 
 // Whether the executable runs under a launcher (another operating system's build).
 bool UnderLauncher();
