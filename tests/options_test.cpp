@@ -217,8 +217,8 @@ TEST(Options, TheManPageAndTheCompletionNameTheTablesOptions) {
     }
     std::regex longOption("--[a-z][a-z-]*"), shortOption("(^|[ ,])(-[a-z0-9])[ ,]");
     std::string page = Source("doc/cscunpack.1.in");
-    std::string options = page.substr(page.find(".SH OPTIONS"), page.find(".SH PATTERNS") -
-                                                                     page.find(".SH OPTIONS"));
+    std::string options =
+        page.substr(page.find(".SH OPTIONS"), page.find(".SH PATTERNS") - page.find(".SH OPTIONS"));
     for (std::size_t at = options.find(".TP\n"); at != std::string::npos;
          at = options.find(".TP\n", at + 1)) {
         std::string item = options.substr(at + 4, options.find('\n', at + 4) - at - 4);
@@ -227,8 +227,8 @@ TEST(Options, TheManPageAndTheCompletionNameTheTablesOptions) {
              ++found) {
             inManPage.insert(found->str());
         }
-        for (std::sregex_iterator found(item.begin(), item.end(), shortOption), end;
-             found != end; ++found) {
+        for (std::sregex_iterator found(item.begin(), item.end(), shortOption), end; found != end;
+             ++found) {
             inManPage.insert((*found)[2].str());
         }
     }
@@ -285,11 +285,10 @@ TEST(Options, AnOptionsValueIsItsValueInEverySpelling) {
             continue; // a number
         }
         std::string name = "--" + std::string(option.Long);
-        std::string letter = option.Short < 256 ? std::string(1, static_cast<char>(option.Short))
-                                                : std::string();
+        std::string letter =
+            option.Short < 256 ? std::string(1, static_cast<char>(option.Short)) : std::string();
         for (std::string value : {"-?", "-RAWExtract", "/?", "--help"}) {
-            std::vector<std::vector<std::string>> spellings = {{name, value},
-                                                               {name + "=" + value}};
+            std::vector<std::vector<std::string>> spellings = {{name, value}, {name + "=" + value}};
             if (!letter.empty()) {
                 spellings.push_back({"-" + letter, value});
                 spellings.push_back({"-q" + letter, value});

@@ -156,10 +156,11 @@ TEST(Pressure, AnInterruptedRunLeavesEveryFileComplete) {
             if (signal == SIGKILL && !overOld) {
                 continue; // a first creation is one exclusive create, which a kill may cut
             }
-            // Until a run is caught midway, on a loaded machine too.
+            // Until a run is caught midway, on a loaded machine too, within a time of its own.
             int caughtBefore = caught;
-            for (int trial = 0;
-                 trial < 3 || (signal != SIGKILL && caught == caughtBefore && trial < 40);
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+            for (int trial = 0; trial < 3 || (signal != SIGKILL && caught == caughtBefore &&
+                                              std::chrono::steady_clock::now() < deadline);
                  ++trial) {
                 TempFolder folder;
                 if (overOld) {
