@@ -46,10 +46,11 @@ TEST(Console, RedirectedOutputLeavesInBlocksOfTheBufferSize) {
     console::Write(channel, "pending...");
     console::ShowOnTerminal(channel);
     EXPECT_EQ(captured.Shown(), "") << "into a file or a pipe nothing leaves before its time";
-    console::Write(channel, std::string(5000, 'x'));
+    const std::string more(5000, 'x');
+    console::Write(channel, more);
     EXPECT_EQ(captured.Shown().size(), console::RedirectedCapacity);
     console::WriteOutEverything(channel);
-    EXPECT_EQ(captured.Shown(), "pending..." + std::string(5000, 'x'));
+    EXPECT_EQ(captured.Shown(), "pending..." + more);
 }
 
 TEST(Console, NamesReachATerminalWithoutControlBytes) {

@@ -339,3 +339,34 @@ TEST(Sound, DetailsOutOfRangeAreNull) {
     EXPECT_EQ(sound::OggDetails(Span(ogg)).Rate, std::nullopt);
     EXPECT_EQ(sound::OggDetails(Span(ogg)).Seconds, std::nullopt);
 }
+
+// The checksum of Ogg pages, however it is worked out (sixteen tables, or carry-less
+// multiplication on runs of 128 bytes and more), is the polynomial's bit by bit, from any start,
+// at every length and alignment.
+TEST(Sound, TheOggChecksumIsThePolynomialsBitByBit) {
+    auto bitByBit = [](const std::uint8_t* bytes, std::size_t size, std::uint32_t crc) {
+        for (std::size_t at = 0; at < size; ++at) {
+            crc ^= std::uint32_t{bytes[at]} << 24;
+            for (int bit = 0; bit < 8; ++bit) {
+                crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+            }
+        }
+        return crc;
+    };
+    std::vector<std::uint8_t> bytes(70000);
+    std::uint32_t state = 12345;
+    for (std::uint8_t& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(state >> 16);
+    }
+    for (std::size_t size : {0, 1, 3, 15, 16, 63, 64, 127, 128, 129, 191, 192, 255, 256, 1000,
+                             4096 + 17, 65307, 69999}) {
+        for (std::size_t offset : {0, 1, 7}) {
+            for (std::uint32_t start : {0u, 0xFFFFFFFFu, 0x12345678u}) {
+                EXPECT_EQ(sound::OggCrc(std::span(bytes.data() + offset, size), start),
+                          bitByBit(bytes.data() + offset, size, start))
+                    << size << " from " << offset << ", " << start;
+            }
+        }
+    }
+}

@@ -23,11 +23,16 @@ void WriteOutEverything(Console& console) {
 }
 
 void Write(Console& console, std::string_view text) {
-    if (!text.empty()) {
-        console.LastWritten = text.back();
-        if (console.Buffer.empty()) {
-            console.HeldSince = std::chrono::steady_clock::now();
-        }
+    if (text.empty()) {
+        return;
+    }
+    console.LastWritten = text.back();
+    if (console.Buffer.empty()) {
+        console.HeldSince = std::chrono::steady_clock::now();
+    }
+    if (console.Buffer.size() + text.size() < console.Capacity) {
+        console.Buffer.append(text); // most text: room for it, and nothing to write out
+        return;
     }
     while (!text.empty()) {
         std::size_t room = console.Capacity - console.Buffer.size();

@@ -26,6 +26,10 @@ inline constexpr std::string_view NativeLineEnd = "\n";
 // cost tens of thousands of writes in blocks of 128 bytes; larger blocks carry the very same bytes.
 inline constexpr std::size_t TerminalCapacity = 128;
 inline constexpr std::size_t RedirectedCapacity = 4096;
+// Results alone (a listing of 131,070 lines) leave in larger blocks still, as a system call costs
+// more than the lines it carries; the status keeps the smaller ones, so that a run whose reader has
+// gone learns it soon.
+inline constexpr std::size_t ResultsCapacity = 64 * 1024;
 
 struct Console {
     platform::FileHandle Out = platform::InvalidFile;

@@ -180,6 +180,26 @@ std::uint32_t ReadU32(Archive& archive) {
 }
 
 void ReadCscString(Archive& archive, std::string& destination) {
+    // The length and the bytes from the window the last read came from, where it holds both, as
+    // it holds nearly every string of a record.
+    const ReadWindow& window = archive.Windows[archive.RecentWindow];
+    if (archive.Position >= window.Start) {
+        std::uint64_t at = archive.Position - window.Start;
+        if (at + 4 <= window.Bytes.size()) {
+            std::uint32_t held = LittleEndianU32(window.Bytes.data() + at);
+            if (at + 4 + held <= window.Bytes.size()) {
+                archive.Position += 4 + std::uint64_t{held};
+                archive.Windows[archive.RecentWindow].LastUse = ++archive.WindowUses;
+                if (held == 0) {
+                    destination.clear(); // as most of a record's strings are
+                } else {
+                    destination.assign(reinterpret_cast<const char*>(window.Bytes.data() + at + 4),
+                                       held);
+                }
+                return;
+            }
+        }
+    }
     std::uint32_t length = ReadU32(archive);
     if (length == 0) {
         destination.clear(); // as most of a record's strings are

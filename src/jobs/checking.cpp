@@ -14,6 +14,24 @@ std::string CutShort(std::size_t held, std::uint64_t size) {
            std::to_string(size) + " bytes";
 }
 
+// A file this large passes the archive's read-ahead anyway: the worker that checks it reads it, so
+// that the copying out of the archive goes on beside the walk, as the checking does.
+constexpr std::size_t ReadByWorkerFrom = 64u << 10;
+
+// Reads the bytes of a file that the worker reads itself, and says what is wrong where they do not
+// all arrive.
+void ReadOnWorker(Checking::Check& check) {
+    const csc::Extent& extent = check.File.Stored;
+    platform::Moved read =
+        csc::ReadAt(*check.Source, extent.Offset, check.Bytes.get(), extent.Held);
+    check.Read = read.Bytes;
+    if (read.Error != platform::NoError) {
+        check.Problem = CouldNotRead(check.File.Slot, extent.Offset + read.Bytes, read.Error);
+    } else if (check.Read < extent.Held) {
+        check.Problem = CutShort(check.Read, check.File.Size);
+    }
+}
+
 } // namespace
 
 Checking::Checking(console::Console& results, bool json, unsigned workers)
@@ -21,6 +39,9 @@ Checking::Checking(console::Console& results, bool json, unsigned workers)
       pool_(
           workers, extract::PoolBounds{},
           [](Check& check) {
+              if (check.Source != nullptr) {
+                  ReadOnWorker(check);
+              }
               if (check.Problem || check.File.Form == csc::StoredForm::Bare) {
                   return;
               }
@@ -29,9 +50,11 @@ Checking::Checking(console::Console& results, bool json, unsigned workers)
                                                                       : sound::WavProblem(bytes);
           },
           [this](Check& check) {
-              // Only small buffers are kept, and few: they spare the page faults of a new buffer
-              // for each of many small files, and cost little however many large ones there are.
-              if (check.Bytes && check.Room <= LargestSpare && spare_.size() < MostSpares) {
+              // Buffers are kept up to a bound: they spare the page faults of a new buffer for each
+              // file, and cost no more than the files in flight, however large the files.
+              if (check.Bytes && spareBytes_ + check.Room <= SpareBytes &&
+                  spare_.size() < MostSpares) {
+                  spareBytes_ += check.Room;
                   spare_.emplace_back(std::move(check.Bytes), check.Room);
               }
               check.Bytes.reset(); // a check waiting for its turn to be reported needs no bytes
@@ -43,14 +66,15 @@ Checking::Checking(console::Console& results, bool json, unsigned workers)
               }
           }) {}
 
-void Checking::Take(csc::ExtentReader& stored, FoundFile file) {
+void Checking::Take(csc::ExtentReader& stored, FoundFile& file) {
     console::WriteOutWhatWaited(results_);
     Check check{.Order = files_++,
-                .File = std::move(file),
+                .File = std::move(file), // the walk makes the next file afresh
                 .Bytes = {},
                 .Room = 0,
                 .Read = 0,
-                .Problem = {}};
+                .Problem = {},
+                .Source = nullptr};
     const csc::Extent& extent = check.File.Stored;
     if (extent.Held < check.File.Size) {
         check.Problem = CutShort(extent.Held, check.File.Size);
@@ -61,17 +85,23 @@ void Checking::Take(csc::ExtentReader& stored, FoundFile file) {
         if (fits != spare_.end()) {
             check.Bytes = std::move(fits->first);
             check.Room = fits->second;
+            spareBytes_ -= fits->second;
             spare_.erase(fits);
         } else {
             check.Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(extent.Held);
             check.Room = extent.Held;
         }
-        platform::Moved read = stored.Read(extent, check.Bytes.get());
-        check.Read = read.Bytes;
-        if (read.Error != platform::NoError) {
-            check.Problem = CouldNotRead(check.File.Slot, extent.Offset + read.Bytes, read.Error);
-        } else if (check.Read < extent.Held) {
-            check.Problem = CutShort(check.Read, check.File.Size);
+        if (extent.Held >= ReadByWorkerFrom) {
+            check.Source = &stored.Source();
+        } else {
+            platform::Moved read = stored.Read(extent, check.Bytes.get());
+            check.Read = read.Bytes;
+            if (read.Error != platform::NoError) {
+                check.Problem =
+                    CouldNotRead(check.File.Slot, extent.Offset + read.Bytes, read.Error);
+            } else if (check.Read < extent.Held) {
+                check.Problem = CutShort(check.Read, check.File.Size);
+            }
         }
     }
     std::uint64_t cost = check.Room;

@@ -20,13 +20,14 @@ namespace jobs {
 class Checking : public Job {
   public:
     Checking(console::Console& results, bool json, unsigned workers);
-    void Take(csc::ExtentReader& stored, FoundFile file) override;
+    void Take(csc::ExtentReader& stored, FoundFile& file) override;
     bool WantsMore() const override { return !console::Failed(results_); }
     // Waits for every check, then writes the total line, for text.
     void Finish();
     std::uint64_t Damaged() const { return damaged_; }
 
-  private:
+    // One file on its way through the check. A large one is read by the worker that checks it,
+    // from Source, which stays open for the whole run.
     struct Check {
         std::uint64_t Order = 0;
         FoundFile File;
@@ -34,7 +35,10 @@ class Checking : public Job {
         std::size_t Room = 0; // what Bytes can hold
         std::size_t Read = 0;
         std::optional<std::string> Problem;
+        const csc::ByteSource* Source = nullptr;
     };
+
+  private:
     void Report(Check& check);
 
     // The members below are the reading thread's alone: the workers see only the check they run.
@@ -45,10 +49,11 @@ class Checking : public Job {
     // Checks done out of order wait here until those before them are written.
     std::map<std::uint64_t, Check> done_;
     // Buffers of checks done, kept for the next files: a buffer new to the process costs a fault
-    // for every page of it. At most MostSpares of at most LargestSpare bytes each.
+    // for every page of it. At most MostSpares, of at most SpareBytes together.
     static constexpr std::size_t MostSpares = 64;
-    static constexpr std::size_t LargestSpare = 256u << 10;
+    static constexpr std::size_t SpareBytes = 16u << 20;
     std::vector<std::pair<std::unique_ptr<std::uint8_t[]>, std::size_t>> spare_;
+    std::size_t spareBytes_ = 0;
     std::uint64_t nextToReport_ = 0;
     extract::BoundedPool<Check> pool_;
 };

@@ -19,7 +19,7 @@ platform::Moved ArchiveRanges::ReadAt(std::uint64_t offset, void* destination,
     return csc::ReadAt(*source_, offset, destination, count);
 }
 
-void Extraction::Take(csc::ExtentReader& stored, FoundFile file) {
+void Extraction::Take(csc::ExtentReader& stored, FoundFile& file) {
     const csc::Extent& extent = file.Stored;
     // The buffer holds what the archive can deliver, never more than it holds. It is allocated once
     // it fits beside the files in flight (a file larger than their bound waits until none are, as

@@ -30,7 +30,7 @@ class Extraction : public Job {
     Extraction(extract::Disk& disk, const csc::IndexTables& tables, extract::TreeSettings settings)
         : layout_(tables), tree_(disk, layout_, std::move(settings)) {}
 
-    void Take(csc::ExtentReader& stored, FoundFile file) override;
+    void Take(csc::ExtentReader& stored, FoundFile& file) override;
     // Waits until every file is written and tells what writing came to.
     extract::TreeReport Finish() { return tree_.Finish(); }
     // For an interrupted run: drops the files not yet begun and finishes those being written.

@@ -40,7 +40,9 @@ using OnUnread = std::function<void(const Unread&)>;
 class Job {
   public:
     virtual ~Job() = default;
-    virtual void Take(csc::ExtentReader& stored, FoundFile file) = 0;
+    // The job may take what it keeps of file (its path) from it: the walk makes the next file
+    // where this one was.
+    virtual void Take(csc::ExtentReader& stored, FoundFile& file) = 0;
     // False once the job can do nothing more (its output has gone): the walk stops.
     virtual bool WantsMore() const { return true; }
 };

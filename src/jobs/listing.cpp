@@ -52,8 +52,11 @@ std::string Optional(const std::optional<std::uint32_t>& value) {
 
 } // namespace
 
-void Listing::Take(csc::ExtentReader& stored, FoundFile file) {
-    console::WriteOutWhatWaited(results_);
+void Listing::Take(csc::ExtentReader& stored, FoundFile& file) {
+    // Lines come fast: the clock is asked now and then, not for each.
+    if (files_ % 64 == 0) {
+        console::WriteOutWhatWaited(results_);
+    }
     ++files_;
     bytes_ += file.Size;
     if (style_ != ListingStyle::Table) {
@@ -94,13 +97,13 @@ void Listing::Take(csc::ExtentReader& stored, FoundFile file) {
         console::WriteLine(results_, line + "}");
         return;
     }
+    // The size right-aligned in twelve columns.
     std::string& line = line_;
-    line.assign(12, ' ');
     char digits[24];
-    auto end = std::to_chars(digits, digits + sizeof digits, file.Size).ptr;
-    auto count = static_cast<std::size_t>(end - digits);
-    line.replace(count < 12 ? 12 - count : 0, count, digits, count);
-    line += "  ";
+    auto count = static_cast<std::size_t>(
+        std::to_chars(digits, digits + sizeof digits, file.Size).ptr - digits);
+    line.assign(count < 12 ? 12 - count : 0, ' ');
+    line.append(digits, count).append("  ");
     if (details) {
         const char* format = FormatName(file.Form);
         char columns[96];
@@ -110,6 +113,12 @@ void Listing::Take(csc::ExtentReader& stored, FoundFile file) {
                       details->Rate ? std::to_string(*details->Rate).c_str() : "-",
                       details->Seconds ? Seconds(*details->Seconds).c_str() : "-");
         line += columns;
+    }
+    if (platform::ShownSeparator == '/' && !results_.IsTerminal) {
+        // The path as it stands, in the same line: one write to the channel.
+        line.append(file.Path.Text).append(results_.LineEnd);
+        console::Write(results_, line);
+        return;
     }
     console::Write(results_, line);
     WritePath(results_, file.Path);

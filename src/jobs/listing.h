@@ -25,7 +25,7 @@ class Listing : public Job {
             ListingStyle style = ListingStyle::Table, OnUnread onUnread = {})
         : results_(results), tables_(tables), details_(details), json_(json), style_(style),
           onUnread_(std::move(onUnread)) {}
-    void Take(csc::ExtentReader& stored, FoundFile file) override;
+    void Take(csc::ExtentReader& stored, FoundFile& file) override;
     bool WantsMore() const override { return !console::Failed(results_); }
     // The total line, for text.
     void Finish();

@@ -68,7 +68,7 @@ Mounting::Mounting(const csc::IndexTables& tables, platform::FileTime foldersMod
         });
 }
 
-void Mounting::Take(csc::ExtentReader& stored, FoundFile file) {
+void Mounting::Take(csc::ExtentReader& stored, FoundFile& file) {
     if (sources_[file.Slot] == nullptr) {
         sources_[file.Slot] = &stored.Source();
         modified_[file.Slot] = platform::ModifiedTime(stored.Source().File);

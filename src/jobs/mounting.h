@@ -27,7 +27,7 @@ class Mounting : public Job, public platform::MountedTree {
     // With no builder, the reading thread builds the tree as it goes.
     Mounting(const csc::IndexTables& tables, platform::FileTime foldersModified, bool builder);
 
-    void Take(csc::ExtentReader& stored, FoundFile file) override;
+    void Take(csc::ExtentReader& stored, FoundFile& file) override;
     // Waits until every file taken stands in the tree, lets the builder go, and lays the tree out.
     void Finish();
 

@@ -4,7 +4,7 @@
 
 namespace jobs {
 
-void Streaming::Take(csc::ExtentReader& stored, FoundFile file) {
+void Streaming::Take(csc::ExtentReader& stored, FoundFile& file) {
     constexpr std::size_t PieceBytes = 256u << 10;
     const csc::Extent& extent = file.Stored;
     console::WriteOutEverything(results_);

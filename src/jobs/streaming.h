@@ -15,7 +15,7 @@ class Streaming : public Job {
   public:
     Streaming(console::Console& results, OnUnread onUnread)
         : results_(results), onUnread_(std::move(onUnread)) {}
-    void Take(csc::ExtentReader& stored, FoundFile file) override;
+    void Take(csc::ExtentReader& stored, FoundFile& file) override;
     bool WantsMore() const override { return !console::Failed(results_); }
 
   private:

@@ -3,6 +3,7 @@
 #include "csc/sound_paths.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace layout {
 namespace {
@@ -139,9 +140,26 @@ OutputPath BuildFolderPath(std::string_view archiveFolder, std::string_view base
 OutputPath BuildOutputPath(const OutputPath& folder, std::string_view fileName,
                            platform::NameRules rules) {
     OutputPath path;
-    path.Text.reserve(folder.Text.size() + fileName.size());
-    path.Text = folder.Text;
+    BuildOutputPath(folder, fileName, rules, path);
+    return path;
+}
+
+void BuildOutputPath(const OutputPath& folder, std::string_view fileName, platform::NameRules rules,
+                     OutputPath& path) {
     path.MadeFolders = folder.MadeFolders;
+    path.NameFolders = 0;
+    path.Text.reserve(folder.Text.size() + fileName.size());
+    path.Text.assign(folder.Text);
+    // Nearly every name: no separator, no zero byte, and nothing for POSIX rules to change.
+    auto holds = [&](char character) {
+        return std::memchr(fileName.data(), character, fileName.size()) != nullptr;
+    };
+    bool plain = rules == platform::NameRules::Posix && !ClimbsOut(fileName) && !holds('/') &&
+                 !holds('\\') && !holds('\0');
+    if (plain) {
+        path.Text.append(fileName);
+        return;
+    }
     EachComponent(fileName, [&](std::string_view component, bool last) {
         if (last) {
             AppendSafe(path.Text, component, rules);
@@ -149,7 +167,6 @@ OutputPath BuildOutputPath(const OutputPath& folder, std::string_view fileName,
             AddFolder(path, component, path.NameFolders, rules);
         }
     });
-    return path;
 }
 
 OutputPath BuildOutputPath(std::string_view archiveFolder, std::string_view basePath,
@@ -205,10 +222,13 @@ void AppendIdentity(std::string& key, std::string_view component) {
     }
 }
 
-std::string FileName(const csc::SM_SoundFileInfo& file, csc::StoredForm form,
-                     std::optional<std::int32_t> rawNumber) {
-    std::string name = file.Name + csc::Extension(form);
-    return rawNumber ? csc::PadZeros(*rawNumber, 6) + "_" + name : name;
+void FileName(const csc::SM_SoundFileInfo& file, csc::StoredForm form,
+              std::optional<std::int32_t> rawNumber, std::string& name) {
+    name.clear();
+    if (rawNumber) {
+        name.append(csc::PadZeros(*rawNumber, 6)).append("_");
+    }
+    name.append(file.Name).append(csc::Extension(form));
 }
 
 OutputPath ByTagFolder(const csc::IndexTables& tables, const csc::TSM_TaggedSound& sound,

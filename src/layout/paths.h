@@ -39,11 +39,15 @@ OutputPath BuildFolderPath(std::string_view archiveFolder, std::string_view base
                            platform::NameRules rules = platform::NativeNameRules);
 OutputPath BuildOutputPath(const OutputPath& folder, std::string_view fileName,
                            platform::NameRules rules = platform::NativeNameRules);
+// The same into path, whose memory it takes again.
+void BuildOutputPath(const OutputPath& folder, std::string_view fileName, platform::NameRules rules,
+                     OutputPath& path);
 
-// The name a stored file is written under: its name with the extension of its form, and in the
-// RAW mode its record's number in front ("000012_name.wav"), so that the whole name is made safe.
-std::string FileName(const csc::SM_SoundFileInfo& file, csc::StoredForm form,
-                     std::optional<std::int32_t> rawNumber);
+// The name a stored file is written under, into name: its name with the extension of its form, and
+// in the RAW mode its record's number in front ("000012_name.wav"), so that the whole name is made
+// safe.
+void FileName(const csc::SM_SoundFileInfo& file, csc::StoredForm form,
+              std::optional<std::int32_t> rawNumber, std::string& name);
 
 // "ByTag/" and the folder of the tag that the sound's tag reference k names, as a run names the
 // folder of a sound filed under it.

@@ -38,6 +38,9 @@ void Status::Configure(StatusSettings settings) {
     output_.LineEnd = errors_.LineEnd =
         settings.Classic ? console::ClassicLineEnd : console::NativeLineEnd;
     channel_ = settings.Classic ? &output_ : &errors_;
+    if (!settings.Classic && !output_.IsTerminal) {
+        output_.Capacity = console::ResultsCapacity;
+    }
     progress_.emplace(*channel_);
 }
 

@@ -56,6 +56,8 @@ class Walker {
     std::unordered_map<std::uint32_t, std::string> taggedPaths_;
     std::string missionName_, missionPath_;
     std::string folderBase_;
+    std::string name_;      // the file's name, made again for each file in the one buffer
+    jobs::FoundFile found_; // the file found, likewise
     std::array<std::optional<layout::OutputPath>, csc::ArchiveSlots> folders_;
 };
 
@@ -136,8 +138,8 @@ void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& base
     std::uint32_t slot = csc::LocationSlot(file.DataLocation);
     csc::Archive& archive = index_.Archives[slot];
     csc::ChosenForm form = csc::ChooseForm(file);
-    std::string name = layout::FileName(
-        file, form.Form, settings_.Raw ? std::optional<std::int32_t>(number) : std::nullopt);
+    layout::FileName(file, form.Form,
+                     settings_.Raw ? std::optional<std::int32_t>(number) : std::nullopt, name_);
     if (basePath != folderBase_) {
         // The files of a sound, and often of the sounds after it, share a base path: each
         // archive's folder for it is made safe once.
@@ -150,26 +152,27 @@ void Walker::TakeFile(const csc::SM_SoundFileInfo& file, const std::string& base
         folders_[slot] =
             layout::BuildFolderPath(csc::ArchiveFolderNames[slot], basePath, settings_.NameRules);
     }
-    layout::OutputPath path = layout::BuildOutputPath(*folders_[slot], name, settings_.NameRules);
-    bool selected = selector_.Selected(path.Text);
+    // The file is made where the last one was: a job that kept nothing of it leaves its memory.
+    jobs::FoundFile& found = found_;
+    layout::BuildOutputPath(*folders_[slot], name_, settings_.NameRules, found.Path);
+    bool selected = selector_.Selected(found.Path.Text);
     if (!csc::IsOpen(archive)) {
         ++(selected ? counts_.Skipped[slot] : counts_.LeftOut);
         return;
     }
     csc::SetPosition(archive, csc::LocationOffset(file.DataLocation));
-    jobs::FoundFile found{.Path = std::move(path),
-                          .Slot = slot,
-                          .Stored = csc::Claim(archive, form.Size),
-                          .Size = form.Size,
-                          .Form = form.Form,
-                          .Tagged = sound.Tagged,
-                          .Mission = sound.Mission};
+    found.Slot = slot;
+    found.Stored = csc::Claim(archive, form.Size);
+    found.Size = form.Size;
+    found.Form = form.Form;
+    found.Tagged = sound.Tagged;
+    found.Mission = sound.Mission;
     if (!selected) {
         ++counts_.LeftOut;
         return;
     }
     csc::ExtentReader stored(archive);
-    job_.Take(stored, std::move(found));
+    job_.Take(stored, found);
 }
 
 } // namespace
