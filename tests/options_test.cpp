@@ -149,7 +149,10 @@ TEST(Options, AnOptionThatDoesNothingForTheJobIsRefused) {
     }
 }
 
-TEST(Options, WindowsCommandLinesAreSplitAtBlanksAndControlCharacters) {
+// Windows hands a program its command line whole; it is split as the C runtime splits it, so
+// that what cmd, PowerShell or Python's subprocess quote arrives as they meant, while the classic
+// form's own lines run as they always did.
+TEST(Options, WindowsCommandLinesAreSplitAsTheRuntimeSplitsThem) {
     struct Case {
         const char* line;
         std::vector<std::string> arguments;
@@ -165,6 +168,12 @@ TEST(Options, WindowsCommandLinesAreSplitAtBlanksAndControlCharacters) {
         {"cscunpack.exe -a \"C:\\Game Folder\\data\" -l", {"-a", "C:\\Game Folder\\data", "-l"}},
         {"cscunpack.exe \"\" -RAWExtract", {"", "-RAWExtract"}},
         {"cscunpack.exe\x01-RAWExtract", {"-RAWExtract"}},
+        {"cscunpack.exe -i \"Odd Names.sub one\\\\\"", {"-i", "Odd Names.sub one\\"}},
+        {"cscunpack.exe -i rain\\\"_soft.ogg", {"-i", "rain\"_soft.ogg"}},
+        {"cscunpack.exe -a C:\\\\server\\x\\ -l", {"-a", "C:\\\\server\\x\\", "-l"}},
+        {"cscunpack.exe \"a\"\"b\" \\\\\\\"c\" d", {"a\"b", "\\\"c d"}},
+        {"cscunpack.exe -l\x01-q", {"-l\x01-q"}},
+        {"\"C:\\Odd \\\"Name\\cscunpack.exe\" -l", {"-l"}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(run::SplitCommandLine(c.line), c.arguments) << c.line;

@@ -149,6 +149,9 @@ class FaultyDisk : public extract::Disk {
     platform::ErrorCode Rename(const std::string& from, const std::string& to) override {
         return Either("rename", to, [&] { return real_.Rename(from, to); });
     }
+    platform::ErrorCode RenameOpen(platform::FileHandle file, const std::string& to) override {
+        return Either("rename", to, [&] { return real_.RenameOpen(file, to); });
+    }
     platform::ErrorCode Remove(const std::string& path) override { return real_.Remove(path); }
     platform::ErrorCode List(const std::string& folder, std::string_view prefix,
                              std::vector<std::string>& names) override {

@@ -6,6 +6,7 @@ Console OpenChannel(platform::FileHandle out) {
     Console console;
     console.Out = out;
     console.IsTerminal = platform::IsTerminal(out);
+    console.Characters = platform::TakesCharacters(out);
     console.Capacity = console.IsTerminal ? TerminalCapacity : RedirectedCapacity;
     console.Buffer.reserve(console.Capacity);
     return console;
@@ -14,7 +15,9 @@ Console OpenChannel(platform::FileHandle out) {
 void WriteOutEverything(Console& console) {
     if (!console.Buffer.empty() && !Failed(console)) {
         platform::Moved written =
-            platform::Write(console.Out, console.Buffer.data(), console.Buffer.size());
+            console.Characters
+                ? platform::WriteCharacters(console.Out, console.Buffer)
+                : platform::Write(console.Out, console.Buffer.data(), console.Buffer.size());
         if (written.Error != platform::NoError) {
             console.WriteError = written.Error;
         }
@@ -37,6 +40,15 @@ void Write(Console& console, std::string_view text) {
     while (!text.empty()) {
         std::size_t room = console.Capacity - console.Buffer.size();
         std::size_t part = text.size() < room ? text.size() : room;
+        // Characters leave whole.
+        while (console.Characters && part > 0 && part < text.size() &&
+               (static_cast<unsigned char>(text[part]) & 0xC0) == 0x80) {
+            --part;
+        }
+        if (part == 0) {
+            WriteOutEverything(console);
+            continue;
+        }
         console.Buffer.append(text.substr(0, part));
         text.remove_prefix(part);
         if (console.Buffer.size() >= console.Capacity) {
@@ -85,6 +97,13 @@ std::size_t CharacterLength(std::string_view text, std::size_t at) {
 } // namespace
 
 std::string Shown(const Console& console, std::string_view name) {
+    if (console.Characters) {
+        return ShownText(console, platform::NameAsText(name));
+    }
+    return ShownText(console, name);
+}
+
+std::string ShownText(const Console& console, std::string_view name) {
     if (!console.IsTerminal) {
         return std::string(name);
     }

@@ -34,6 +34,9 @@ inline constexpr std::size_t ResultsCapacity = 64 * 1024;
 struct Console {
     platform::FileHandle Out = platform::InvalidFile;
     bool IsTerminal = false;
+    // It takes characters (a Windows console): its text is UTF-8, names join it as the characters
+    // the system names their files with, and it leaves as characters.
+    bool Characters = false;
     std::size_t Capacity = TerminalCapacity;
     std::string Buffer;
     char LastWritten = '\n';
@@ -57,9 +60,14 @@ void WriteChar(Console& console, char character);
 // A name taken from an archive as the console shows it: on a terminal every control character as
 // "?", as ls does, so that no name can move the cursor, clear the screen or retitle the window:
 // bytes below 32 and 127, the C1 controls U+0080 to U+009F in UTF-8, and bytes 0x80 to 0x9F that
-// begin no UTF-8 character; into a file or a pipe byte for byte.
+// begin no UTF-8 character; into a file or a pipe byte for byte. On a console that takes
+// characters, the name's characters as the system names its file, so that it reads as Explorer
+// shows it.
 std::string Shown(const Console& console, std::string_view name);
 void WriteName(Console& console, std::string_view name);
+// Text the user typed (a folder, a pattern; UTF-8 where the system hands characters over) as the
+// console shows it: control characters as "?" on a terminal, as for names.
+std::string ShownText(const Console& console, std::string_view text);
 // Appends the line end; on a terminal the line leaves at once. On its own it makes an empty line.
 void WriteLine(Console& console, std::string_view text = {});
 // On a terminal, passes the text buffered so far out at once, so that it shows while the work that

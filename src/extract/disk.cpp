@@ -64,6 +64,10 @@ platform::ErrorCode NativeDisk::Rename(const std::string& from, const std::strin
     return platform::RenameBelow(root_, from, to);
 }
 
+platform::ErrorCode NativeDisk::RenameOpen(platform::FileHandle file, const std::string& to) {
+    return platform::RenameOpenBelow(root_, file, to);
+}
+
 platform::ErrorCode NativeDisk::Remove(const std::string& path) {
     return platform::RemoveBelow(root_, path);
 }

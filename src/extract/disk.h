@@ -53,6 +53,8 @@ class Disk {
                                        std::uint64_t end) = 0;
     virtual platform::ErrorCode Close(platform::FileHandle file) = 0;
     virtual platform::ErrorCode Rename(const std::string& from, const std::string& to) = 0;
+    // Renames a file still open; IsNotSupported where the system renames closed files only.
+    virtual platform::ErrorCode RenameOpen(platform::FileHandle file, const std::string& to) = 0;
     virtual platform::ErrorCode Remove(const std::string& path) = 0;
     // The names in a folder that begin with prefix.
     virtual platform::ErrorCode List(const std::string& folder, std::string_view prefix,
@@ -91,6 +93,7 @@ class NativeDisk : public Disk {
     }
     platform::ErrorCode Close(platform::FileHandle file) override;
     platform::ErrorCode Rename(const std::string& from, const std::string& to) override;
+    platform::ErrorCode RenameOpen(platform::FileHandle file, const std::string& to) override;
     platform::ErrorCode Remove(const std::string& path) override;
     platform::ErrorCode List(const std::string& folder, std::string_view prefix,
                              std::vector<std::string>& names) override;

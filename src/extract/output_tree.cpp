@@ -27,7 +27,7 @@ std::string BesideName(const layout::OutputPath& path, std::uint64_t number) {
 }
 
 // Whether name is one a run of this tool wrote beside a file and left when it was killed: of the
-// fixed length, and written by a process that is no longer running.
+// fixed length, and no longer in its writer's hands.
 bool IsLeftBeside(std::string_view name) {
     if (name.size() != BesidePrefix.size() + BesideDigits || !name.starts_with(BesidePrefix)) {
         return false;
@@ -43,7 +43,7 @@ bool IsLeftBeside(std::string_view name) {
             process = process << 4 | static_cast<std::uint32_t>(digit ? c - '0' : c - 'a' + 10);
         }
     }
-    return process != platform::ProcessNumber() && !platform::ProcessRunning(process);
+    return !platform::WriterMayLive(process);
 }
 
 // A number for a name beside, unique within the run for each file (its order) and attempt (0 to
@@ -237,12 +237,20 @@ class FileWriter {
                     disk_.Place(file_, BesideName(path, BesideNumber(order_, attempt)), path.Text);
             }
         }
+        // Where the system can, the file takes its name while still open: until then it stays
+        // locked against a later run that takes it for one left by a killed run.
+        bool renamed = false;
+        if (error == platform::NoError && !unnamed_ && !beside_.empty()) {
+            error = disk_.RenameOpen(file_, path.Text);
+            renamed = !platform::IsNotSupported(error);
+            error = renamed ? error : platform::NoError;
+        }
         platform::ErrorCode closed = disk_.Close(file_);
         file_ = platform::InvalidFile;
         if (error == platform::NoError) {
             error = closed;
         }
-        if (error == platform::NoError && !unnamed_ && !beside_.empty()) {
+        if (error == platform::NoError && !unnamed_ && !beside_.empty() && !renamed) {
             error = disk_.Rename(beside_, path.Text);
         }
         if (error == platform::NoError) {

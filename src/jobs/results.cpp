@@ -14,9 +14,9 @@ std::string JsonFormat(csc::StoredForm form) {
 
 } // namespace
 
-std::string JsonString(std::string_view text) {
+std::string JsonString(std::string_view bytes) {
     std::string json = "\"";
-    for (char character : text) {
+    for (char character : platform::NameAsText(bytes)) {
         auto byte = static_cast<unsigned char>(character);
         if (byte == '"' || byte == '\\') {
             json += '\\';
@@ -25,9 +25,6 @@ std::string JsonString(std::string_view text) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
             json += escaped;
-        } else if (byte >= 0x80) {
-            json += static_cast<char>(0xC0 | byte >> 6);
-            json += static_cast<char>(0x80 | (byte & 0x3F));
         } else {
             json += character;
         }

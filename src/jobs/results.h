@@ -10,9 +10,10 @@
 // What the list and test jobs write of each file, as text or as JSON.
 namespace jobs {
 
-// A string as a JSON string: quoted, with each byte of 0x80 and above taken as the Latin-1
-// character of that value.
-std::string JsonString(std::string_view text);
+// Bytes taken from an archive (a path, a name) as a JSON string: quoted, each byte of 0x80 and
+// above as the character the system names a file with (platform::NameAsText: Latin-1 on POSIX,
+// the ANSI code page on Windows), so that a script can open every path it reads.
+std::string JsonString(std::string_view bytes);
 // "ogg", "wav", or nothing for a bare file.
 const char* FormatName(csc::StoredForm form);
 // The fields every JSON line of a file begins with, its closing brace left off.

@@ -170,6 +170,25 @@ std::string FoldedForIdentity(std::string_view path) {
     return std::string(path);
 }
 
+std::string NameAsText(std::string_view stored) {
+    std::string text;
+    text.reserve(stored.size());
+    for (char character : stored) {
+        auto byte = static_cast<unsigned char>(character);
+        if (byte >= 0x80) {
+            text += static_cast<char>(0xC0 | byte >> 6);
+            text += static_cast<char>(0x80 | (byte & 0x3F));
+        } else {
+            text += character;
+        }
+    }
+    return text;
+}
+
+std::optional<std::string> StoredNameOf(std::string_view text) {
+    return std::string(text);
+}
+
 void LetTheNextThreadHaveItsOwnHeap() {
 #if defined(__GLIBC__)
     // A thread's first allocation makes it an arena while there are fewer than the most allowed.
@@ -493,6 +512,10 @@ bool IsNotSupported(ErrorCode code) {
     return code == EOPNOTSUPP;
 }
 
+ErrorCode RenameOpenBelow(const OutputRoot&, FileHandle, const std::string&) {
+    return EOPNOTSUPP; // a name is given to the file itself (O_TMPFILE) or by renameat, closed
+}
+
 ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std::string& to) {
     // Both names lie in one folder, reached through the same components, and the name renamed is
     // one that this run made under a name nobody can guess: were a folder on the way swapped for a
@@ -570,8 +593,9 @@ std::uint32_t ProcessNumber() {
     return static_cast<std::uint32_t>(::getpid());
 }
 
-bool ProcessRunning(std::uint32_t number) {
-    return ::kill(static_cast<pid_t>(number), 0) == 0 || errno == EPERM;
+bool WriterMayLive(std::uint32_t number) {
+    return number == ProcessNumber() || ::kill(static_cast<pid_t>(number), 0) == 0 ||
+           errno == EPERM;
 }
 
 std::uint64_t SpareDescriptors() {
@@ -660,6 +684,14 @@ FileHandle StandardError() {
 
 bool IsTerminal(FileHandle output) {
     return ::isatty(Descriptor(output)) == 1;
+}
+
+bool TakesCharacters(FileHandle) {
+    return false; // a terminal takes bytes, and shows a name's bytes as it would in ls
+}
+
+Moved WriteCharacters(FileHandle output, std::string_view text) {
+    return Write(output, text.data(), text.size());
 }
 
 bool SameTerminal(FileHandle first, FileHandle second) {

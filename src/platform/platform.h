@@ -68,6 +68,28 @@ inline constexpr bool IdentityIsTheBytes = false;
 inline constexpr bool IdentityIsTheBytes = true;
 #endif
 
+// Stored names are bytes; text the user types (the command line: folders, patterns) is characters,
+// carried in UTF-8. A file whose stored name holds a byte of 0x80 and above is named on POSIX by
+// the byte itself, and on Windows by the character the system's ANSI code page gives it, as the
+// A functions, Explorer and the game read such names.
+//
+// The characters of the name a file with these stored bytes gets, in UTF-8, for what must name it
+// as text (JSON): on Windows those of the ANSI code page; on POSIX, where the name is the bytes,
+// each byte of 0x80 and above taken as the Latin-1 character of that value.
+std::string NameAsText(std::string_view stored);
+// The stored bytes that this system names with the characters of text (UTF-8), so that a pattern
+// typed as characters matches the names it shows; nothing where no stored name can be named so
+// (a character the ANSI code page does not hold). On POSIX, where names are bytes, text as it is.
+std::optional<std::string> StoredNameOf(std::string_view text);
+// Whether a stored name is matched as its bytes and as its Latin-1 text both (POSIX, where the
+// bytes name the file and the JSON shows the Latin-1 text), or as its bytes alone, into which a
+// pattern was turned (Windows).
+#if defined(_WIN32)
+inline constexpr bool NamesAreAlsoLatin1Text = false;
+#else
+inline constexpr bool NamesAreAlsoLatin1Text = true;
+#endif
+
 // Sets the process up for a run: a pipe whose reader has gone and a file size limit make writes
 // fail instead of ending the process, and interrupts (Ctrl-C, SIGINT, SIGTERM and SIGHUP on POSIX;
 // Ctrl-C, Ctrl-Break and closing the console on Windows) only raise a flag that the run polls. A
@@ -171,6 +193,9 @@ bool IsNotSupported(ErrorCode code);
 // Gives the file at from the name to, in place of the file, link or pipe standing there (never of
 // a folder), in one step.
 ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std::string& to);
+// The same for a file still open (CreateNewBelow made it), which stays locked against removal
+// until it has its new name; IsNotSupported where the system renames closed files only.
+ErrorCode RenameOpenBelow(const OutputRoot& root, FileHandle file, const std::string& to);
 ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path);
 // NoError when a folder, not a link, stands at path below root, and at every level on the way.
 ErrorCode CheckFolderBelow(const OutputRoot& root, const std::string& path);
@@ -184,9 +209,14 @@ ErrorCode SyncBelow(const OutputRoot& root, FileHandle file);
 ErrorCode OpenExistingBelow(const OutputRoot& root, const std::string& path, FileHandle& file,
                             std::uint64_t& size);
 
-// This process's number, and whether a process of that number is running now.
+// This process's number.
 std::uint32_t ProcessNumber();
-bool ProcessRunning(std::uint32_t number);
+// Whether a file written beside by the process of that number may still be in its writer's hands,
+// so that it must not be removed. On POSIX, while a process of that number runs. On Windows never
+// by the number, which the system hands out again at once: a writer there holds its file open,
+// shared with nobody who would remove it, until the file has its final name, so the removal of a
+// file still being written fails by itself.
+bool WriterMayLive(std::uint32_t number);
 
 // How many more files this process may hold open at once; the largest value where the system sets
 // no such limit.
@@ -208,6 +238,12 @@ FileHandle StandardError();
 // Whether output to the handle reaches a terminal (an interactive console) rather than a file or a
 // pipe.
 bool IsTerminal(FileHandle output);
+// Whether the handle takes characters rather than bytes (a Windows console, which would read
+// bytes in its own OEM code page): text for it is UTF-8, and stored names are turned into their
+// characters (NameAsText) before they join it.
+bool TakesCharacters(FileHandle output);
+// Writes UTF-8 text to a handle that takes characters.
+Moved WriteCharacters(FileHandle output, std::string_view text);
 
 // Whether both handles write to one terminal, so that what one shows lands among what the other
 // shows.
@@ -234,8 +270,8 @@ void CaptureCursor(FileHandle console, CursorAnchor& anchor);
 void ReturnCursor(FileHandle console, const CursorAnchor& anchor, std::uint64_t columnsSinceAnchor,
                   std::string& control);
 
-// The command line as one string where the system hands it over whole (Windows); empty where the
-// shell has already split it into arguments.
+// The command line as one string where the system hands it over whole (Windows, in UTF-8); empty
+// where the shell has already split it into arguments.
 std::optional<std::string> WholeCommandLine();
 
 } // namespace platform

@@ -5,9 +5,12 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -23,23 +26,95 @@ FileHandle Wrap(HANDLE handle) {
 // ReadFile and WriteFile take 32-bit counts; larger transfers go in pieces.
 constexpr std::size_t LargestTransfer = 0x40000000;
 
-// Text in the system's ANSI code page, as the A functions read it, in UTF-16.
-std::wstring Widened(std::string_view text) {
-    if (text.empty()) {
+// A stored name's bytes in UTF-16, read in the system's ANSI code page as the A functions read
+// them.
+std::wstring FromStored(std::string_view stored) {
+    if (stored.empty()) {
         return {};
     }
-    int length =
-        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int length = ::MultiByteToWideChar(CP_ACP, 0, stored.data(), static_cast<int>(stored.size()),
+                                       nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+    ::MultiByteToWideChar(CP_ACP, 0, stored.data(), static_cast<int>(stored.size()), wide.data(),
                           length);
     return wide;
+}
+
+// Text the user typed, carried in UTF-8, in UTF-16. A lone surrogate, which a Windows name may
+// hold, travels encoded as if it were a character (the form called WTF-8), so that a folder of any
+// name comes back as it was given; a byte that begins no character stands for the character of
+// its value.
+std::wstring FromText(std::string_view text) {
+    std::wstring wide;
+    wide.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        auto lead = static_cast<unsigned char>(text[at]);
+        std::size_t length = lead < 0x80                    ? 1
+                             : lead >= 0xC2 && lead <= 0xDF ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
+        std::uint32_t value = length == 1 ? lead : length == 2 ? lead & 0x1Fu : lead & 0x0Fu;
+        value = length == 4 ? lead & 0x07u : value;
+        for (std::size_t k = 1; length > 1 && k < length; ++k) {
+            auto next = at + k < text.size() ? static_cast<unsigned char>(text[at + k]) : 0;
+            if ((next & 0xC0) != 0x80) {
+                length = 0;
+                break;
+            }
+            value = value << 6 | (next & 0x3F);
+        }
+        // Overlong forms and values past U+10FFFF begin no character.
+        if (length == 0 || (length == 3 && value < 0x800) ||
+            (length == 4 && (value < 0x10000 || value > 0x10FFFF))) {
+            wide += static_cast<wchar_t>(lead);
+            ++at;
+            continue;
+        }
+        if (value >= 0x10000) {
+            wide += static_cast<wchar_t>(0xD800 + ((value - 0x10000) >> 10));
+            wide += static_cast<wchar_t>(0xDC00 + ((value - 0x10000) & 0x3FF));
+        } else {
+            wide += static_cast<wchar_t>(value);
+        }
+        at += length;
+    }
+    return wide;
+}
+
+// UTF-16 as UTF-8, a lone surrogate encoded as if it were a character.
+std::string ToText(std::wstring_view wide) {
+    std::string text;
+    text.reserve(wide.size());
+    for (std::size_t at = 0; at < wide.size(); ++at) {
+        std::uint32_t value = wide[at];
+        if (value >= 0xD800 && value <= 0xDBFF && at + 1 < wide.size() && wide[at + 1] >= 0xDC00 &&
+            wide[at + 1] <= 0xDFFF) {
+            value = 0x10000 + ((value - 0xD800) << 10) + (wide[++at] - 0xDC00);
+        }
+        if (value < 0x80) {
+            text += static_cast<char>(value);
+        } else if (value < 0x800) {
+            text += static_cast<char>(0xC0 | value >> 6);
+            text += static_cast<char>(0x80 | (value & 0x3F));
+        } else if (value < 0x10000) {
+            text += static_cast<char>(0xE0 | value >> 12);
+            text += static_cast<char>(0x80 | (value >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (value & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | value >> 18);
+            text += static_cast<char>(0x80 | (value >> 12 & 0x3F));
+            text += static_cast<char>(0x80 | (value >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (value & 0x3F));
+        }
+    }
+    return text;
 }
 
 // A path below root in the form the W functions take: "\\?\", the root's full path, and the
 // components with "\" between them.
 std::wstring Below(const OutputRoot& root, const std::string& path) {
-    std::wstring native = Widened(path);
+    std::wstring native = FromStored(path);
     for (wchar_t& character : native) {
         if (character == L'/') {
             character = L'\\';
@@ -51,7 +126,7 @@ std::wstring Below(const OutputRoot& root, const std::string& path) {
 // The full path of a path as the user gave it, in the "\\?\" form that no length limit applies
 // to, without a trailing separator; empty when the system cannot make it.
 std::wstring LongForm(std::string_view path) {
-    std::wstring relative = Widened(path);
+    std::wstring relative = FromText(path);
     DWORD length = ::GetFullPathNameW(relative.c_str(), 0, nullptr, nullptr);
     if (length == 0) {
         return {};
@@ -88,15 +163,15 @@ BOOL WINAPI NoteInterrupt(DWORD event) {
 } // namespace
 
 std::string DescribeError(ErrorCode code) {
-    char text[512];
+    wchar_t text[512];
     DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                         MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, sizeof text, nullptr);
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                         MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, 512, nullptr);
     if (length == 0) {
-        length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, 0, text, sizeof text, nullptr);
+        length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, text, 512, nullptr);
     }
-    std::string description(text, length);
+    std::string description = ToText(std::wstring_view(text, length));
     while (!description.empty() && (description.back() == '\r' || description.back() == '\n' ||
                                     description.back() == '.' || description.back() == ' ')) {
         description.pop_back();
@@ -139,7 +214,7 @@ ErrorCode NotFoundError() {
 std::string FoldedForIdentity(std::string_view path) {
     // Names reach the file system through the system's code page, as the A functions take them,
     // and the file system compares them with every letter in upper case.
-    std::wstring wide = Widened(path);
+    std::wstring wide = FromStored(path);
     if (!wide.empty()) {
         ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(),
                         static_cast<int>(wide.size()), wide.data(), static_cast<int>(wide.size()),
@@ -165,6 +240,28 @@ void InterruptHandled() {
     if (ClosedConsoleMayGo != nullptr) {
         ::SetEvent(ClosedConsoleMayGo);
     }
+}
+
+std::string NameAsText(std::string_view stored) {
+    return ToText(FromStored(stored));
+}
+
+std::optional<std::string> StoredNameOf(std::string_view text) {
+    std::wstring wide = FromText(text);
+    if (wide.empty()) {
+        return std::string();
+    }
+    int length = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                       nullptr, 0, nullptr, nullptr);
+    std::string stored(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), stored.data(),
+                          length, nullptr, nullptr);
+    // A character the code page lacks comes out as "?" or a look-alike: no stored name is named
+    // with it, which the way back shows.
+    if (length <= 0 || FromStored(stored) != wide) {
+        return std::nullopt;
+    }
+    return stored;
 }
 
 std::optional<std::string> FindIgnoringCase(const std::string&, const std::string&) {
@@ -275,7 +372,8 @@ Moved Write(FileHandle file, const void* source, std::size_t count) {
 }
 
 bool IsBrokenPipe(ErrorCode code) {
-    return code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA;
+    // Which one a writer meets depends on how the pipe was made and when its reader went.
+    return code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED;
 }
 
 ErrorCode Extend(FileHandle file, std::uint64_t size) {
@@ -348,18 +446,40 @@ ErrorCode Close(FileHandle file) {
 }
 
 ErrorCode MakeFolders(const std::string& folder) {
-    std::wstring wide = Widened(folder);
-    for (std::size_t end = 0; end != std::wstring::npos;) {
-        end = wide.find_first_of(L"\\/", end + 1);
-        std::wstring level = wide.substr(0, end);
-        // "C:" and "\\server\share" are no folders to make; whatever fails here shows below.
-        ::CreateDirectoryW(level.c_str(), nullptr);
+    // In the long form, which no length limit applies to, from the deepest level that stands down;
+    // a level that cannot be made gives the system's reason for that.
+    std::wstring full = LongForm(folder);
+    if (full.empty()) {
+        return ERROR_INVALID_NAME;
     }
-    DWORD attributes = ::GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return ::GetLastError();
+    // The volume ("\\?\C:", "\\?\UNC\server\share") is no folder to make.
+    std::size_t volume = full.starts_with(L"\\\\?\\UNC\\")
+                             ? full.find(L'\\', full.find(L'\\', 8) + 1)
+                             : full.find(L'\\', 4);
+    std::vector<std::wstring> missing;
+    for (std::wstring level = full;;) {
+        DWORD attributes = ::GetFileAttributesW(level.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                return NotAFolderError();
+            }
+            break;
+        }
+        ErrorCode error = ::GetLastError();
+        std::size_t parent = level.find_last_of(L'\\');
+        if (!IsNotFound(error) || parent == std::wstring::npos || parent <= volume) {
+            return error;
+        }
+        missing.push_back(level);
+        level.resize(parent);
     }
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? NoError : NotAFolderError();
+    for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
+        if (!::CreateDirectoryW(level->c_str(), nullptr) &&
+            ::GetLastError() != ERROR_ALREADY_EXISTS) {
+            return ::GetLastError();
+        }
+    }
+    return CheckFolder(folder);
 }
 
 ErrorCode OpenOutputRoot(const std::string& folder, OutputRoot& root) {
@@ -414,8 +534,10 @@ ErrorCode MakeFolderBelow(const OutputRoot& root, const std::string& path, bool&
 ErrorCode CreateNewBelow(const OutputRoot& root, const std::string& path, FileHandle& file) {
     // CREATE_NEW fails on anything at the path, and with FILE_FLAG_OPEN_REPARSE_POINT a symbolic
     // link there is not followed either.
+    // Shared for reading alone: while it is open, nobody removes or renames it, and a later run
+    // that finds it beside leaves it to its writer. DELETE lets the writer rename it open.
     HANDLE made =
-        ::CreateFileW(Below(root, path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+        ::CreateFileW(Below(root, path).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     file = Wrap(made);
     return made == INVALID_HANDLE_VALUE ? ::GetLastError() : NoError;
@@ -441,6 +563,23 @@ ErrorCode RenameBelow(const OutputRoot& root, const std::string& from, const std
         return NoError;
     }
     return ::GetLastError();
+}
+
+ErrorCode RenameOpenBelow(const OutputRoot& root, FileHandle file, const std::string& to) {
+    // The system takes the name in its own form: "\\??\" where the long form has "\\\\?\\".
+    std::wstring name = Below(root, to);
+    name[1] = L'?';
+    std::size_t size = sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(size, 0);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, name.data(), name.size() * sizeof(wchar_t));
+    return ::SetFileInformationByHandle(Native(file), FileRenameInfo, rename,
+                                        static_cast<DWORD>(size))
+               ? NoError
+               : ::GetLastError();
 }
 
 ErrorCode RemoveBelow(const OutputRoot& root, const std::string& path) {
@@ -469,7 +608,7 @@ ErrorCode ListBelow(const OutputRoot& root, const std::string& folder, std::stri
                     std::vector<std::string>& names) {
     WIN32_FIND_DATAW found;
     HANDLE search =
-        ::FindFirstFileW((Below(root, folder) + L"\\" + Widened(prefix) + L"*").c_str(), &found);
+        ::FindFirstFileW((Below(root, folder) + L"\\" + FromStored(prefix) + L"*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
         return NoError; // a folder without such names
     }
@@ -495,15 +634,8 @@ std::uint32_t ProcessNumber() {
     return ::GetCurrentProcessId();
 }
 
-bool ProcessRunning(std::uint32_t number) {
-    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, number);
-    if (process == nullptr) {
-        return ::GetLastError() == ERROR_ACCESS_DENIED;
-    }
-    DWORD code = 0;
-    bool running = ::GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
-    ::CloseHandle(process);
-    return running;
+bool WriterMayLive(std::uint32_t) {
+    return false; // the writer's open file refuses its removal by itself
 }
 
 std::uint64_t SpareDescriptors() {
@@ -562,6 +694,29 @@ bool IsTerminal(FileHandle output) {
     return ::GetConsoleMode(Native(output), &mode) != 0;
 }
 
+bool TakesCharacters(FileHandle output) {
+    return IsTerminal(output);
+}
+
+Moved WriteCharacters(FileHandle output, std::string_view text) {
+    std::wstring wide = FromText(text);
+    Moved written;
+    for (std::size_t done = 0; done < wide.size();) {
+        // The console takes a limited amount at once.
+        DWORD piece = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
+        DWORD put = 0;
+        if (!::WriteConsoleW(Native(output), wide.data() + done, piece, &put, nullptr) ||
+            put == 0) {
+            written.Error =
+                put == 0 && ::GetLastError() == NoError ? ERROR_WRITE_FAULT : ::GetLastError();
+            return written;
+        }
+        done += put;
+    }
+    written.Bytes = text.size();
+    return written;
+}
+
 bool SameTerminal(FileHandle first, FileHandle second) {
     return IsTerminal(first) && IsTerminal(second); // a process has one console
 }
@@ -612,8 +767,9 @@ void ReturnCursor(FileHandle console, const CursorAnchor& anchor, std::uint64_t 
 }
 
 std::optional<std::string> WholeCommandLine() {
-    const char* line = ::GetCommandLineA();
-    return std::string(line != nullptr ? line : "");
+    // The wide form: the A form would turn every character outside the ANSI code page into "?".
+    const wchar_t* line = ::GetCommandLineW();
+    return ToText(line != nullptr ? std::wstring_view(line) : std::wstring_view());
 }
 
 std::string WhyNoMount() {

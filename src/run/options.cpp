@@ -503,6 +503,60 @@ std::optional<std::string> NextArgument(std::string_view line, std::size_t& posi
     return argument;
 }
 
+bool IsBlank(char character) {
+    return character == ' ' || character == '\t';
+}
+
+// The arguments as the C runtime of Windows splits a command line for main.
+std::vector<std::string> SplitAsTheRuntimeDoes(std::string_view line) {
+    std::size_t at = 0;
+    // The program's name ends at the next quote when it begins with one, else at a blank; it
+    // knows no backslashes.
+    if (at < line.size() && line[at] == '"') {
+        at = line.find('"', at + 1);
+        at = at == std::string_view::npos ? line.size() : at + 1;
+    }
+    while (at < line.size() && !IsBlank(line[at])) {
+        ++at;
+    }
+    std::vector<std::string> arguments;
+    while (true) {
+        while (at < line.size() && IsBlank(line[at])) {
+            ++at;
+        }
+        if (at >= line.size()) {
+            return arguments;
+        }
+        std::string argument;
+        bool quoted = false;
+        while (at < line.size() && (quoted || !IsBlank(line[at]))) {
+            std::size_t backslashes = 0;
+            while (at < line.size() && line[at] == '\\') {
+                ++backslashes;
+                ++at;
+            }
+            if (at < line.size() && line[at] == '"') {
+                argument.append(backslashes / 2, '\\');
+                if (backslashes % 2 == 1) {
+                    argument += '"';
+                } else if (quoted && at + 1 < line.size() && line[at + 1] == '"') {
+                    argument += '"';
+                    ++at;
+                } else {
+                    quoted = !quoted;
+                }
+                ++at;
+            } else {
+                argument.append(backslashes, '\\');
+                if (backslashes == 0) {
+                    argument += line[at++];
+                }
+            }
+        }
+        arguments.push_back(std::move(argument));
+    }
+}
+
 } // namespace
 
 std::span<const OptionName> OptionTable() {
@@ -578,13 +632,17 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
-    std::vector<std::string> arguments;
+    std::vector<std::string> classic;
     std::size_t position = 0;
     NextArgument(commandLine, position); // the program's own name
     while (std::optional<std::string> argument = NextArgument(commandLine, position)) {
-        arguments.push_back(std::move(*argument));
+        classic.push_back(std::move(*argument));
     }
-    return arguments;
+    std::vector<std::string> arguments = SplitAsTheRuntimeDoes(commandLine);
+    bool controls = std::any_of(commandLine.begin(), commandLine.end(), [](char c) {
+        return static_cast<unsigned char>(c) < ' ' && c != '\t';
+    });
+    return controls && IsCompatibleForm(classic) ? classic : arguments;
 }
 
 } // namespace run

@@ -73,9 +73,14 @@ std::span<const OptionName> OptionTable();
 // The help text, a line each.
 std::vector<std::string> HelpText();
 
-// The arguments of a whole command line as Windows hands it over: blanks and control characters
-// separate arguments, a double quote switches grouping on and off and is dropped, and the
-// program's own name, which comes first, is left out.
+// The arguments of a whole command line as Windows hands it over (in UTF-8), split as the C
+// runtime splits it for every Windows program: blanks and tabs separate arguments, a double quote
+// switches grouping on and off, 2n backslashes before a quote stand for n and 2n+1 for n and the
+// quote itself, other backslashes for themselves, and "" inside quotes for a quote; the program's
+// own name, which comes first, is left out. So cmd, PowerShell and the quoting of any language's
+// process library reach the tool as they meant to. The classic form's own reading lets control
+// characters separate too: where that finds one of its lines in a line that holds them, the
+// classic form's reading holds, so that its lines run exactly as they did.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 } // namespace run

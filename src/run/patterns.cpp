@@ -1,5 +1,7 @@
 #include "run/patterns.h"
 
+#include "platform/platform.h"
+
 #include <algorithm>
 #include <optional>
 
@@ -219,21 +221,6 @@ std::vector<std::string_view> Components(std::string_view path) {
     return components;
 }
 
-// The text the listing's JSON shows for a path: bytes of 0x80 and above as Latin-1, in UTF-8.
-std::string ShownAsUtf8(std::string_view path) {
-    std::string shown;
-    for (char character : path) {
-        auto byte = static_cast<unsigned char>(character);
-        if (byte >= 0x80) {
-            shown += static_cast<char>(0xC0 | byte >> 6);
-            shown += static_cast<char>(0x80 | (byte & 0x3F));
-        } else {
-            shown += character;
-        }
-    }
-    return shown;
-}
-
 bool MatchesAsIs(const Pattern& pattern, std::string_view path) {
     std::vector<std::string_view> components = Components(path);
     if (pattern.FoldersOnly) {
@@ -244,8 +231,11 @@ bool MatchesAsIs(const Pattern& pattern, std::string_view path) {
 
 } // namespace
 
-Pattern CompilePattern(std::string_view text) {
+Pattern CompilePattern(std::string_view typed) {
     Pattern pattern;
+    std::optional<std::string> stored = platform::StoredNameOf(typed);
+    pattern.MatchesNothing = !stored;
+    std::string_view text = stored ? std::string_view(*stored) : typed;
     std::vector<std::string> components(1);
     bool anchored = false;
     for (std::size_t at = 0; at < text.size(); ++at) {
@@ -280,12 +270,16 @@ bool NamesNothing(std::string_view text) {
 }
 
 bool Matches(const Pattern& pattern, std::string_view path) {
+    if (pattern.MatchesNothing) {
+        return false;
+    }
     if (MatchesAsIs(pattern, path)) {
         return true;
     }
     bool high = std::any_of(path.begin(), path.end(),
                             [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-    return high && MatchesAsIs(pattern, ShownAsUtf8(path));
+    return platform::NamesAreAlsoLatin1Text && high &&
+           MatchesAsIs(pattern, platform::NameAsText(path));
 }
 
 Selector::Selector(const Selection& selection)

@@ -15,8 +15,12 @@
 //   class ("[!...]" or "[^...]" its complement, "a-z" a range); ASCII letters match in either case;
 // - "\" escapes the next character on POSIX and separates folders on Windows, so that a path pasted
 //   from the Windows listing matches.
-// A path is matched both as its bytes and as the text the listing's JSON shows (each byte of 0x80
-// and above as the Latin-1 character of that value, in UTF-8).
+// A pattern is typed as characters and a path is stored as bytes. On POSIX, where the bytes name
+// the file, a path is matched both as its bytes and as the text the listing's JSON shows (each
+// byte of 0x80 and above as the Latin-1 character of that value, in UTF-8). On Windows, where the
+// ANSI code page turns the bytes into the characters the file is named with, the pattern is turned
+// into those bytes, and one that holds a character no stored name can be named with matches
+// nothing (rather than a "?" that would match anything).
 namespace run {
 
 struct Selection {
@@ -28,6 +32,7 @@ struct Selection {
 struct Pattern {
     std::vector<std::string> Components;
     bool FoldersOnly = false;
+    bool MatchesNothing = false;
 };
 
 Pattern CompilePattern(std::string_view text);

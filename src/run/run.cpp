@@ -121,7 +121,7 @@ void TellWarnings(Status& status, const Totals& totals, bool eachFileNamed) {
     }
     // A typo must not pass for "nothing there".
     for (const std::string& pattern : totals.Walk.Unmatched) {
-        status.Warning("no file matches '", pattern, "'");
+        status.Warning("no file matches '" + status.TypedText(pattern) + "'");
     }
 }
 
@@ -330,13 +330,13 @@ void Mount(RunState& state, csc::Index& index, const Options& asked, const Defau
         },
         problem);
     if (error != platform::NoError) {
-        return Refuse(status,
-                      "cannot mount at " + console::Shown(state.Errors, asked.MountFolder) + " (" +
-                          (problem.empty() ? platform::DescribeError(error) : problem) + ")");
+        return Refuse(
+            status, "cannot mount at " + console::ShownText(state.Errors, asked.MountFolder) +
+                        " (" + (problem.empty() ? platform::DescribeError(error) : problem) + ")");
     }
     if (stood) {
         // Unmounted by an interrupt or by the user: either way the prompt gets a line of its own.
-        status.Closing("Unmounted " + console::Shown(state.Errors, asked.MountFolder));
+        status.Closing("Unmounted " + console::ShownText(state.Errors, asked.MountFolder));
     }
 }
 
@@ -359,7 +359,7 @@ bool ReadTables(Status& status, csc::Index& index) {
 // The folder the archives were looked for in, as the user named it.
 std::string ArchiveFolderShown(const RunState& state, const Options& asked) {
     return asked.ArchiveFolder.empty() ? std::string("the current folder")
-                                       : console::Shown(state.Errors, asked.ArchiveFolder);
+                                       : console::ShownText(state.Errors, asked.ArchiveFolder);
 }
 
 void Run(RunState& state, csc::Index& index, const Options& asked, const Defaults& defaults) {
@@ -377,7 +377,7 @@ void Run(RunState& state, csc::Index& index, const Options& asked, const Default
         platform::ErrorCode error = platform::CheckFolder(asked.OutputFolder);
         if (error != platform::NoError && !platform::IsNotFound(error)) {
             return Refuse(status, "cannot write into the output folder " +
-                                      console::Shown(state.Errors, asked.OutputFolder) + " (" +
+                                      console::ShownText(state.Errors, asked.OutputFolder) + " (" +
                                       platform::DescribeError(error) + ")");
         }
     }
@@ -397,8 +397,8 @@ void Run(RunState& state, csc::Index& index, const Options& asked, const Default
         }
         if (!problem.empty()) {
             return Refuse(status, "cannot mount at " +
-                                      console::Shown(state.Errors, asked.MountFolder) + " (" +
-                                      console::Shown(state.Errors, problem) + ")");
+                                      console::ShownText(state.Errors, asked.MountFolder) + " (" +
+                                      console::ShownText(state.Errors, problem) + ")");
         }
     }
     if (asked.What == Action::Stream && state.Output.IsTerminal) {
@@ -427,12 +427,13 @@ void Run(RunState& state, csc::Index& index, const Options& asked, const Default
         if (platform::ErrorCode error =
                 OpenOutputFolder(asked.OutputFolder, asked.OptionForm, root);
             error != platform::NoError) {
-            return Refuse(status, "cannot write into " +
-                                      (asked.OutputFolder.empty()
-                                           ? std::string("the current folder")
-                                           : "the output folder " +
-                                                 console::Shown(state.Errors, asked.OutputFolder)) +
-                                      " (" + platform::DescribeError(error) + ")");
+            return Refuse(status,
+                          "cannot write into " +
+                              (asked.OutputFolder.empty()
+                                   ? std::string("the current folder")
+                                   : "the output folder " +
+                                         console::ShownText(state.Errors, asked.OutputFolder)) +
+                              " (" + platform::DescribeError(error) + ")");
         }
     }
     if (!ReadTables(status, index)) {

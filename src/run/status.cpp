@@ -208,8 +208,8 @@ void Status::EndOpenLine() {
 
 void Status::Mounted(std::string_view folder, std::string_view unmountCommand) {
     if (ShowsProgress()) {
-        Closing("Mounted at " + console::Shown(*channel_, folder) +
-                "; unmount with: " + console::Shown(*channel_, unmountCommand));
+        Closing("Mounted at " + console::ShownText(*channel_, folder) +
+                "; unmount with: " + console::ShownText(*channel_, unmountCommand));
     }
 }
 
@@ -222,6 +222,10 @@ void Status::Warning(std::string_view before, std::string_view name, std::string
     console::WriteLine(*channel_, after);
 }
 
+std::string Status::TypedText(std::string_view typed) const {
+    return console::ShownText(*channel_, typed);
+}
+
 void Status::Error(std::string_view line) {
     ++errorLines_;
     Closing(line);
@@ -229,7 +233,7 @@ void Status::Error(std::string_view line) {
 
 void Status::UsageError(std::string_view problem) {
     ++errorLines_;
-    console::WriteLine(errors_, "cscunpack: " + console::Shown(errors_, problem));
+    console::WriteLine(errors_, "cscunpack: " + console::ShownText(errors_, problem));
     console::WriteLine(errors_, "Try 'cscunpack --help'");
 }
 

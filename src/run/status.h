@@ -92,6 +92,8 @@ class Status {
     // classic console, "cscunpack: warning: " in the option form), before, the name as the
     // console may show it, after. The run ends with exit code 1.
     void Warning(std::string_view before, std::string_view name = {}, std::string_view after = {});
+    // Text the user typed (a pattern) as the warnings' channel shows it.
+    std::string TypedText(std::string_view typed) const;
     // Files found damaged by a test: their lines are results, and the run ends with exit code 1.
     void Damaged(std::uint64_t files) { damaged_ += files; }
     // The line of an error that ends the run before its work ("cscunpack: " and the problem in the

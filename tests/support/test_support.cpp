@@ -212,6 +212,11 @@ constexpr unsigned kSecondsARunMayTake = 120;
 
 [[noreturn]] void Exec(std::vector<std::string> command) {
     ::alarm(kSecondsARunMayTake);
+    if (UnderLauncher()) {
+        // Wine names the files of the Linux side in the caller's character set, and reads the
+        // arguments in it: the expected trees hold UTF-8 names, whatever the caller's locale.
+        ::setenv("LC_ALL", "C.UTF-8", 1);
+    }
     // Only standard input, output and error go with the tool, whatever the test runner holds open.
     ::close_range(3, ~0u, 0);
     std::vector<char*> argv;
@@ -275,10 +280,33 @@ ToolRun RunToolIntoBrokenPipe(const std::filesystem::path& folder,
     return run;
 }
 
+namespace {
+
+ToolRun RunCaptured(const std::filesystem::path& folder, const std::vector<std::string>& command,
+                    Limits limits, Interrupt interrupt, const std::optional<std::string>& outputTo,
+                    const std::optional<std::string>& errorsTo);
+
+} // namespace
+
 ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                 Limits limits, Interrupt interrupt, const std::optional<std::string>& outputTo,
                 const std::optional<std::string>& errorsTo) {
-    std::vector<std::string> command = Command(arguments);
+    return RunCaptured(folder, Command(arguments), std::move(limits), std::move(interrupt),
+                       outputTo, errorsTo);
+}
+
+ToolRun RunOnLauncher(const std::filesystem::path& folder,
+                      const std::vector<std::string>& program) {
+    std::vector<std::string> command{std::getenv("CSCUNPACK_LAUNCHER")};
+    command.insert(command.end(), program.begin(), program.end());
+    return RunCaptured(folder, command, {}, {}, std::nullopt, std::nullopt);
+}
+
+namespace {
+
+ToolRun RunCaptured(const std::filesystem::path& folder, const std::vector<std::string>& command,
+                    Limits limits, Interrupt interrupt, const std::optional<std::string>& outputTo,
+                    const std::optional<std::string>& errorsTo) {
 
     TempFolder captures;
     std::filesystem::path outPath = captures.Path() / "stdout";
@@ -373,6 +401,8 @@ ToolRun RunTool(const std::filesystem::path& folder, const std::vector<std::stri
     result.Errors = errorsTo ? std::string() : ReadFile(errPath);
     return result;
 }
+
+} // namespace
 
 FirstLine RunToolReadingOneLine(const std::filesystem::path& folder,
                                 const std::vector<std::string>& arguments, const Limits& limits) {

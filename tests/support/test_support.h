@@ -121,6 +121,9 @@ ToolRun RunToolIntoBrokenPipe(const std::filesystem::path& folder,
 
 // Whether the executable runs under a launcher (another operating system's build).
 bool UnderLauncher();
+// Runs a program of the launcher's system (cmd under Wine, say) in folder, as RunTool runs the
+// tool.
+ToolRun RunOnLauncher(const std::filesystem::path& folder, const std::vector<std::string>& program);
 
 // AddressSanitizer and ThreadSanitizer reserve terabytes of address space and add shadow memory:
 // a limit on the address space, or a bound on peak memory, would measure them, not the tool.
