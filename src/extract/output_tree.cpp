@@ -92,6 +92,47 @@ bool SameBytes(Disk& disk, platform::FileHandle file, std::uint64_t offset,
     return true;
 }
 
+// Whether the open file holds nothing but zeros from offset on: only what it holds there is read,
+// as a hole reads as zeros anyway, so a tail that a first run made takes no reading at all, however
+// large the size that a record claims.
+bool ZerosFrom(Disk& disk, platform::FileHandle file, std::uint64_t offset, std::uint64_t size) {
+    static const std::uint8_t zeros[16 << 10] = {};
+    bool same = true;
+    for (std::uint64_t at = offset; same && at < size;) {
+        platform::Stretch data = disk.NextData(file, at, size);
+        if (data.Start >= data.End) {
+            break; // nothing but holes from here
+        }
+        for (std::uint64_t piece = data.Start; same && piece < data.End; piece += sizeof zeros) {
+            same = SameBytes(
+                disk, file, piece, zeros,
+                static_cast<std::size_t>(std::min<std::uint64_t>(sizeof zeros, data.End - piece)));
+        }
+        at = data.End;
+    }
+    return same;
+}
+
+// Whether a regular file stands at path holding the bytes that a later file of the run leaves
+// there. Both are read a piece at a time.
+bool AlreadyHoldsLater(Disk& disk, const std::string& path, const LaterBytes& later) {
+    platform::FileHandle file = platform::InvalidFile;
+    std::uint64_t size = 0;
+    if (disk.OpenExisting(path, file, size) != platform::NoError) {
+        return false;
+    }
+    bool same = size == later.Size;
+    std::uint8_t piece[16 << 10];
+    for (std::size_t done = 0; same && done < later.Held; done += sizeof piece) {
+        std::size_t wanted = std::min(sizeof piece, later.Held - done);
+        platform::Moved read = later.Source->ReadAt(later.Offset + done, piece, wanted);
+        same = read.Bytes == wanted && SameBytes(disk, file, done, piece, wanted);
+    }
+    same = same && ZerosFrom(disk, file, later.Held, size);
+    disk.Close(file);
+    return same;
+}
+
 // Whether a regular file stands at the entry's path holding exactly the bytes that writing the
 // entry would leave there: its size, then its bytes, the zero tail included. How many bytes the
 // payload gave goes to delivered.
@@ -114,23 +155,8 @@ bool AlreadyHolds(Disk& disk, const Entry& entry, std::size_t& delivered) {
         bytes = range.Spare.get();
         same = read.Error == platform::NoError; // bytes not read are not known to be the same
     }
-    same = same && SameBytes(disk, file, 0, bytes, delivered);
-    // The zero tail: only what the file holds there is read, as a hole reads as zeros anyway. A
-    // tail that a first run made takes no reading at all, however large the size that a record
-    // claims.
-    static const std::uint8_t zeros[16 << 10] = {};
-    for (std::uint64_t at = delivered; same && at < size;) {
-        platform::Stretch data = disk.NextData(file, at, size);
-        if (data.Start >= data.End) {
-            break; // nothing but holes from here
-        }
-        for (std::uint64_t piece = data.Start; same && piece < data.End; piece += sizeof zeros) {
-            same = SameBytes(
-                disk, file, piece, zeros,
-                static_cast<std::size_t>(std::min<std::uint64_t>(sizeof zeros, data.End - piece)));
-        }
-        at = data.End;
-    }
+    same = same && SameBytes(disk, file, 0, bytes, delivered) &&
+           ZerosFrom(disk, file, delivered, size);
     disk.Close(file);
     return same;
 }
@@ -315,6 +341,9 @@ void OutputTree::Take(Entry entry) {
         return;
     }
     writing.Place = landing.Entry;
+    if (laterAt_ && writing.Place != layout::None) {
+        writing.File.Later = laterAt_(writing.Place, writing.File);
+    }
     if (path.NameFolders > 0) {
         // It may lie at or below any earlier file, and any later one at or below it. Its name's
         // folders are written into only where they stand as folders, links refused: those the
@@ -444,6 +473,12 @@ void OutputTree::Write(Writing& writing) {
             outcome.UnreadAt = memory->Count;
             return;
         }
+        // A later file of the run takes this place: where its bytes stand already, nothing is
+        // written here, and the later file finds them too.
+        if (!inNewFolder && file.Later && AlreadyHoldsLater(disk_, file.Path.Text, *file.Later)) {
+            outcome = FileOutcome{.Unchanged = true};
+            return;
+        }
         // In a folder made by this run nothing stands but what the run wrote.
         if (!inNewFolder && (memory == nullptr || memory->Unread == platform::NoError) &&
             AlreadyHolds(disk_, file, delivered)) {
@@ -520,7 +555,7 @@ void OutputTree::Book(Writing& writing) {
             writing.Place != layout::None
                 ? std::exchange(StateOf(writing.Place), OnDisk::FileWritten) == OnDisk::FileWritten
                 : !pathsOutsideTheLayout_.insert(layout::PlaceKey(writing.File.Path.Text)).second;
-        report_.OverwrittenFiles += over ? 1 : 0;
+        report_.OverwrittenFiles += over && !outcome.Unchanged ? 1 : 0;
         if (outcome.ZeroTail) {
             ++report_.ZeroFilledFiles;
             if (writing.Order < firstZeroFilledOrder_) {

@@ -46,7 +46,8 @@
 //
 // A file that already stands at its path as a regular file (no link) holding exactly the bytes the
 // run would write is left as it stands: nothing is created, written, renamed or synced, and its
-// inode, times and links stay. Its size is compared first, then its bytes.
+// inode, times and links stay. Its size is compared first, then its bytes. The bytes the run would
+// write there are those of the last file of the run at that place, where the caller says which.
 //
 // A file is written under its final name when nothing stood there. When something did, it is
 // written beside it under a name nobody can guess, made to survive a power cut, and renamed over
@@ -59,6 +60,15 @@
 // way.
 namespace extract {
 
+// The bytes that a later file of the run leaves at a file's place: a range of an archive, and the
+// size that file has (a zero tail beyond the range).
+struct LaterBytes {
+    const RangeSource* Source = nullptr;
+    std::uint64_t Offset = 0;
+    std::size_t Held = 0;
+    std::uint64_t Size = 0;
+};
+
 // One file for the tree: where it goes, its bytes, and the size it must have (bytes beyond those
 // the payload gives are a zero tail, made by extending the file, so that a size field that lies
 // costs neither memory nor disk).
@@ -70,6 +80,9 @@ struct Entry {
     // read that failed.
     std::uint64_t SourceOffset = 0;
     std::uint32_t Source = 0;
+    // Where a later file of the run takes this one's place with other bytes (LaterAt says): those
+    // bytes.
+    std::optional<LaterBytes> Later = std::nullopt;
 };
 
 // A file that could not be written, and why.
@@ -133,6 +146,13 @@ class OutputTree {
     OutputTree(const OutputTree&) = delete;
     OutputTree& operator=(const OutputTree&) = delete;
 
+    // Where the caller knows what each place ends with (a second run, whose walk placed every file
+    // before): the bytes a later file of the run leaves at a file's place, or none where it is the
+    // last. A file is then left alone where those bytes stand already, so that a second run over a
+    // tree where nothing changed writes nothing, a path stored twice (or names that are one on
+    // Windows) included.
+    using LaterAt = std::function<std::optional<LaterBytes>(std::uint32_t place, const Entry&)>;
+    void KnowWhatEachPlaceEndsWith(LaterAt later) { laterAt_ = std::move(later); }
     // Waits until a file whose payload holds bytes of memory may be taken; call before allocating
     // it, so that what the files in flight hold stays within the bound.
     void MakeRoom(std::uint64_t bytes);
@@ -198,6 +218,7 @@ class OutputTree {
     std::uint64_t firstZeroFilledOrder_ = UINT64_MAX;
     std::uint64_t firstUnreadOrder_ = UINT64_MAX;
     const bool keepExisting_;
+    LaterAt laterAt_;
     const std::function<void(const Unwritten&)> onUnwritten_;
     const std::function<void(const Unread&)> onUnread_;
     // What a file settled before an earlier one has to tell, waiting to be told in order: no more

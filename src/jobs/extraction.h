@@ -6,6 +6,7 @@
 #include "layout/tree.h"
 
 #include <array>
+#include <optional>
 
 namespace jobs {
 
@@ -23,6 +24,17 @@ class ArchiveRanges : public extract::RangeSource {
     const csc::ByteSource* source_ = nullptr;
 };
 
+// Places every file the walk finds in a tree, as an extraction into an empty folder does.
+class Placing : public Job {
+  public:
+    Placing(layout::Tree& tree, const csc::IndexTables& tables) : tree_(tree), tables_(tables) {}
+    void Take(csc::ExtentReader& stored, FoundFile& file) override;
+
+  private:
+    layout::Tree& tree_;
+    const csc::IndexTables& tables_;
+};
+
 // The extract job: each file found goes to the output tree, with its bytes read from the archive
 // (small ones on the reading thread, large ones by the writer that writes them).
 class Extraction : public Job {
@@ -30,6 +42,13 @@ class Extraction : public Job {
     Extraction(extract::Disk& disk, const csc::IndexTables& tables, extract::TreeSettings settings)
         : layout_(tables), tree_(disk, layout_, std::move(settings)) {}
 
+    // On a second run: what each place of the tree ends with (finals, placed by a walk before this
+    // one), and the archives (by slot; none where not open). A file that a later file of the run
+    // replaces with other bytes is then compared with those bytes, so that a tree where nothing
+    // changed is left alone, a path stored twice included.
+    void
+    KnowWhatEachPlaceEndsWith(const layout::Tree& finals,
+                              const std::array<const csc::ByteSource*, csc::ArchiveSlots>& sources);
     void Take(csc::ExtentReader& stored, FoundFile& file) override;
     // Waits until every file is written and tells what writing came to.
     extract::TreeReport Finish() { return tree_.Finish(); }

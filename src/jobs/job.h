@@ -3,6 +3,7 @@
 #include "csc/reader.h"
 #include "csc/records.h"
 #include "layout/paths.h"
+#include "layout/tree.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -34,6 +35,9 @@ struct Unread {
     platform::ErrorCode Reason = platform::NoError;
 };
 using OnUnread = std::function<void(const Unread&)>;
+
+// What the layout keeps of a file: where its bytes lie, its size and form, and its sound.
+layout::FileFacts FactsOf(const FoundFile& file, const csc::IndexTables& tables);
 
 // Every job sees the same files in the same order. The walk has moved the archive's position past
 // each file's bytes already; a job reads them through stored, which cannot move it.

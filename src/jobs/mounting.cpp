@@ -15,24 +15,6 @@ constexpr std::size_t SpareBatches = 16;
 
 } // namespace
 
-layout::FileFacts FactsOf(const FoundFile& file, const csc::IndexTables& tables) {
-    layout::FileFacts facts{.Slot = static_cast<std::uint8_t>(file.Slot),
-                            .Form = file.Form,
-                            .Kind = layout::SoundKind::None,
-                            .Offset = static_cast<std::uint32_t>(file.Stored.Offset),
-                            .Held = static_cast<std::uint32_t>(file.Stored.Held),
-                            .Size = static_cast<std::uint32_t>(file.Size),
-                            .Sound = layout::None};
-    if (file.Tagged != nullptr) {
-        facts.Kind = layout::SoundKind::Tagged;
-        facts.Sound = static_cast<std::uint32_t>(file.Tagged - tables.TaggedSounds.data());
-    } else if (file.Mission != nullptr) {
-        facts.Kind = layout::SoundKind::Mission;
-        facts.Sound = static_cast<std::uint32_t>(file.Mission - tables.MissionSounds.data());
-    }
-    return facts;
-}
-
 Mounting::Mounting(const csc::IndexTables& tables, platform::FileTime foldersModified, bool builder)
     : tables_(tables), tree_(tables), foldersModified_(foldersModified) {
     // One builder, so that the files stand in the order a run writes them. It allocates now and

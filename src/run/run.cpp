@@ -12,8 +12,10 @@
 #include "run/archives.h"
 #include "run/walk.h"
 
+#include <array>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 namespace run {
 namespace {
@@ -241,12 +243,66 @@ void TellInterrupt(Status& status, std::uint64_t written) {
                        (written == 1 ? " was written" : " were written"));
 }
 
+// On a second run (an archive's folder stands in the output folder already), what each place of
+// the tree ends with: a walk that only places the files, quietly, as the extraction then does, so
+// that a file that a later file of the run replaces is compared with the bytes that will stand,
+// and a tree where nothing changed is left alone, paths stored twice included. It costs a walk of
+// the records (a listing's time), which a first run is spared.
+std::unique_ptr<layout::Tree> WhatEachPlaceEndsWith(RunState& state, csc::Index& index,
+                                                    const Options& asked,
+                                                    const platform::OutputRoot& root) {
+    bool stood = false;
+    for (std::string_view folder : csc::ArchiveFolderNames) {
+        folder.remove_suffix(1); // its separator
+        stood = stood || platform::CheckFolderBelow(root, std::string(folder)) == platform::NoError;
+    }
+    if (!stood) {
+        return nullptr;
+    }
+    auto finals = std::make_unique<layout::Tree>(index.Tables);
+    jobs::Placing placing(*finals, index.Tables);
+    Status silent(state.Output, state.Errors);
+    silent.Configure({.Classic = !asked.OptionForm, .Quiet = true});
+    // Where the archives stand and what the walk counts of them are the real walk's.
+    struct Kept {
+        std::uint64_t Position, ShortReads, ReadErrors, FirstReadErrorAt;
+        platform::ErrorCode FirstReadError;
+    };
+    std::array<Kept, csc::ArchiveSlots> kept{};
+    for (std::size_t slot = 0; slot < kept.size(); ++slot) {
+        const csc::Archive& archive = index.Archives[slot];
+        kept[slot] = {archive.Position, archive.ShortReads, archive.ReadErrors,
+                      archive.FirstReadErrorAt, archive.FirstReadError};
+    }
+    WalkCounts counts;
+    Walk(index, silent, WalkSettingsFor(asked), placing, counts);
+    for (std::size_t slot = 0; slot < kept.size(); ++slot) {
+        csc::Archive& archive = index.Archives[slot];
+        archive.Position = kept[slot].Position;
+        archive.ShortReads = kept[slot].ShortReads;
+        archive.ReadErrors = kept[slot].ReadErrors;
+        archive.FirstReadErrorAt = kept[slot].FirstReadErrorAt;
+        archive.FirstReadError = kept[slot].FirstReadError;
+    }
+    finals->Finish();
+    return finals;
+}
+
 void Extract(RunState& state, csc::Index& index, const Options& asked, const Defaults& defaults,
              platform::OutputRoot root) {
     Stopwatch stopwatch;
     Status& status = state.Status;
+    std::unique_ptr<layout::Tree> finals = WhatEachPlaceEndsWith(state, index, asked, root);
     extract::NativeDisk disk(std::move(root));
     jobs::Extraction extraction(disk, index.Tables, TreeSettingsFor(asked, defaults, status));
+    if (finals != nullptr) {
+        std::array<const csc::ByteSource*, csc::ArchiveSlots> sources{};
+        for (std::size_t slot = 0; slot < sources.size(); ++slot) {
+            sources[slot] =
+                csc::IsOpen(index.Archives[slot]) ? &index.Archives[slot].Source : nullptr;
+        }
+        extraction.KnowWhatEachPlaceEndsWith(*finals, sources);
+    }
     WalkCounts counts;
     Walk(index, status, WalkSettingsFor(asked), extraction, counts);
     if (platform::Interrupted()) {
