@@ -34,7 +34,8 @@ struct CyrillicSample {
         builder::ArchiveSetBuilder set;
         std::uint8_t ambience = set.AddTag("XAmbience", {"rain"});
         std::uint8_t odd = set.AddTag("XOdd Names", {"sub one"});
-        set.AddTaggedSound({builder::TagRef(ambience, 0)},
+        std::uint8_t device = set.AddTag("XCON", {"a:b"});
+        set.AddTaggedSound({builder::TagRef(ambience, 0), builder::TagRef(device, 0)},
                            {{File("Caf\xE9", 3, "cafe"), File("price\x80", 3, "price")}});
         set.AddTaggedSound({builder::TagRef(odd, 0)}, {{File("a", 3, "a"), File("b", 3, "b")}});
         fs::create_directories(archives);
@@ -158,7 +159,8 @@ TEST(Characters, WhatAUserTypesReachesTheFilesTheSystemShows) {
 }
 
 // An output folder named in Cyrillic receives the tree, each file named as the system names its
-// stored bytes; the JSON path names it so that a script of that system opens it; a console shows
+// stored bytes; the JSON path names it so that a script of that system opens it, and its tags
+// are the folders that system's run makes; a console shows
 // the name as the file is named; and a reader that goes away ends the run quietly.
 TEST(Characters, NamesReachFilesScriptsAndTheConsoleAsTheSystemNamesThem) {
     CyrillicSample sample;
@@ -172,6 +174,10 @@ TEST(Characters, NamesReachFilesScriptsAndTheConsoleAsTheSystemNamesThem) {
     auto json = RunTool(folder, {"-l", "--json", "-q", "-a", "Звуки", "-i", "price*"});
     std::size_t start = json.Output.find("\"path\": \"") + 9;
     std::string path = json.Output.substr(start, json.Output.find('"', start) - start);
+    EXPECT_NE(json.Output.find(UnderLauncher() ? "\"tags\": [\"Ambience.rain\", \"_CON.a_b\"]"
+                                               : "\"tags\": [\"Ambience.rain\", \"CON.a:b\"]"),
+              std::string::npos)
+        << json.Output;
     if (UnderLauncher()) {
         EXPECT_EQ(path, "__SchemaMetaFile_DVD1.csc/TaggedSounds/Ambience.rain/price€.ogg");
         auto type = testing_support::RunOnLauncher(
