@@ -96,8 +96,9 @@ TEST(Options, EveryProblemIsNamedInPlainWords) {
         {{"-d", ""}, "option '--output-dir' needs a folder, not an empty name"},
         {{"--output-dir="}, "option '--output-dir' needs a folder, not an empty name"},
         {{"-a", ""}, "option '--archives' needs a folder, not an empty name"},
-        {{"-l", "-t"}, "only one of --list, --test, --to-stdout and --mount can be given"},
-        {{"-p", "--names"}, "only one of --list, --test, --to-stdout and --mount can be given"},
+        {{"-l", "-t"}, "only one of --list, --test, --to-stdout, --mount and --serve can be given"},
+        {{"-p", "--names"},
+         "only one of --list, --test, --to-stdout, --mount and --serve can be given"},
         {{"--details"}, "--details goes with --list, not with an extraction"},
         {{"--json", "-q"}, "--json goes with --list or --test, not with an extraction"},
         {{"-x", ""}, "option '--exclude' needs a pattern that names files, not ''"},
@@ -116,25 +117,28 @@ TEST(Options, EveryProblemIsNamedInPlainWords) {
 // Every job refuses each option that does nothing for it, saying which jobs the option goes with,
 // and takes every option that does something for it.
 TEST(Options, AnOptionThatDoesNothingForTheJobIsRefused) {
-    const std::vector<std::string> jobs[] = {{}, {"-l"}, {"-t"}, {"-p"}, {"--mount", "m"}};
-    const char* const jobNames[] = {"an extraction", "--list", "--test", "--to-stdout", "--mount"};
+    const std::vector<std::string> jobs[] = {{},     {"-l"},           {"-t"},
+                                             {"-p"}, {"--mount", "m"}, {"--serve", "0"}};
+    const char* const jobNames[] = {"an extraction", "--list",  "--test",
+                                    "--to-stdout",   "--mount", "--serve"};
     struct Row {
         std::vector<std::string> option;
         const char* takenBy; // a letter for each job that takes it, in the order of jobs
         const char* goesWith;
     };
     const Row rows[] = {
-        {{"-d", "out"}, "E....", "--output-dir goes with an extraction"},
-        {{"-k"}, "E....", "--keep-existing goes with an extraction"},
-        {{"-j", "2"}, "E.T..", "--threads goes with an extraction or --test"},
-        {{"--json"}, ".LT..", "--json goes with --list or --test"},
-        {{"--details"}, ".L...", "--details goes with --list"},
-        {{"--background"}, "....M", "--background goes with --mount"},
-        {{"-r"}, "ELTSM", ""},
-        {{"-a", "dvd"}, "ELTSM", ""},
-        {{"-i", "*.ogg"}, "ELTSM", ""},
-        {{"-x", "*.ogg"}, "ELTSM", ""},
-        {{"-q"}, "ELTSM", ""},
+        {{"-d", "out"}, "E.....", "--output-dir goes with an extraction"},
+        {{"-k"}, "E.....", "--keep-existing goes with an extraction"},
+        {{"-j", "2"}, "E.T...", "--threads goes with an extraction or --test"},
+        {{"--json"}, ".LT...", "--json goes with --list or --test"},
+        {{"--details"}, ".L....", "--details goes with --list"},
+        {{"--background"}, "....M.", "--background goes with --mount"},
+        {{"--open"}, ".....S", "--open goes with --serve"},
+        {{"-r"}, "ELTSMS", ""},
+        {{"-a", "dvd"}, "ELTSMS", ""},
+        {{"-i", "*.ogg"}, "ELTSMS", ""},
+        {{"-x", "*.ogg"}, "ELTSMS", ""},
+        {{"-q"}, "ELTSMS", ""},
     };
     for (const Row& row : rows) {
         for (std::size_t job = 0; job < std::size(jobs); ++job) {
@@ -290,8 +294,8 @@ TEST(Options, AnOptionsValueIsItsValueInEverySpelling) {
         return patterns.empty() ? "" : patterns.front();
     };
     for (const run::OptionName& option : run::OptionTable()) {
-        if (!option.TakesValue() || option.Long == "threads") {
-            continue; // a number
+        if (!option.TakesValue() || option.Long == "threads" || option.Long == "serve") {
+            continue; // a number, or an address and a number
         }
         std::string name = "--" + std::string(option.Long);
         std::string letter =
@@ -312,4 +316,38 @@ TEST(Options, AnOptionsValueIsItsValueInEverySpelling) {
     }
     EXPECT_EQ(run::ReadCommandLine({"-q", "-?"}).Asked.What, run::Action::Help);
     EXPECT_TRUE(run::ReadCommandLine({"-q", "-RAWExtract"}).Asked.Raw);
+}
+
+// --serve takes a port, or a numeric address and a port; anything else is named.
+TEST(Options, ServeTakesAPortOrANumericAddressAndAPort) {
+    struct Case {
+        const char* value;
+        const char* address; // nothing: refused
+        std::uint16_t port;
+    };
+    const Case cases[] = {
+        {"8080", "127.0.0.1", 8080},
+        {"0", "127.0.0.1", 0},
+        {"0.0.0.0:80", "0.0.0.0", 80},
+        {"[::1]:0", "::1", 0},
+        {"x", nullptr, 0},
+        {"1.2.3:80", nullptr, 0},
+        {"70000", nullptr, 0},
+        {"localhost:80", nullptr, 0},
+        {"[zz]:1", nullptr, 0},
+        {"1.2.3.256:1", nullptr, 0},
+        {"", nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        run::CommandLine line = run::ReadCommandLine({"--serve", c.value});
+        if (c.address == nullptr) {
+            EXPECT_EQ(line.Problem, std::string("option '--serve' takes [ADDRESS:]PORT, a numeric "
+                                                "address and a port from 0 to 65535, not '") +
+                                        c.value + "'");
+        } else {
+            EXPECT_EQ(line.Problem, "") << c.value;
+            EXPECT_EQ(line.Asked.ServeAddress, c.address) << c.value;
+            EXPECT_EQ(line.Asked.ServePort, c.port) << c.value;
+        }
+    }
 }

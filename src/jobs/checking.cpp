@@ -9,11 +9,6 @@
 namespace jobs {
 namespace {
 
-std::string CutShort(std::size_t held, std::uint64_t size) {
-    return "cut short: the archive holds " + std::to_string(held) + " of its " +
-           std::to_string(size) + " bytes";
-}
-
 // A file this large passes the archive's read-ahead anyway: the worker that checks it reads it, so
 // that the copying out of the archive goes on beside the walk, as the checking does.
 constexpr std::size_t ReadByWorkerFrom = 64u << 10;
@@ -46,8 +41,7 @@ Checking::Checking(console::Console& results, bool json, unsigned workers)
                   return;
               }
               std::span<const std::uint8_t> bytes(check.Bytes.get(), check.Read);
-              check.Problem = check.File.Form == csc::StoredForm::Ogg ? sound::OggProblem(bytes)
-                                                                      : sound::WavProblem(bytes);
+              check.Problem = SoundProblem(check.File.Form, bytes);
           },
           [this](Check& check) {
               // Buffers are kept up to a bound: they spare the page faults of a new buffer for each
@@ -112,10 +106,7 @@ void Checking::Report(Check& check) {
     const std::optional<std::string>& problem = check.Problem;
     damaged_ += problem ? 1 : 0;
     if (json_) {
-        console::WriteLine(
-            results_,
-            JsonFile(check.File) + ", \"ok\": " + (problem ? "false" : "true") +
-                ", \"problem\": " + (problem ? JsonString(*problem) : std::string("null")) + "}");
+        console::WriteLine(results_, JsonChecked(check.File, problem));
     } else if (problem) {
         // The problem can quote the file's own bytes (a chunk's name), which must not drive the
         // terminal.

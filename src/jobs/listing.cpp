@@ -17,39 +17,6 @@ std::string Seconds(double seconds) {
     return text;
 }
 
-// A sound's headers, read where they stand in the archive, as far as the archive holds the file;
-// a read that the system fails ends them there, and is told.
-sound::Details DetailsOf(csc::ExtentReader& stored, const FoundFile& file,
-                         const OnUnread& onUnread) {
-    const csc::Extent& extent = file.Stored;
-    bool told = false;
-    sound::ReadPart read = [&](std::uint64_t offset, std::span<std::uint8_t> into) -> std::size_t {
-        if (offset >= extent.Held) {
-            return 0;
-        }
-        std::size_t count =
-            static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), extent.Held - offset));
-        platform::Moved got = stored.Read(csc::Extent{extent.Offset + offset, count}, into.data());
-        if (got.Error != platform::NoError && !told && onUnread) {
-            onUnread(Unread{
-                .File = file, .Offset = extent.Offset + offset + got.Bytes, .Reason = got.Error});
-            told = true;
-        }
-        return got.Bytes;
-    };
-    if (file.Form == csc::StoredForm::Wav) {
-        return sound::WavDetails(read, extent.Held);
-    }
-    if (file.Form == csc::StoredForm::Ogg) {
-        return sound::OggDetails(read, extent.Held);
-    }
-    return {};
-}
-
-std::string Optional(const std::optional<std::uint32_t>& value) {
-    return value ? std::to_string(*value) : "null";
-}
-
 } // namespace
 
 void Listing::Take(csc::ExtentReader& stored, FoundFile& file) {
@@ -70,31 +37,24 @@ void Listing::Take(csc::ExtentReader& stored, FoundFile& file) {
     }
     std::optional<sound::Details> details;
     if (details_) {
-        details = DetailsOf(stored, file, onUnread_);
+        const csc::Extent& extent = file.Stored;
+        bool told = false;
+        details = DetailsOf(file, [&](std::uint64_t offset, std::span<std::uint8_t> into) {
+            std::size_t count = static_cast<std::size_t>(
+                std::min<std::uint64_t>(into.size(), extent.Held - offset));
+            platform::Moved got =
+                stored.Read(csc::Extent{extent.Offset + offset, count}, into.data());
+            if (got.Error != platform::NoError && !told && onUnread_) {
+                onUnread_(Unread{.File = file,
+                                 .Offset = extent.Offset + offset + got.Bytes,
+                                 .Reason = got.Error});
+                told = true;
+            }
+            return got.Bytes;
+        });
     }
     if (json_) {
-        std::string line = JsonFile(file);
-        // Every tag a tagged sound carries, though a run files it under its first alone.
-        line += ", \"tags\": ";
-        if (file.Tagged != nullptr) {
-            line += "[";
-            for (std::size_t k = 0; k < file.Tagged->TagRefs.size(); ++k) {
-                line += (k == 0 ? "" : ", ") +
-                        JsonString(layout::TagFolderName(tables_, *file.Tagged, k));
-            }
-            line += "]";
-        } else {
-            line += "null";
-        }
-        line += ", \"mission\": " +
-                (file.Mission != nullptr ? JsonString(file.Mission->Name) : std::string("null"));
-        if (details) {
-            line += ", \"codec\": " + JsonString(details->Codec) +
-                    ", \"channels\": " + Optional(details->Channels) +
-                    ", \"rate\": " + Optional(details->Rate) + ", \"seconds\": " +
-                    (details->Seconds ? Seconds(*details->Seconds) : std::string("null"));
-        }
-        console::WriteLine(results_, line + "}");
+        console::WriteLine(results_, JsonListed(file, tables_, details));
         return;
     }
     // The size right-aligned in twelve columns.

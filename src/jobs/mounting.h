@@ -44,6 +44,8 @@ class Mounting : public Job, public platform::MountedTree {
     platform::Moved Read(std::uint64_t file, std::uint64_t offset, void* destination,
                          std::size_t count) const override;
     std::uint64_t Entries() const override { return tree_.Entries(); }
+    // The tree, once Finish has returned.
+    const layout::Tree& Layout() const { return tree_; }
     std::uint64_t Bytes() const override { return tree_.Bytes(); }
 
   private:

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
 
 namespace run {
 
@@ -26,7 +27,9 @@ enum LongOnly : int {
     NamesValue,
     VersionValue,
     MountValue,
-    BackgroundValue
+    BackgroundValue,
+    ServeValue,
+    OpenValue
 };
 
 constexpr unsigned ForExtraction = 1u << static_cast<unsigned>(Action::Extract);
@@ -34,11 +37,13 @@ constexpr unsigned ForList = 1u << static_cast<unsigned>(Action::List);
 constexpr unsigned ForTest = 1u << static_cast<unsigned>(Action::Test);
 constexpr unsigned ForStream = 1u << static_cast<unsigned>(Action::Stream);
 constexpr unsigned ForMount = 1u << static_cast<unsigned>(Action::Mount);
-constexpr unsigned ForEveryJob = ForExtraction | ForList | ForTest | ForStream | ForMount;
+constexpr unsigned ForServe = 1u << static_cast<unsigned>(Action::Serve);
+constexpr unsigned ForEveryJob =
+    ForExtraction | ForList | ForTest | ForStream | ForMount | ForServe;
 
 // Every option of the option form, in the order the help shows them; getopt's tables, the help,
 // and (through a test) the man page and the bash completion are made from this one.
-constexpr std::array<OptionName, 19> OptionNames = {{
+constexpr std::array<OptionName, 21> OptionNames = {{
     {"list", 'l', "", ForList, "list the files a run would write: size and path; write nothing"},
     {"names", NamesValue, "", ForList, "list the paths alone, one a line"},
     {"null", '0', "", ForList, "list the paths alone, each ended by a zero byte (xargs -0)"},
@@ -67,6 +72,10 @@ constexpr std::array<OptionName, 19> OptionNames = {{
      "show the tree a run writes, read-only, at the empty folder DIR,\n"
      "with ByTag/ beside it (every tag of every sound); Linux only"},
     {"background", BackgroundValue, "", ForMount, "with --mount: detach once the mount stands"},
+    {"serve", ServeValue, "[ADDRESS:]PORT", ForServe,
+     "serve a page of the tree a run writes at http://127.0.0.1:PORT/\n"
+     "(PORT 0: a free one) to search, play, check and download it"},
+    {"open", OpenValue, "", ForServe, "with --serve: open the page in the default browser"},
     {"help", 'h', "", ForEveryJob, "shows this text (also -? and /?)"},
     {"version", VersionValue, "", ForEveryJob, "shows the version"},
 }};
@@ -95,6 +104,8 @@ std::string JobName(Action job) {
         return "--to-stdout";
     case Action::Mount:
         return "--mount";
+    case Action::Serve:
+        return "--serve";
     default:
         return "an extraction";
     }
@@ -103,8 +114,8 @@ std::string JobName(Action job) {
 // "an extraction or --test", "--list": the jobs of bits, as the refusals name them.
 std::string JobNames(unsigned jobs) {
     std::vector<std::string> names;
-    for (Action job :
-         {Action::Extract, Action::List, Action::Test, Action::Stream, Action::Mount}) {
+    for (Action job : {Action::Extract, Action::List, Action::Test, Action::Stream, Action::Mount,
+                       Action::Serve}) {
         if ((jobs & 1u << static_cast<unsigned>(job)) != 0) {
             names.push_back(JobName(job));
         }
@@ -277,6 +288,43 @@ bool ReadThreads(std::string_view text, unsigned& threads) {
     return threads <= MostThreads;
 }
 
+// "[ADDRESS:]PORT": a port alone is served on 127.0.0.1; an address is numeric, IPv6 in brackets.
+bool ReadServeAddress(std::string_view text, std::string& address, std::uint16_t& port) {
+    std::size_t colon = text.rfind(':');
+    std::string_view digits = colon == std::string_view::npos ? text : text.substr(colon + 1);
+    address = colon == std::string_view::npos ? "127.0.0.1" : std::string(text.substr(0, colon));
+    if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
+        address = address.substr(1, address.size() - 2);
+        if (address.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos) {
+            return false;
+        }
+    } else {
+        int dots = 0;
+        for (std::size_t begin = 0; begin <= address.size(); ++dots) {
+            std::size_t end = std::min(address.find('.', begin), address.size());
+            std::string_view part = std::string_view(address).substr(begin, end - begin);
+            unsigned value = 0;
+            auto [stop, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+            if (part.empty() || part.size() > 3 || error != std::errc() ||
+                stop != part.data() + part.size() || value > 255) {
+                return false;
+            }
+            begin = end + 1;
+        }
+        if (dots != 4) {
+            return false;
+        }
+    }
+    unsigned value = 0;
+    auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.empty() || error != std::errc() || stop != digits.data() + digits.size() ||
+        value > 65535) {
+        return false;
+    }
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
 // A value that names a folder must name one: a script's "-d $UNSET" must not mean the current one.
 std::string FolderProblem(std::string_view option, const std::string& folder) {
     return folder.empty() ? "option '" + std::string(option) + "' needs a folder, not an empty name"
@@ -330,7 +378,7 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
     table.push_back({nullptr, 0, nullptr, 0});
 
     bool list = false, test = false, stream = false, names = false, nullEnded = false,
-         mount = false;
+         mount = false, serve = false;
     std::vector<const OptionName*> given; // in the order given
     int argc = static_cast<int>(argv.size() - 1);
     const std::string shortOptions = ShortOptions();
@@ -406,6 +454,17 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
         case BackgroundValue:
             asked.Background = true;
             break;
+        case ServeValue:
+            serve = true;
+            if (!ReadServeAddress(value, asked.ServeAddress, asked.ServePort)) {
+                line.Problem = "option '--serve' takes [ADDRESS:]PORT, a numeric address and a "
+                               "port from 0 to 65535, not '" +
+                               value + "'";
+            }
+            break;
+        case OpenValue:
+            asked.OpenPage = true;
+            break;
         case 'a':
             asked.ArchiveFolder = value;
             line.Problem = FolderProblem("--archives", value);
@@ -457,9 +516,10 @@ CommandLine OptionForm(const std::vector<std::string>& arguments) {
                  : test   ? Action::Test
                  : stream ? Action::Stream
                  : mount  ? Action::Mount
+                 : serve  ? Action::Serve
                           : Action::Extract;
-    if (int(list) + int(test) + int(stream) + int(mount) > 1) {
-        line.Problem = "only one of --list, --test, --to-stdout and --mount can be given";
+    if (int(list) + int(test) + int(stream) + int(mount) + int(serve) > 1) {
+        line.Problem = "only one of --list, --test, --to-stdout, --mount and --serve can be given";
     } else if (names && nullEnded) {
         line.Problem = "--names and --null cannot go together";
     } else if ((names || nullEnded) && (asked.Details || asked.Json)) {

@@ -2,6 +2,7 @@
 
 #include "jobs/listing.h"
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,7 +17,7 @@
 // extraction over the current folder.
 namespace run {
 
-enum class Action { Extract, List, Test, Stream, Mount, Help, Version };
+enum class Action { Extract, List, Test, Stream, Mount, Serve, Help, Version };
 
 struct Options {
     bool OptionForm = false;
@@ -31,6 +32,9 @@ struct Options {
     std::string OutputFolder;  // empty: the current folder
     std::string MountFolder;   // with Mount: where the tree is shown
     bool Background = false;   // with Mount: detach once the mount is ready
+    std::string ServeAddress;  // with Serve: a numeric address, IPv6 without brackets
+    std::uint16_t ServePort = 0;
+    bool OpenPage = false; // with Serve: open the page in the default browser
     std::vector<std::string> Include;
     std::vector<std::string> Exclude;
     std::optional<unsigned> Threads; // writers, or checkers; none: as many as suit the machine

@@ -7,7 +7,9 @@
 #include "jobs/listing.h"
 #include "jobs/mounting.h"
 #include "jobs/results.h"
+#include "jobs/serving.h"
 #include "jobs/streaming.h"
+#include "platform/http.h"
 #include "platform/mount.h"
 #include "run/archives.h"
 #include "run/walk.h"
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 namespace run {
 namespace {
@@ -184,6 +187,7 @@ StatusSettings StatusSettingsFor(const Options& asked, const RunState& state) {
             !(resultsOnTerminal && platform::SameTerminal(state.Output.Out, channel.Out)),
         .WholeRunItems = asked.OptionForm,
         .Doing = asked.What == Action::Mount    ? "Mounting"
+                 : asked.What == Action::Serve  ? "Reading"
                  : asked.What == Action::List   ? "Listing"
                  : asked.What == Action::Test   ? "Checking"
                  : asked.What == Action::Stream ? "Streaming"
@@ -412,6 +416,91 @@ bool ReadTables(Status& status, csc::Index& index) {
     return true;
 }
 
+// 16 random bytes from the system's generator, in hexadecimal.
+std::string Secret() {
+    unsigned char bytes[16] = {};
+    platform::SystemRandom(bytes, sizeof bytes);
+    static const char Digits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char byte : bytes) {
+        text += Digits[byte >> 4];
+        text += Digits[byte & 15];
+    }
+    return text;
+}
+
+// Serves the page of the tree a run with the same options writes, at the address asked, until an
+// interrupt comes: the tree is placed as the mount places it, and each file read from its archive
+// as it is asked for.
+// The address served, as a URL names it.
+std::string ServedHost(const Options& asked) {
+    bool ipv6 = asked.ServeAddress.find(':') != std::string::npos;
+    return ipv6 ? "[" + asked.ServeAddress + "]" : asked.ServeAddress;
+}
+
+void Serve(RunState& state, csc::Index& index, const Options& asked, const Defaults& defaults,
+           platform::HttpListener& listener) {
+    Status& status = state.Status;
+    const csc::Archive& indexArchive = index.Archives[csc::IndexArchive];
+    jobs::Mounting tree(index.Tables, platform::ModifiedTime(indexArchive.Source.File),
+                        defaults.Threads > 0);
+    WalkCounts counts;
+    Walk(index, status, WalkSettingsFor(asked), tree, counts);
+    tree.Finish();
+    if (platform::Interrupted()) {
+        return status.Interrupted("Interrupted");
+    }
+    TellWarnings(status, TotalsOf(index, std::move(counts)), true);
+    std::array<const csc::ByteSource*, csc::ArchiveSlots> archives{};
+    std::array<platform::FileTime, csc::ArchiveSlots> modified{};
+    for (std::size_t slot = 0; slot < archives.size(); ++slot) {
+        if (csc::IsOpen(index.Archives[slot])) {
+            archives[slot] = &index.Archives[slot].Source;
+            modified[slot] = platform::ModifiedTime(index.Archives[slot].Source.File);
+        }
+    }
+    // The handlers run on the server's threads; what they tell goes out one at a time.
+    std::mutex telling;
+    jobs::SiteSettings settings{
+        .Token = Secret(),
+        .Session = Secret(),
+        .Port = 0,
+        .Raw = asked.Raw,
+        .Archives = asked.ArchiveFolder,
+        .Include = asked.Include,
+        .Exclude = asked.Exclude,
+        .Selecting =
+            [](const std::vector<std::string>& include, const std::vector<std::string>& exclude) {
+                auto selector = std::make_shared<Selector>(Selection{include, exclude});
+                return jobs::PathSelection(
+                    [selector](std::string_view path) { return selector->Selected(path); });
+            },
+        .Warn =
+            [&](std::string_view warning) {
+                std::lock_guard lock(telling);
+                status.Warning(warning);
+                console::WriteOutEverything(state.Errors);
+            }};
+    std::string token = settings.Token;
+    jobs::Site site(tree.Layout(), index.Tables, archives, modified, std::move(settings));
+    site.Listening(listener.Port());
+    std::string address =
+        "http://" + ServedHost(asked) + ":" + std::to_string(listener.Port()) + "/";
+    if (asked.ServeAddress != "127.0.0.1" && asked.ServeAddress != "::1") {
+        status.Warning("the page is served to the network at " + address +
+                       ": anyone who has this address and its token can read the files");
+    }
+    status.Result("Serving at " + address + "#token=" + token);
+    console::WriteOutEverything(state.Output);
+    console::WriteOutEverything(state.Errors);
+    if (asked.OpenPage) {
+        platform::OpenInBrowser(address + "#token=" + token);
+    }
+    platform::ServeHttp(
+        listener, [&site](const platform::HttpRequest& request) { return site.Answer(request); });
+    status.Closing("Stopped serving");
+}
+
 // The folder the archives were looked for in, as the user named it.
 std::string ArchiveFolderShown(const RunState& state, const Options& asked) {
     return asked.ArchiveFolder.empty() ? std::string("the current folder")
@@ -455,6 +544,18 @@ void Run(RunState& state, csc::Index& index, const Options& asked, const Default
             return Refuse(status, "cannot mount at " +
                                       console::ShownText(state.Errors, asked.MountFolder) + " (" +
                                       console::ShownText(state.Errors, problem) + ")");
+        }
+    }
+    // The port is taken before the walk, so that one in use is told at once.
+    std::unique_ptr<platform::HttpListener> listener;
+    if (asked.What == Action::Serve) {
+        std::string problem;
+        listener = platform::ListenHttp(
+            platform::HttpSettings{.Address = asked.ServeAddress, .Port = asked.ServePort},
+            problem);
+        if (!listener) {
+            return Refuse(status, "cannot serve at " + ServedHost(asked) + ":" +
+                                      std::to_string(asked.ServePort) + " (" + problem + ")");
         }
     }
     if (asked.What == Action::Stream && state.Output.IsTerminal) {
@@ -504,6 +605,9 @@ void Run(RunState& state, csc::Index& index, const Options& asked, const Default
     }
     if (asked.What == Action::Mount) {
         return Mount(state, index, asked, defaults, mountPoint);
+    }
+    if (asked.What == Action::Serve) {
+        return Serve(state, index, asked, defaults, *listener);
     }
     ListTestOrStream(state, index, asked, defaults);
 }

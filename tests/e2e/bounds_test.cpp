@@ -321,7 +321,10 @@ TEST(Bounds, EveryPhaseStopsSoonAfterAnInterrupt) {
     };
     for (const Case& c : cases) {
         std::string name = c.arguments.empty() ? "(classic)" : c.arguments[0];
-        auto run = RunTool(folder.Path(), c.arguments, {},
+        // A disk that takes its time, so that the run is still going when the signal comes.
+        auto run = RunTool(folder.Path(), c.arguments,
+                           {.Environment = testing_support::FaultyReads(
+                                "SchemaMetafile_HardDrive.csc", std::nullopt, 5)},
                            {.Signal = SIGINT, .After = {}, .OnceOutputHolds = c.once});
         EXPECT_EQ(run.ExitCode, 130) << name << ": " << run.Errors;
         EXPECT_EQ(run.Output.find(last), std::string::npos) << name << " went on to the end";

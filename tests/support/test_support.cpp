@@ -189,8 +189,6 @@ bool UnderLauncher() {
     return launcher != nullptr && *launcher != '\0';
 }
 
-namespace {
-
 std::vector<std::string> Command(const std::vector<std::string>& arguments) {
     // The build's own executable, unless CSCUNPACK_EXE names another (the Windows build, say).
     const char* executable = std::getenv("CSCUNPACK_EXE");
@@ -227,6 +225,8 @@ constexpr unsigned kSecondsARunMayTake = 120;
     ::execv(argv[0], argv.data());
     ::_exit(127);
 }
+
+namespace {
 
 int ExitCode(pid_t child, long* peakResidentKiB = nullptr, int* killedBy = nullptr) {
     int status = 0;
@@ -282,7 +282,7 @@ ToolRun RunToolIntoBrokenPipe(const std::filesystem::path& folder,
 
 namespace {
 
-ToolRun RunCaptured(const std::filesystem::path& folder, const std::vector<std::string>& command,
+ToolRun RunCaptured(const std::filesystem::path& folder, std::vector<std::string> command,
                     Limits limits, Interrupt interrupt, const std::optional<std::string>& outputTo,
                     const std::optional<std::string>& errorsTo);
 
@@ -304,13 +304,19 @@ ToolRun RunOnLauncher(const std::filesystem::path& folder,
 
 namespace {
 
-ToolRun RunCaptured(const std::filesystem::path& folder, const std::vector<std::string>& command,
+ToolRun RunCaptured(const std::filesystem::path& folder, std::vector<std::string> command,
                     Limits limits, Interrupt interrupt, const std::optional<std::string>& outputTo,
                     const std::optional<std::string>& errorsTo) {
 
     TempFolder captures;
     std::filesystem::path outPath = captures.Path() / "stdout";
     std::filesystem::path errPath = captures.Path() / "stderr";
+    if (limits.AsNobody && !UnderLauncher()) {
+        // The build may lie in a folder that only its owner may enter: nobody runs a copy.
+        std::filesystem::path copy = captures.Path() / "cscunpack";
+        std::filesystem::copy_file(command.front(), copy);
+        command.front() = copy.string();
+    }
     // A child's peak memory counts the pages it had before it became the tool, a copy of this
     // process's: what earlier tests freed goes back to the system first.
     ::malloc_trim(0);

@@ -121,6 +121,10 @@ ToolRun RunToolIntoBrokenPipe(const std::filesystem::path& folder,
 
 // Whether the executable runs under a launcher (another operating system's build).
 bool UnderLauncher();
+// The command that runs the tool under test with arguments (its launcher first, where it has
+// one), and the call that a child process makes to become it.
+std::vector<std::string> Command(const std::vector<std::string>& arguments);
+[[noreturn]] void Exec(std::vector<std::string> command);
 // Runs a program of the launcher's system (cmd under Wine, say) in folder, as RunTool runs the
 // tool.
 ToolRun RunOnLauncher(const std::filesystem::path& folder, const std::vector<std::string>& program);
