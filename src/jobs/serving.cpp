@@ -316,6 +316,8 @@ HttpResponse Site::Answer(const HttpRequest& request) const {
         response = Text(200, std::string(page::page_js), "text/javascript; charset=utf-8");
     } else if (query.Path == "/page.css") {
         response = Text(200, std::string(page::page_css), "text/css; charset=utf-8");
+    } else if (query.Path == "/favicon.ico") {
+        response = Text(204, ""); // the page has no icon, and asks for none in vain
     } else if (query.Path == "/api/session") {
         response = Session(request);
     } else if (!Authorized(request)) {

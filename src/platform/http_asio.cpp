@@ -244,6 +244,10 @@ class Listener {
         acceptor_.async_accept(
             asio::make_strand(io_), [this](beast::error_code error, tcp::socket socket) {
                 if (!error) {
+                    // A response's header and its body's pieces leave as they are written, not
+                    // held back for the reader's acknowledgement of what went before.
+                    beast::error_code ignored;
+                    socket.set_option(tcp::no_delay(true), ignored);
                     auto session = std::make_shared<Session>(std::move(socket), shared_);
                     if (shared_.Connections > shared_.Settings.MostConnections) {
                         session->Refuse();

@@ -11,7 +11,11 @@ const state = {
 };
 const $ = (id) => document.getElementById(id);
 
-function say(text) { $('message').textContent = text || ''; }
+// A line for the user; an error stands out.
+function say(text, error = true) {
+  $('message').textContent = text || '';
+  $('message').classList.toggle('error', Boolean(error));
+}
 
 function readHash() {
   const params = {};
@@ -179,7 +183,12 @@ function rowOf(file, index) {
   check.textContent = 'check';
   check.className = 'check';
   take.append(link, check);
-  row.append(tickCell, cell('path', file.path), cell('archive', file.archive),
+  const path = cell('path', '');
+  const isolated = document.createElement('bdi');
+  isolated.textContent = file.path;
+  path.title = file.path;
+  path.append(isolated);
+  row.append(tickCell, path, cell('archive', file.archive),
     cell('size num', file.size), cell('format', file.format), cell('tags', (file.tags || []).join(', ')),
     cell('mission', file.mission), cell('codec', file.codec), cell('channels num', file.channels),
     cell('rate num', file.rate), cell('seconds num', file.seconds), take);
@@ -276,7 +285,7 @@ async function checkAll() {
   await Promise.all([worker(), worker(), worker(), worker()]);
   progress.hidden = true;
   draw();
-  say(files.length + ' files checked, ' + damaged + ' damaged');
+  say(files.length + ' files checked, ' + damaged + ' damaged', damaged > 0);
 }
 
 // The files to take: the rows ticked, else every match.
@@ -419,7 +428,7 @@ function wire() {
     if (event.target.classList.contains('check')) {
       try {
         const verdict = await check(file);
-        say(file.path + ': ' + (verdict.ok ? 'whole' : verdict.problem));
+        say(file.path + ': ' + (verdict.ok ? 'whole' : verdict.problem), !verdict.ok);
       } catch (error) { say('The check failed: ' + error.message); }
       draw();
       return;
@@ -462,7 +471,7 @@ async function start() {
   }
   try {
     state.info = await getJson('/api/info');
-    say('Reading the list of files...');
+    say('Reading the list of files...', false);
     state.files = await getJson('/api/files');
   } catch (error) {
     say('Open the address that cscunpack --serve printed, with its #token (' + error.message + ').');

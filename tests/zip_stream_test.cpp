@@ -1,0 +1,82 @@
+#include "jobs/zip_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string All(jobs::ZipStream& zip, std::size_t piece = 1000) {
+    std::string out;
+    std::string buffer(piece, '\0');
+    while (std::size_t got = zip.Produce(reinterpret_cast<std::uint8_t*>(buffer.data()), piece)) {
+        out.append(buffer, 0, got);
+    }
+    return out;
+}
+
+std::uint64_t At(const std::string& bytes, std::size_t at, int size) {
+    std::uint64_t value = 0;
+    for (int k = size - 1; k >= 0; --k) {
+        value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(k)]);
+    }
+    return value;
+}
+
+jobs::ZipReader Letters() {
+    return [](std::size_t member, std::uint64_t, std::uint8_t* into, std::size_t count) {
+        std::memset(into, 'a' + static_cast<int>(member % 26), count);
+        return count;
+    };
+}
+
+} // namespace
+
+// A zip is exactly as long as it said before its first byte, whatever the pieces it is taken in;
+// each entry's checksum is that of its bytes; past 65,535 entries the zip64 records count them.
+TEST(ZipStream, IsAsLongAsItSaysAndCountsEveryEntry) {
+    for (std::size_t count : {std::size_t{0}, std::size_t{3}, std::size_t{70000}}) {
+        std::vector<jobs::ZipMember> members;
+        for (std::size_t k = 0; k < count; ++k) {
+            members.push_back({.Name = "f/" + std::to_string(k), .Size = k % 5});
+        }
+        jobs::ZipStream zip(members, Letters());
+        std::string bytes = All(zip, count == 3 ? 7 : 65536);
+        ASSERT_EQ(bytes.size(), zip.Length()) << count;
+        std::size_t end = bytes.size() - 22;
+        ASSERT_EQ(At(bytes, end, 4), 0x06054b50u);
+        bool zip64 = count >= 0xFFFF;
+        EXPECT_EQ(At(bytes, end + 8, 2), zip64 ? 0xFFFFu : count);
+        if (zip64) {
+            std::size_t record = end - 20 - 56;
+            ASSERT_EQ(At(bytes, record, 4), 0x06064b50u);
+            EXPECT_EQ(At(bytes, record + 32, 8), count);
+            EXPECT_EQ(At(bytes, end - 20 + 8, 8), record) << "the locator finds the record";
+        }
+    }
+    std::vector<jobs::ZipMember> one = {{.Name = "x", .Size = 3}};
+    jobs::ZipStream zip(one, Letters());
+    std::string bytes = All(zip);
+    std::string content = "aaa";
+    EXPECT_EQ(bytes.substr(30 + 1, 3), content);
+    EXPECT_EQ(At(bytes, 30 + 1 + 3 + 4, 4),
+              jobs::ZipCrc(reinterpret_cast<const std::uint8_t*>(content.data()), 3))
+        << "the descriptor holds the bytes' checksum";
+    EXPECT_EQ(jobs::ZipCrc(reinterpret_cast<const std::uint8_t*>("123456789"), 9), 0xCBF43926u);
+}
+
+// A member whose bytes cannot all be read cuts the zip there: nothing follows in their place.
+TEST(ZipStream, AMemberThatCannotBeReadCutsTheZip) {
+    std::vector<jobs::ZipMember> members = {{.Name = "a", .Size = 10}, {.Name = "b", .Size = 10}};
+    jobs::ZipStream zip(members,
+                        [](std::size_t member, std::uint64_t offset, std::uint8_t* into,
+                           std::size_t count) -> std::size_t {
+                            std::memset(into, 'x', count);
+                            return member == 1 && offset + count > 4 ? (offset < 4 ? 4 - offset : 0)
+                                                                     : count;
+                        });
+    std::string bytes = All(zip);
+    EXPECT_LT(bytes.size(), zip.Length());
+    EXPECT_EQ(bytes.size(), (30 + 1 + 10 + 16) + 30 + 1 + 4u);
+}
