@@ -391,7 +391,8 @@ HttpResponse Site::Files() const {
     auto making = std::make_shared<Making>();
     HttpResponse response = Json("");
     response.Length = HttpResponse::UnknownLength;
-    response.Produce = [this, making](std::uint8_t* into, std::size_t room) -> std::size_t {
+    response.Produce = [this, making](std::uint64_t, std::uint8_t* into,
+                                      std::size_t room) -> std::size_t {
         Making& m = *making;
         std::size_t given = 0;
         while (given < room) {
@@ -542,24 +543,26 @@ HttpResponse Site::Bytes(std::uint32_t id, const HttpRequest& request) const {
                                                            std::to_string(facts.Size));
     }
     const csc::ByteSource* source = archives_[facts.Slot];
-    auto at = std::make_shared<std::uint64_t>(first);
-    auto warned = std::make_shared<bool>(false);
-    std::uint64_t end = first + length;
     response.Length = length;
-    response.Produce = [this, source, facts, at, end, warned, path](std::uint8_t* into,
-                                                                    std::size_t room) {
-        std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(room, end - *at));
-        platform::ErrorCode error = platform::NoError;
-        std::size_t given = ReadOfFile(*source, facts, *at, into, wanted, error);
-        if (given < wanted && !*warned && settings_.Warn) {
-            *warned = true;
+    if (first < facts.Held) {
+        // What the archive holds, copied to the connection by the system where it can.
+        response.Within = {.File = source->File,
+                           .Offset = facts.Offset + first,
+                           .Count = std::min<std::uint64_t>(facts.Held - first, length)};
+    }
+    auto failed = std::make_shared<platform::ErrorCode>(platform::NoError);
+    response.Produce = [source, facts, first, failed](std::uint64_t at, std::uint8_t* into,
+                                                      std::size_t room) {
+        return ReadOfFile(*source, facts, first + at, into, room, *failed);
+    };
+    response.Cut = [this, facts, first, failed, path](std::uint64_t at, platform::ErrorCode why) {
+        platform::ErrorCode error = why != platform::NoError ? why : *failed;
+        if (settings_.Warn) {
             settings_.Warn((error != platform::NoError
-                                ? CouldNotRead(facts.Slot, facts.Offset + *at + given, error)
+                                ? CouldNotRead(facts.Slot, facts.Offset + first + at, error)
                                 : std::string(csc::ArchiveFileNames[facts.Slot]) + " has shrunk") +
                            "; " + platform::NameAsText(path) + " was cut short as it was sent");
         }
-        *at += given;
-        return given;
     };
     return response;
 }
@@ -574,28 +577,26 @@ HttpResponse Site::Zip(const Query& query) const {
         DosTimeOf(modified_[facts.Slot].Seconds, member.DosTime, member.DosDate);
         members.push_back(std::move(member));
     }
-    auto warned = std::make_shared<bool>(false);
     auto zip = std::make_shared<ZipStream>(
-        std::move(members), [this, ids, warned](std::size_t member, std::uint64_t offset,
-                                                std::uint8_t* into, std::size_t count) {
+        std::move(members), [this, ids](std::size_t member, std::uint64_t offset,
+                                        std::uint8_t* into, std::size_t count) {
             layout::FileFacts facts = tree_.File(ids[member]);
             platform::ErrorCode error = platform::NoError;
-            std::size_t given =
-                ReadOfFile(*archives_[facts.Slot], facts, offset, into, count, error);
-            if (given < count && !*warned && settings_.Warn) {
-                *warned = true;
-                settings_.Warn(std::string(csc::ArchiveFileNames[facts.Slot]) +
-                               " could not be read in full; the zip was cut short as it was sent");
-            }
-            return given;
+            return ReadOfFile(*archives_[facts.Slot], facts, offset, into, count, error);
         });
     HttpResponse response;
     response.Headers = {{"Content-Type", "application/zip"},
                         {"Cache-Control", "no-store"},
                         {"Content-Disposition", Attachment("cscunpack.zip")}};
     response.Length = zip->Length();
-    response.Produce = [zip](std::uint8_t* into, std::size_t room) {
+    response.Produce = [zip](std::uint64_t, std::uint8_t* into, std::size_t room) {
         return zip->Produce(into, room);
+    };
+    response.Cut = [this](std::uint64_t, platform::ErrorCode) {
+        if (settings_.Warn) {
+            settings_.Warn(
+                "an archive could not be read in full; a zip was cut short as it was sent");
+        }
     };
     return response;
 }

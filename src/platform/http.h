@@ -39,13 +39,24 @@ struct HttpResponse {
     std::vector<std::pair<std::string, std::string>> Headers;
     std::string Body;
     // A body made piece by piece, where Produce is set: Length bytes (UnknownLength: sent in
-    // chunks until Produce gives none). Each call fills at most room bytes and returns how many it
-    // gave. A body that gives fewer bytes than it announced (an archive cut or failing under the
-    // server) is cut: the connection closes before the length is reached, so no client takes what
-    // it got for the whole.
+    // chunks until Produce gives none). Each call gives the body's bytes from at on, at most room
+    // of them, and returns how many it gave. A body that gives fewer bytes than it announced (an
+    // archive cut or failing under the server) is cut: the connection closes before the length is
+    // reached, so no client takes what it got for the whole, and Cut is told where and why
+    // (NoError: its source simply ended).
     static constexpr std::uint64_t UnknownLength = UINT64_MAX;
     std::uint64_t Length = 0;
-    std::function<std::size_t(std::uint8_t* into, std::size_t room)> Produce;
+    std::function<std::size_t(std::uint64_t at, std::uint8_t* into, std::size_t room)> Produce;
+    std::function<void(std::uint64_t at, ErrorCode why)> Cut;
+    // Where the body's first Count bytes lie in a file from Offset on: a server that can copy
+    // them within the system (sendfile on Linux) sends them so, without their passing through the
+    // program, and asks Produce for the rest only; elsewhere Produce gives every byte.
+    struct FileRange {
+        FileHandle File = InvalidFile;
+        std::uint64_t Offset = 0;
+        std::uint64_t Count = 0;
+    };
+    FileRange Within;
 };
 
 struct HttpSettings {

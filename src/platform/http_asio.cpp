@@ -13,6 +13,7 @@
 #else
 #include <spawn.h>
 #include <sys/random.h>
+#include <sys/sendfile.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -116,6 +117,7 @@ class Session : public std::enable_shared_from_this<Session> {
         header_->keep_alive(keepAlive_);
         left_ = chunked ? 0 : length;
         chunked_ = chunked;
+        sent_ = 0;
         serializer_.emplace(*header_);
         stream_.expires_after(shared_.Settings.SendTime);
         http::async_write_header(stream_, *serializer_,
@@ -139,9 +141,70 @@ class Session : public std::enable_shared_from_this<Session> {
                               });
             return;
         }
+#if !defined(_WIN32)
+        if (!chunked_ && response_.Within.File != InvalidFile && response_.Within.Count > 0) {
+            return SendWithin();
+        }
+#endif
         TakePiece();
         SendPiece();
     }
+
+#if !defined(_WIN32)
+    // The body's bytes that lie in a file, copied to the socket by the system.
+    void SendWithin() {
+        tcp::socket& socket = stream_.socket();
+        beast::error_code ignored;
+        socket.native_non_blocking(true, ignored);
+        const HttpResponse::FileRange& range = response_.Within;
+        while (sent_ < range.Count) {
+            off_t offset = static_cast<off_t>(range.Offset + sent_);
+            std::size_t count =
+                static_cast<std::size_t>(std::min<std::uint64_t>(range.Count - sent_, 1u << 20));
+            ssize_t moved =
+                ::sendfile(socket.native_handle(), static_cast<int>(range.File), &offset, count);
+            if (moved > 0) {
+                sent_ += static_cast<std::uint64_t>(moved);
+                left_ -= static_cast<std::uint64_t>(moved);
+                continue;
+            }
+            if (moved < 0 && errno == EINTR) {
+                continue;
+            }
+            if (moved < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                return WaitToWrite();
+            }
+            if (moved < 0 && (errno == EPIPE || errno == ECONNRESET)) {
+                return Close(); // the reader went
+            }
+            // The file ends before the range does (it has shrunk), or cannot be read.
+            if (response_.Cut) {
+                response_.Cut(sent_, moved < 0 ? static_cast<ErrorCode>(errno) : NoError);
+            }
+            return Close();
+        }
+        TakePiece();
+        SendPiece();
+    }
+
+    // Waits until the socket takes more, at most as long as a reader may take nothing.
+    void WaitToWrite() {
+        deadline_.expires_after(shared_.Settings.SendTime);
+        deadline_.async_wait([self = shared_from_this()](beast::error_code error) {
+            if (!error) {
+                self->Close();
+            }
+        });
+        stream_.socket().async_wait(tcp::socket::wait_write,
+                                    [self = shared_from_this()](beast::error_code error) {
+                                        self->deadline_.cancel();
+                                        if (error) {
+                                            return self->Close();
+                                        }
+                                        self->SendWithin();
+                                    });
+    }
+#endif
 
     void SendPiece() {
         std::size_t room = piece_.size();
@@ -151,7 +214,8 @@ class Session : public std::enable_shared_from_this<Session> {
                 return Done(true);
             }
         }
-        std::size_t given = response_.Produce(piece_.data(), room);
+        std::size_t given = response_.Produce(sent_, piece_.data(), room);
+        sent_ += given;
         stream_.expires_after(shared_.Settings.SendTime);
         auto next = [self = shared_from_this(), given](beast::error_code error, std::size_t) {
             if (error) {
@@ -170,6 +234,9 @@ class Session : public std::enable_shared_from_this<Session> {
                                      std::move(next));
         }
         if (given == 0) {
+            if (response_.Cut) {
+                response_.Cut(sent_, NoError);
+            }
             return Close(); // fewer bytes than announced: cut, never padded
         }
         left_ -= given;
@@ -232,7 +299,9 @@ class Session : public std::enable_shared_from_this<Session> {
     bool keepAlive_ = false;
     bool head_ = false;
     bool chunked_ = false;
-    std::uint64_t left_ = 0;
+    std::uint64_t left_ = 0; // of the length announced
+    std::uint64_t sent_ = 0; // of the body
+    asio::steady_timer deadline_{stream_.get_executor()};
 };
 
 class Listener {
