@@ -1,3 +1,4 @@
+// The checker's rules for Ogg and WAV files, and what --details reads of them.
 #include "sound/sound.h"
 
 #include <algorithm>
@@ -6,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+// The x86-64 processors' carry-less multiplication, for the checksum of long runs of bytes.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 #define CSCUNPACK_CARRY_LESS 1
