@@ -5,6 +5,7 @@
 #include "page_assets.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstring>
 #include <map>
@@ -179,17 +180,55 @@ std::string Hex(std::uint64_t value) {
     return std::string(text, end);
 }
 
+// Bytes of one archive fetched ahead for a request that reads many small parts one after another
+// (the details of every file walk each file's pages): one read of the system serves many files.
+struct ReadAhead {
+    std::vector<std::uint8_t> Bytes;
+    std::size_t Slot = csc::ArchiveSlots;
+    std::uint64_t Start = 0;
+};
+constexpr std::size_t ReadAheadBytes = 64 * 1024;
+constexpr unsigned MaxReadAheads = 8;
+
+// Reads as csc::ReadAt does, through ahead where it has room. A part the window could not fetch
+// (it ran into a failing sector past the part) is read again alone, so that what lies ahead
+// never fails what was asked.
+platform::Moved ReadAtAhead(ReadAhead* ahead, std::size_t slot, const csc::ByteSource& source,
+                            std::uint64_t offset, std::uint8_t* into, std::size_t count) {
+    if (ahead == nullptr || count >= ReadAheadBytes) {
+        return csc::ReadAt(source, offset, into, count);
+    }
+    auto holds = [&] {
+        return ahead->Slot == slot && offset >= ahead->Start &&
+               offset + count <= ahead->Start + ahead->Bytes.size();
+    };
+    if (!holds()) {
+        ahead->Bytes.resize(ReadAheadBytes);
+        platform::Moved fetched = csc::ReadAt(source, offset, ahead->Bytes.data(), ReadAheadBytes);
+        ahead->Bytes.resize(fetched.Bytes);
+        ahead->Slot = slot;
+        ahead->Start = offset;
+        if (!holds()) {
+            ahead->Bytes.clear();
+            return csc::ReadAt(source, offset, into, count);
+        }
+    }
+    std::memcpy(into, ahead->Bytes.data() + (offset - ahead->Start), count);
+    return {count, platform::NoError};
+}
+
 // The bytes of a file from offset on: its archive's, then the zero tail. Fewer than asked only
 // where the archive gives fewer than it held when the tree was made (it has shrunk, or the
 // system failed to read it): the caller cuts the response there.
 std::size_t ReadOfFile(const csc::ByteSource& source, const layout::FileFacts& facts,
                        std::uint64_t offset, std::uint8_t* into, std::size_t count,
-                       platform::ErrorCode& error) {
+                       platform::ErrorCode& error, ReadAhead* ahead = nullptr) {
     std::size_t given = 0;
     if (offset < facts.Held) {
         std::size_t wanted =
             static_cast<std::size_t>(std::min<std::uint64_t>(count, facts.Held - offset));
-        platform::Moved read = csc::ReadAt(source, facts.Offset + offset, into, wanted);
+        platform::Moved read =
+            ReadAtAhead(ahead, facts.Slot, source, facts.Offset + offset, into, wanted);
         given = read.Bytes;
         if (given < wanted) {
             error = read.Error;
@@ -387,8 +426,20 @@ HttpResponse Site::Files() const {
         std::string Pending = "[";
         std::size_t At = 0;
         bool Ended = false;
+        // The files' details are read ahead while few lists are being made at once, so that many
+        // clients cost no more memory than a few; past them each part is read alone.
+        std::atomic<unsigned>& Aheads;
+        std::optional<ReadAhead> Ahead;
+        explicit Making(std::atomic<unsigned>& aheads) : Aheads(aheads) {
+            if (++Aheads <= MaxReadAheads) {
+                Ahead.emplace();
+            }
+        }
+        ~Making() { --Aheads; }
+        Making(const Making&) = delete;
+        Making& operator=(const Making&) = delete;
     };
-    auto making = std::make_shared<Making>();
+    auto making = std::make_shared<Making>(readAheads_);
     HttpResponse response = Json("");
     response.Length = HttpResponse::UnknownLength;
     response.Produce = [this, making](std::uint64_t, std::uint8_t* into,
@@ -420,7 +471,8 @@ HttpResponse Site::Files() const {
                 layout::FileFacts facts = tree_.File(id);
                 details = DetailsOf(file, [&](std::uint64_t offset, std::span<std::uint8_t> part) {
                     platform::ErrorCode error = platform::NoError;
-                    return ReadOfFile(*source, facts, offset, part.data(), part.size(), error);
+                    return ReadOfFile(*source, facts, offset, part.data(), part.size(), error,
+                                      m.Ahead ? &*m.Ahead : nullptr);
                 });
             }
             std::string object = JsonListed(file, tables_, details);

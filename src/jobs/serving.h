@@ -9,6 +9,7 @@
 #include "platform/mount.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -89,6 +90,8 @@ class Site {
     std::vector<std::uint32_t> files_; // every file's id, in the tree's order
     // A check reads a whole file into memory: one at a time, so that many cost no more than one.
     mutable std::mutex checking_;
+    // Lists of every file being made now, which read ahead while they are few.
+    mutable std::atomic<unsigned> readAheads_{0};
 };
 
 } // namespace jobs
