@@ -24,6 +24,12 @@ std::uint64_t At(const std::string& bytes, std::size_t at, int size) {
     return value;
 }
 
+// A zip of members held in a list.
+jobs::ZipStream ZipOf(const std::vector<jobs::ZipMember>& members, jobs::ZipReader read) {
+    return jobs::ZipStream(
+        members.size(), [members](std::size_t k) { return members[k]; }, std::move(read));
+}
+
 jobs::ZipReader Letters() {
     return [](std::size_t member, std::uint64_t, std::uint8_t* into, std::size_t count) {
         std::memset(into, 'a' + static_cast<int>(member % 26), count);
@@ -41,7 +47,7 @@ TEST(ZipStream, IsAsLongAsItSaysAndCountsEveryEntry) {
         for (std::size_t k = 0; k < count; ++k) {
             members.push_back({.Name = "f/" + std::to_string(k), .Size = k % 5});
         }
-        jobs::ZipStream zip(members, Letters());
+        jobs::ZipStream zip = ZipOf(members, Letters());
         std::string bytes = All(zip, count == 3 ? 7 : 65536);
         ASSERT_EQ(bytes.size(), zip.Length()) << count;
         std::size_t end = bytes.size() - 22;
@@ -54,9 +60,19 @@ TEST(ZipStream, IsAsLongAsItSaysAndCountsEveryEntry) {
             EXPECT_EQ(At(bytes, record + 32, 8), count);
             EXPECT_EQ(At(bytes, end - 20 + 8, 8), record) << "the locator finds the record";
         }
+        // Each entry of the central directory finds its local header, under its own name.
+        std::size_t at = zip64 ? At(bytes, end - 20 - 56 + 48, 8) : At(bytes, end + 16, 4);
+        for (std::size_t k = 0; k < count; ++k) {
+            ASSERT_EQ(At(bytes, at, 4), 0x02014b50u) << k;
+            std::size_t nameSize = At(bytes, at + 28, 2);
+            std::size_t local = At(bytes, at + 42, 4);
+            ASSERT_EQ(At(bytes, local, 4), 0x04034b50u) << k;
+            EXPECT_EQ(bytes.substr(local + 30, nameSize), bytes.substr(at + 46, nameSize)) << k;
+            at += 46 + nameSize + At(bytes, at + 30, 2);
+        }
     }
     std::vector<jobs::ZipMember> one = {{.Name = "x", .Size = 3}};
-    jobs::ZipStream zip(one, Letters());
+    jobs::ZipStream zip = ZipOf(one, Letters());
     std::string bytes = All(zip);
     std::string content = "aaa";
     EXPECT_EQ(bytes.substr(30 + 1, 3), content);
@@ -69,13 +85,13 @@ TEST(ZipStream, IsAsLongAsItSaysAndCountsEveryEntry) {
 // A member whose bytes cannot all be read cuts the zip there: nothing follows in their place.
 TEST(ZipStream, AMemberThatCannotBeReadCutsTheZip) {
     std::vector<jobs::ZipMember> members = {{.Name = "a", .Size = 10}, {.Name = "b", .Size = 10}};
-    jobs::ZipStream zip(members,
-                        [](std::size_t member, std::uint64_t offset, std::uint8_t* into,
-                           std::size_t count) -> std::size_t {
-                            std::memset(into, 'x', count);
-                            return member == 1 && offset + count > 4 ? (offset < 4 ? 4 - offset : 0)
-                                                                     : count;
-                        });
+    jobs::ZipStream zip =
+        ZipOf(members,
+              [](std::size_t member, std::uint64_t offset, std::uint8_t* into,
+                 std::size_t count) -> std::size_t {
+                  std::memset(into, 'x', count);
+                  return member == 1 && offset + count > 4 ? (offset < 4 ? 4 - offset : 0) : count;
+              });
     std::string bytes = All(zip);
     EXPECT_LT(bytes.size(), zip.Length());
     EXPECT_EQ(bytes.size(), (30 + 1 + 10 + 16) + 30 + 1 + 4u);

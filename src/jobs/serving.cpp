@@ -244,6 +244,75 @@ std::size_t ReadOfFile(const csc::ByteSource& source, const layout::FileFacts& f
     return given;
 }
 
+// A share of what the answers being sent may hold of selections (the ids of a match or a zip,
+// and a zip's checksums), given back when the answer is gone.
+class SelectionHold {
+  public:
+    SelectionHold(std::atomic<std::size_t>& held, std::size_t bytes) : held_(held), bytes_(bytes) {}
+    ~SelectionHold() { held_ -= bytes_; }
+    SelectionHold(const SelectionHold&) = delete;
+    SelectionHold& operator=(const SelectionHold&) = delete;
+
+  private:
+    std::atomic<std::size_t>& held_;
+    std::size_t bytes_;
+};
+
+// However many clients ask for selections and however slowly they read them, the answers hold at
+// most this much of them; past it a client is asked to come back.
+constexpr std::size_t SelectionBudget = 2 * 1024 * 1024;
+
+std::shared_ptr<SelectionHold> HoldSelection(std::atomic<std::size_t>& held, std::size_t bytes) {
+    std::size_t before = held.load();
+    do {
+        if (before + bytes > SelectionBudget) {
+            return nullptr;
+        }
+    } while (!held.compare_exchange_weak(before, before + bytes));
+    return std::make_shared<SelectionHold>(held, bytes);
+}
+
+HttpResponse Busy() {
+    HttpResponse response = Text(503, "busy: too many selections are being sent; try again\n");
+    response.Headers.emplace_back("Retry-After", "1");
+    return response;
+}
+
+// The ids of a selection in the tree's order, found from its bits as they are asked for: a zip
+// asks for its members one after another (and from the first again for its central directory),
+// a match lists them once.
+class SelectionWalk {
+  public:
+    explicit SelectionWalk(Selection selection) : selection_(std::move(selection)) {}
+    std::size_t Count() const { return selection_.Count; }
+    // What its bits cost.
+    std::size_t Bytes() const { return selection_.Bits.size() / 8 + 1; }
+    std::uint32_t IdOf(std::size_t member) {
+        if (member < member_ || !started_) {
+            started_ = true;
+            member_ = 0;
+            id_ = Next(0);
+        }
+        for (; member_ < member; ++member_) {
+            id_ = Next(id_ + 1);
+        }
+        return id_;
+    }
+
+  private:
+    std::uint32_t Next(std::uint32_t from) const {
+        while (from < selection_.Bits.size() && !selection_.Bits[from]) {
+            ++from;
+        }
+        return from;
+    }
+
+    Selection selection_;
+    bool started_ = false;
+    std::size_t member_ = 0;
+    std::uint32_t id_ = 0;
+};
+
 } // namespace
 
 // A request's path and parameters.
@@ -485,13 +554,18 @@ HttpResponse Site::Files() const {
     return response;
 }
 
-std::vector<std::uint32_t> Site::Selected(const Query& query) const {
+Selection Site::Selected(const Query& query) const {
     // An empty pattern names nothing (the command line refuses one).
     std::vector<std::string> include = query.All("i");
     std::vector<std::string> exclude = query.All("x");
     std::erase(include, std::string());
     std::erase(exclude, std::string());
-    std::vector<std::uint32_t> chosen;
+    Selection chosen;
+    chosen.Bits.assign(tree_.Entries() + 1, false);
+    auto choose = [&](std::uint32_t id) {
+        chosen.Count += chosen.Bits[id] ? 0 : 1;
+        chosen.Bits[id] = true;
+    };
     // Ids, one a value or runs of them ("id=3-9,12").
     for (const std::string& list : query.All("id")) {
         std::string_view rest = list;
@@ -506,7 +580,7 @@ std::vector<std::uint32_t> Site::Selected(const Query& query) const {
             std::uint64_t end = last ? std::min<std::uint64_t>(*last, tree_.Entries()) : 0;
             for (std::uint64_t id = first ? *first : 1; first && last && id <= end; ++id) {
                 if (IsFile(id)) {
-                    chosen.push_back(static_cast<std::uint32_t>(id));
+                    choose(static_cast<std::uint32_t>(id));
                 }
             }
             rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
@@ -516,26 +590,48 @@ std::vector<std::uint32_t> Site::Selected(const Query& query) const {
         PathSelection taken = settings_.Selecting(include, exclude);
         for (std::uint32_t id : files_) {
             if (IsFile(id) && taken(tree_.PathOf(id))) {
-                chosen.push_back(id);
+                choose(id);
             }
         }
     }
-    // In the tree's order, each once.
-    std::sort(chosen.begin(), chosen.end());
-    chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
     return chosen;
 }
 
 HttpResponse Site::Match(const Query& query) const {
-    std::string ids = "[";
-    for (std::uint32_t id : Selected(query)) {
-        if (ids.size() > 1) {
-            ids += ',';
-        }
-        ids += std::to_string(id);
+    // Made as it is sent, from the selection's bits.
+    auto walk = std::make_shared<SelectionWalk>(Selected(query));
+    std::shared_ptr<SelectionHold> hold = HoldSelection(selectionsHeld_, walk->Bytes());
+    if (!hold) {
+        return Busy();
     }
-    ids += ']';
-    return Json(std::move(ids));
+    HttpResponse response = Json("");
+    response.Length = HttpResponse::UnknownLength;
+    auto pending = std::make_shared<std::string>("[");
+    auto at = std::make_shared<std::size_t>(0);
+    auto member = std::make_shared<std::size_t>(0);
+    response.Produce = [walk, hold, pending, at, member](std::uint64_t, std::uint8_t* into,
+                                                         std::size_t room) {
+        std::size_t given = 0;
+        while (given < room) {
+            if (*at == pending->size()) {
+                if (*member > walk->Count()) {
+                    break;
+                }
+                *pending = *member == walk->Count() ? std::string("]")
+                           : *member == 0           ? std::to_string(walk->IdOf(*member))
+                                                    : "," + std::to_string(walk->IdOf(*member));
+                *at = 0;
+                ++*member;
+                continue;
+            }
+            std::size_t part = std::min(room - given, pending->size() - *at);
+            std::memcpy(into + given, pending->data() + *at, part);
+            *at += part;
+            given += part;
+        }
+        return given;
+    };
+    return response;
 }
 
 HttpResponse Site::Check(std::uint32_t id) const {
@@ -620,19 +716,30 @@ HttpResponse Site::Bytes(std::uint32_t id, const HttpRequest& request) const {
 }
 
 HttpResponse Site::Zip(const Query& query) const {
-    std::vector<std::uint32_t> ids = Selected(query);
-    std::vector<ZipMember> members;
-    members.reserve(ids.size());
-    for (std::uint32_t id : ids) {
-        layout::FileFacts facts = tree_.File(id);
-        ZipMember member{.Name = platform::NameAsText(tree_.PathOf(id)), .Size = facts.Size};
-        DosTimeOf(modified_[facts.Slot].Seconds, member.DosTime, member.DosDate);
-        members.push_back(std::move(member));
+    auto walk = std::make_shared<SelectionWalk>(Selected(query));
+    // Its bits, and the checksum of each entry.
+    std::size_t bytes = walk->Bytes() + walk->Count() * sizeof(std::uint32_t);
+    if (bytes > SelectionBudget) {
+        return Text(400, "a zip holds at most " +
+                             std::to_string((SelectionBudget - walk->Bytes()) / 4) +
+                             " files of this tree: narrow the selection\n");
+    }
+    std::shared_ptr<SelectionHold> hold = HoldSelection(selectionsHeld_, bytes);
+    if (!hold) {
+        return Busy();
     }
     auto zip = std::make_shared<ZipStream>(
-        std::move(members), [this, ids](std::size_t member, std::uint64_t offset,
-                                        std::uint8_t* into, std::size_t count) {
-            layout::FileFacts facts = tree_.File(ids[member]);
+        walk->Count(),
+        [this, walk](std::size_t member) {
+            std::uint32_t id = walk->IdOf(member);
+            layout::FileFacts facts = tree_.File(id);
+            ZipMember entry{.Name = platform::NameAsText(tree_.PathOf(id)), .Size = facts.Size};
+            DosTimeOf(modified_[facts.Slot].Seconds, entry.DosTime, entry.DosDate);
+            return entry;
+        },
+        [this, walk](std::size_t member, std::uint64_t offset, std::uint8_t* into,
+                     std::size_t count) {
+            layout::FileFacts facts = tree_.File(walk->IdOf(member));
             platform::ErrorCode error = platform::NoError;
             return ReadOfFile(*archives_[facts.Slot], facts, offset, into, count, error);
         });
@@ -641,7 +748,7 @@ HttpResponse Site::Zip(const Query& query) const {
                         {"Cache-Control", "no-store"},
                         {"Content-Disposition", Attachment("cscunpack.zip")}};
     response.Length = zip->Length();
-    response.Produce = [zip](std::uint64_t, std::uint8_t* into, std::size_t room) {
+    response.Produce = [zip, hold](std::uint64_t, std::uint8_t* into, std::size_t room) {
         return zip->Produce(into, room);
     };
     response.Cut = [this](std::uint64_t, platform::ErrorCode) {

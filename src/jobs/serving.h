@@ -54,6 +54,13 @@ struct SiteSettings {
     std::function<void(std::string_view warning)> Warn;
 };
 
+// Files of the tree picked by a request: one bit for each entry, so that a selection of every
+// file costs an eighth of a byte a file.
+struct Selection {
+    std::vector<bool> Bits;
+    std::size_t Count = 0;
+};
+
 class Site {
   public:
     // The tree is whole (Finish has returned); archives holds each open archive's source by slot,
@@ -78,7 +85,7 @@ class Site {
     platform::HttpResponse Check(std::uint32_t id) const;
     platform::HttpResponse Bytes(std::uint32_t id, const platform::HttpRequest& request) const;
     platform::HttpResponse Zip(const Query& query) const;
-    std::vector<std::uint32_t> Selected(const Query& query) const;
+    Selection Selected(const Query& query) const;
     // A file of the tree as the walk found it.
     FoundFile FileOf(std::uint32_t id) const;
 
@@ -92,6 +99,8 @@ class Site {
     mutable std::mutex checking_;
     // Lists of every file being made now, which read ahead while they are few.
     mutable std::atomic<unsigned> readAheads_{0};
+    // What the answers being sent hold of selections, in bytes.
+    mutable std::atomic<std::size_t> selectionsHeld_{0};
 };
 
 } // namespace jobs

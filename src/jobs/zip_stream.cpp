@@ -91,31 +91,39 @@ void DosTimeOf(std::int64_t seconds, std::uint16_t& time, std::uint16_t& date) {
     date = static_cast<std::uint16_t>((year - 1980) << 9 | month << 5 | day);
 }
 
-ZipStream::ZipStream(std::vector<ZipMember> members, ZipReader read)
-    : members_(std::move(members)), read_(std::move(read)), offsets_(members_.size()),
-      crcs_(members_.size()) {
+bool IsZip64(const ZipMember& member) {
+    return member.Size >= Most32;
+}
+
+// The bytes of an entry's local header, its data and its descriptor.
+std::uint64_t LocalSpan(const ZipMember& member) {
+    bool big = IsZip64(member);
+    return LocalHeaderSize + member.Name.size() + (big ? 20 : 0) + member.Size + (big ? 24 : 16);
+}
+
+// The bytes of the extra field of an entry's central header: the zip64 sizes and offset it needs.
+std::size_t CentralExtra(const ZipMember& member, std::uint64_t localAt) {
+    std::size_t extra = (IsZip64(member) ? 16 : 0) + (localAt >= Most32 ? 8 : 0);
+    return extra > 0 ? 4 + extra : 0;
+}
+
+ZipStream::ZipStream(std::size_t count, ZipMembers members, ZipReader read)
+    : count_(count), members_(std::move(members)), read_(std::move(read)), crcs_(count) {
     std::uint64_t at = 0;
     std::uint64_t central = 0;
-    for (std::size_t k = 0; k < members_.size(); ++k) {
-        offsets_[k] = at;
-        bool big = Zip64Member(k);
-        at += LocalHeaderSize + members_[k].Name.size() + (big ? 20 : 0) + members_[k].Size +
-              (big ? 24 : 16);
-        std::size_t extra = (big ? 16 : 0) + (offsets_[k] >= Most32 ? 8 : 0);
-        central += CentralHeaderSize + members_[k].Name.size() + (extra > 0 ? 4 + extra : 0);
+    for (std::size_t k = 0; k < count_; ++k) {
+        ZipMember member = members_(k);
+        central += CentralHeaderSize + member.Name.size() + CentralExtra(member, at);
+        at += LocalSpan(member);
     }
     centralAt_ = at;
-    bool zip64 = members_.size() >= 0xFFFF || at >= Most32 || central >= Most32;
+    bool zip64 = count_ >= 0xFFFF || at >= Most32 || central >= Most32;
     length_ = at + central + (zip64 ? Zip64EndSize : 0) + EndSize;
 }
 
-bool ZipStream::Zip64Member(std::size_t member) const {
-    return members_[member].Size >= Most32;
-}
-
-void ZipStream::LocalHeader(std::size_t member) {
-    const ZipMember& file = members_[member];
-    bool big = Zip64Member(member);
+void ZipStream::LocalHeader() {
+    const ZipMember& file = current_;
+    bool big = IsZip64(file);
     Put32(pending_, 0x04034b50);
     Put16(pending_, big ? 45 : 20);
     Put16(pending_, Flags);
@@ -136,60 +144,60 @@ void ZipStream::LocalHeader(std::size_t member) {
     }
 }
 
-void ZipStream::Descriptor(std::size_t member) {
+void ZipStream::Descriptor() {
     Put32(pending_, 0x08074b50);
-    Put32(pending_, crcs_[member]);
-    if (Zip64Member(member)) {
-        Put64(pending_, members_[member].Size);
-        Put64(pending_, members_[member].Size);
+    Put32(pending_, crcs_[member_]);
+    if (IsZip64(current_)) {
+        Put64(pending_, current_.Size);
+        Put64(pending_, current_.Size);
     } else {
-        Put32(pending_, static_cast<std::uint32_t>(members_[member].Size));
-        Put32(pending_, static_cast<std::uint32_t>(members_[member].Size));
+        Put32(pending_, static_cast<std::uint32_t>(current_.Size));
+        Put32(pending_, static_cast<std::uint32_t>(current_.Size));
     }
 }
 
-void ZipStream::CentralDirectory() {
-    std::uint64_t centralSize = 0;
-    for (std::size_t k = 0; k < members_.size(); ++k) {
-        const ZipMember& file = members_[k];
-        bool big = Zip64Member(k);
-        bool far = offsets_[k] >= Most32;
-        std::size_t extra = (big ? 16 : 0) + (far ? 8 : 0);
-        std::size_t before = pending_.size();
-        Put32(pending_, 0x02014b50);
-        Put16(pending_, 45);
-        Put16(pending_, big || far ? 45 : 20);
-        Put16(pending_, Flags);
-        Put16(pending_, 0);
-        Put16(pending_, file.DosTime);
-        Put16(pending_, file.DosDate);
-        Put32(pending_, crcs_[k]);
-        Put32(pending_, Clamped(file.Size));
-        Put32(pending_, Clamped(file.Size));
-        Put16(pending_, static_cast<std::uint32_t>(file.Name.size()));
-        Put16(pending_, static_cast<std::uint32_t>(extra > 0 ? 4 + extra : 0));
-        Put16(pending_, 0); // no comment
-        Put16(pending_, 0); // disk
-        Put16(pending_, 0); // internal attributes
-        Put32(pending_, 0); // external attributes
-        Put32(pending_, Clamped(offsets_[k]));
-        pending_ += file.Name;
-        if (extra > 0) {
-            Put16(pending_, 0x0001);
-            Put16(pending_, static_cast<std::uint32_t>(extra));
-            if (big) {
-                Put64(pending_, file.Size);
-                Put64(pending_, file.Size);
-            }
-            if (far) {
-                Put64(pending_, offsets_[k]);
-            }
+void ZipStream::CentralHeader(std::size_t member) {
+    const ZipMember& file = current_;
+    bool big = IsZip64(file);
+    bool far = localAt_ >= Most32;
+    std::size_t extra = CentralExtra(file, localAt_);
+    std::size_t before = pending_.size();
+    Put32(pending_, 0x02014b50);
+    Put16(pending_, 45);
+    Put16(pending_, big || far ? 45 : 20);
+    Put16(pending_, Flags);
+    Put16(pending_, 0);
+    Put16(pending_, file.DosTime);
+    Put16(pending_, file.DosDate);
+    Put32(pending_, crcs_[member]);
+    Put32(pending_, Clamped(file.Size));
+    Put32(pending_, Clamped(file.Size));
+    Put16(pending_, static_cast<std::uint32_t>(file.Name.size()));
+    Put16(pending_, static_cast<std::uint32_t>(extra));
+    Put16(pending_, 0); // no comment
+    Put16(pending_, 0); // disk
+    Put16(pending_, 0); // internal attributes
+    Put32(pending_, 0); // external attributes
+    Put32(pending_, Clamped(localAt_));
+    pending_ += file.Name;
+    if (extra > 0) {
+        Put16(pending_, 0x0001);
+        Put16(pending_, static_cast<std::uint32_t>(extra - 4));
+        if (big) {
+            Put64(pending_, file.Size);
+            Put64(pending_, file.Size);
         }
-        centralSize += pending_.size() - before;
+        if (far) {
+            Put64(pending_, localAt_);
+        }
     }
-    std::uint64_t count = members_.size();
-    if (count >= 0xFFFF || centralAt_ >= Most32 || centralSize >= Most32) {
-        std::uint64_t zip64At = centralAt_ + centralSize;
+    centralSize_ += pending_.size() - before;
+}
+
+void ZipStream::End() {
+    std::uint64_t count = count_;
+    if (count >= 0xFFFF || centralAt_ >= Most32 || centralSize_ >= Most32) {
+        std::uint64_t zip64At = centralAt_ + centralSize_;
         Put32(pending_, 0x06064b50);
         Put64(pending_, 44);
         Put16(pending_, 45);
@@ -198,7 +206,7 @@ void ZipStream::CentralDirectory() {
         Put32(pending_, 0);
         Put64(pending_, count);
         Put64(pending_, count);
-        Put64(pending_, centralSize);
+        Put64(pending_, centralSize_);
         Put64(pending_, centralAt_);
         Put32(pending_, 0x07064b50);
         Put32(pending_, 0);
@@ -210,7 +218,7 @@ void ZipStream::CentralDirectory() {
     Put16(pending_, 0);
     Put16(pending_, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFF)));
     Put16(pending_, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFF)));
-    Put32(pending_, Clamped(centralSize));
+    Put32(pending_, Clamped(centralSize_));
     Put32(pending_, Clamped(centralAt_));
     Put16(pending_, 0);
 }
@@ -230,20 +238,35 @@ std::size_t ZipStream::Produce(std::uint8_t* into, std::size_t room) {
         if (ended_) {
             break;
         }
-        if (member_ == members_.size()) {
-            CentralDirectory();
-            ended_ = true;
+        if (inCentral_) {
+            // The central directory, an entry a step, then its end.
+            if (member_ == count_) {
+                End();
+                ended_ = true;
+                continue;
+            }
+            current_ = members_(member_);
+            CentralHeader(member_);
+            localAt_ += LocalSpan(current_);
+            ++member_;
+            continue;
+        }
+        if (member_ == count_) {
+            inCentral_ = true;
+            member_ = 0;
+            localAt_ = 0;
             continue;
         }
         if (!inData_) {
-            LocalHeader(member_);
+            current_ = members_(member_);
+            LocalHeader();
             inData_ = true;
             dataAt_ = 0;
             continue;
         }
-        std::uint64_t left = members_[member_].Size - dataAt_;
+        std::uint64_t left = current_.Size - dataAt_;
         if (left == 0) {
-            Descriptor(member_);
+            Descriptor();
             inData_ = false;
             ++member_;
             continue;

@@ -9,11 +9,11 @@
 #include <vector>
 
 // A zip archive made as it is read: stored entries (the sounds are compressed already), each
-// file's bytes read from its archive only when the zip reaches them, so that a zip of any size
-// costs a buffer and a checksum a file. Its length is known before the first byte: sizes stand in
-// the local headers, and each file's CRC-32, known once its bytes have passed, follows them in a
-// data descriptor. Past 4 GiB or 65,535 entries it takes the zip64 records. Names are UTF-8 (the
-// language flag set).
+// file's bytes read from its archive only when the zip reaches them and each entry's name asked
+// for when it is written, so that a zip of any size costs a buffer and a checksum a file. Its
+// length is known before the first byte: sizes stand in the local headers, and each file's CRC-32,
+// known once its bytes have passed, follows them in a data descriptor. Past 4 GiB or 65,535 entries
+// it takes the zip64 records. Names are UTF-8 (the language flag set).
 namespace jobs {
 
 struct ZipMember {
@@ -23,6 +23,8 @@ struct ZipMember {
     std::uint16_t DosDate = 0;
 };
 
+// The member-th entry (from 0); asked for again as often as the zip needs it, the same each time.
+using ZipMembers = std::function<ZipMember(std::size_t member)>;
 // Reads count bytes of member from offset on into into; fewer where they cannot be had, which cuts
 // the zip.
 using ZipReader = std::function<std::size_t(std::size_t member, std::uint64_t offset,
@@ -30,7 +32,7 @@ using ZipReader = std::function<std::size_t(std::size_t member, std::uint64_t of
 
 class ZipStream {
   public:
-    ZipStream(std::vector<ZipMember> members, ZipReader read);
+    ZipStream(std::size_t count, ZipMembers members, ZipReader read);
     // Every byte the zip holds.
     std::uint64_t Length() const { return length_; }
     // The next bytes, at most room of them; 0 at the end, or early where a member's bytes could not
@@ -38,23 +40,28 @@ class ZipStream {
     std::size_t Produce(std::uint8_t* into, std::size_t room);
 
   private:
-    bool Zip64Member(std::size_t member) const;
-    void LocalHeader(std::size_t member);
-    void Descriptor(std::size_t member);
-    void CentralDirectory();
+    void LocalHeader();
+    void Descriptor();
+    void CentralHeader(std::size_t member);
+    void End();
 
-    std::vector<ZipMember> members_;
+    std::size_t count_;
+    ZipMembers members_;
     ZipReader read_;
-    std::vector<std::uint64_t> offsets_; // of each local header
     std::vector<std::uint32_t> crcs_;
     std::uint64_t length_ = 0;
     std::uint64_t centralAt_ = 0;
-    // What is made and not yet given, and where the making stands.
+    // What is made and not yet given, and where the making stands: the entry being written (its
+    // bytes, or its place in the central directory), and where its local header stands.
     std::string pending_;
     std::size_t pendingAt_ = 0;
     std::size_t member_ = 0;
+    ZipMember current_;
+    std::uint64_t localAt_ = 0;
     std::uint64_t dataAt_ = 0;
     bool inData_ = false;
+    bool inCentral_ = false;
+    std::uint64_t centralSize_ = 0;
     bool ended_ = false;
     bool cut_ = false;
 };

@@ -36,7 +36,8 @@ using tcp = asio::ip::tcp;
 // small one: a few fast readers get large pieces, and a thousand slow ones cost little.
 constexpr std::size_t LargePiece = 256 * 1024;
 constexpr std::size_t SmallPiece = 4 * 1024;
-constexpr std::size_t LargePieceBudget = 4 * 1024 * 1024;
+constexpr std::size_t LargePieceBudget = 1024 * 1024;
+constexpr std::size_t HeaderSlack = 1024;
 
 struct Shared {
     HttpSettings Settings;
@@ -47,7 +48,9 @@ struct Shared {
 
 class Session : public std::enable_shared_from_this<Session> {
   public:
-    Session(tcp::socket socket, Shared& shared) : stream_(std::move(socket)), shared_(shared) {
+    Session(tcp::socket socket, Shared& shared)
+        : stream_(std::move(socket)), shared_(shared),
+          buffer_(shared.Settings.LongestHeader + HeaderSlack) {
         ++shared_.Connections;
     }
     ~Session() {
@@ -71,7 +74,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
   private:
     void Read(beast::error_code error) {
-        if (error == http::error::header_limit) {
+        if (error == http::error::header_limit || error == http::error::buffer_overflow) {
             return SendSimple(431, "request header too large", false);
         }
         if (error == http::error::body_limit) {
@@ -79,6 +82,9 @@ class Session : public std::enable_shared_from_this<Session> {
         }
         if (error) {
             return Close(); // the client went, timed out, or sent what is no HTTP
+        }
+        if (buffer_.size() == 0) {
+            buffer_.shrink_to_fit(); // an answer that takes long holds no room for headers
         }
         const auto& message = parser_->get();
         HttpRequest request;
@@ -289,7 +295,8 @@ class Session : public std::enable_shared_from_this<Session> {
 
     beast::tcp_stream stream_;
     Shared& shared_;
-    beast::flat_buffer buffer_{16 * 1024};
+    // Room for the longest header a request may have, and the start of a next one behind it.
+    beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::empty_body>> parser_;
     HttpResponse response_;
     std::optional<http::response<http::empty_body>> header_;
