@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -95,4 +96,33 @@ TEST(ZipStream, AMemberThatCannotBeReadCutsTheZip) {
     std::string bytes = All(zip);
     EXPECT_LT(bytes.size(), zip.Length());
     EXPECT_EQ(bytes.size(), (30 + 1 + 10 + 16) + 30 + 1 + 4u);
+}
+
+// Seconds since 1970 as a calendar names them (leap days of 2000 and none in 2100), and as a
+// zip's DOS words, which cannot say a time before 1980.
+TEST(ZipStream, NamesTimesAsACalendarDoes) {
+    struct Case {
+        std::int64_t Seconds;
+        jobs::CivilTime Civil;
+    };
+    for (const Case& c : {
+             Case{0, {1970, 1, 1, 4, 0, 0, 0}},
+             Case{951782400, {2000, 2, 29, 2, 0, 0, 0}},
+             Case{4107542399, {2100, 2, 28, 0, 23, 59, 59}},
+             Case{1796747986, {2026, 12, 8, 2, 16, 39, 46}},
+         }) {
+        jobs::CivilTime civil = jobs::CivilTimeOf(c.Seconds);
+        EXPECT_EQ(std::tie(civil.Year, civil.Month, civil.Day, civil.Weekday, civil.Hour,
+                           civil.Minute, civil.Second),
+                  std::tie(c.Civil.Year, c.Civil.Month, c.Civil.Day, c.Civil.Weekday, c.Civil.Hour,
+                           c.Civil.Minute, c.Civil.Second))
+            << c.Seconds;
+    }
+    std::uint16_t time = 0;
+    std::uint16_t date = 0;
+    jobs::DosTimeOf(1796747986, time, date);
+    EXPECT_EQ(date, (2026 - 1980) << 9 | 12 << 5 | 8);
+    EXPECT_EQ(time, 16 << 11 | 39 << 5 | 46 / 2);
+    jobs::DosTimeOf(0, time, date);
+    EXPECT_EQ(date, 1 << 5 | 1) << "before 1980: its first day";
 }

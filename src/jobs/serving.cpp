@@ -79,26 +79,14 @@ bool SameSecret(std::string_view a, std::string_view b) {
 
 // An HTTP date: "Tue, 08 Dec 2026 16:39:46 GMT".
 std::string HttpDate(std::int64_t seconds) {
-    static const char* const Days[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
+    static const char* const Days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::int64_t days = seconds >= 0 ? seconds / 86400 : 0;
-    std::int64_t inDay = seconds >= 0 ? seconds % 86400 : 0;
-    std::int64_t z = days + 719468;
-    std::int64_t era = z / 146097;
-    std::int64_t dayOfEra = z - era * 146097;
-    std::int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    std::int64_t shifted = (5 * dayOfYear + 2) / 153;
-    std::int64_t day = dayOfYear - (153 * shifted + 2) / 5 + 1;
-    std::int64_t month = shifted < 10 ? shifted + 3 : shifted - 9;
-    std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    CivilTime civil = CivilTimeOf(seconds);
     char text[40];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", Days[days % 7],
-                  static_cast<int>(day), Months[month - 1], static_cast<int>(year),
-                  static_cast<int>(inDay / 3600), static_cast<int>(inDay / 60 % 60),
-                  static_cast<int>(inDay % 60));
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", Days[civil.Weekday],
+                  civil.Day, Months[civil.Month - 1], civil.Year, civil.Hour, civil.Minute,
+                  civil.Second);
     return text;
 }
 
@@ -144,13 +132,13 @@ Range ParseRange(std::string_view header, std::uint64_t size) {
     if (!header.starts_with("bytes=") || header.find(',') != std::string_view::npos) {
         return range;
     }
-    std::string_view spec = header.substr(6);
-    std::size_t dash = spec.find('-');
+    std::string_view bounds = header.substr(6);
+    std::size_t dash = bounds.find('-');
     if (dash == std::string_view::npos) {
         return range;
     }
-    std::optional<std::uint64_t> first = Number(spec.substr(0, dash));
-    std::optional<std::uint64_t> last = Number(spec.substr(dash + 1));
+    std::optional<std::uint64_t> first = Number(bounds.substr(0, dash));
+    std::optional<std::uint64_t> last = Number(bounds.substr(dash + 1));
     if (!first && !last) {
         return range;
     }

@@ -68,10 +68,9 @@ std::uint32_t ZipCrc(const std::uint8_t* bytes, std::size_t count, std::uint32_t
     return ~crc;
 }
 
-void DosTimeOf(std::int64_t seconds, std::uint16_t& time, std::uint16_t& date) {
+CivilTime CivilTimeOf(std::int64_t seconds) {
     std::int64_t days = seconds >= 0 ? seconds / 86400 : 0;
     std::int64_t inDay = seconds >= 0 ? seconds % 86400 : 0;
-    // Days since 1970 as a civil date (the proleptic Gregorian calendar).
     std::int64_t z = days + 719468;
     std::int64_t era = z / 146097;
     std::int64_t dayOfEra = z - era * 146097;
@@ -79,16 +78,25 @@ void DosTimeOf(std::int64_t seconds, std::uint16_t& time, std::uint16_t& date) {
         (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
     std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
     std::int64_t shifted = (5 * dayOfYear + 2) / 153;
-    std::int64_t day = dayOfYear - (153 * shifted + 2) / 5 + 1;
     std::int64_t month = shifted < 10 ? shifted + 3 : shifted - 9;
-    std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    if (year < 1980 || year > 2107) {
+    return {.Year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0)),
+            .Month = static_cast<int>(month),
+            .Day = static_cast<int>(dayOfYear - (153 * shifted + 2) / 5 + 1),
+            .Weekday = static_cast<int>((days + 4) % 7), // 1970-01-01 was a Thursday
+            .Hour = static_cast<int>(inDay / 3600),
+            .Minute = static_cast<int>(inDay / 60 % 60),
+            .Second = static_cast<int>(inDay % 60)};
+}
+
+void DosTimeOf(std::int64_t seconds, std::uint16_t& time, std::uint16_t& date) {
+    CivilTime civil = CivilTimeOf(seconds);
+    if (civil.Year < 1980 || civil.Year > 2107) {
         time = 0;
         date = 1 << 5 | 1; // 1980-01-01, the first day a zip can say
         return;
     }
-    time = static_cast<std::uint16_t>(inDay / 3600 << 11 | inDay / 60 % 60 << 5 | inDay % 60 / 2);
-    date = static_cast<std::uint16_t>((year - 1980) << 9 | month << 5 | day);
+    time = static_cast<std::uint16_t>(civil.Hour << 11 | civil.Minute << 5 | civil.Second / 2);
+    date = static_cast<std::uint16_t>((civil.Year - 1980) << 9 | civil.Month << 5 | civil.Day);
 }
 
 bool IsZip64(const ZipMember& member) {

@@ -69,6 +69,19 @@ class ZipStream {
 // The CRC-32 of zip (and of gzip and PNG): reflected, polynomial 0xEDB88320.
 std::uint32_t ZipCrc(const std::uint8_t* bytes, std::size_t count, std::uint32_t crc = 0);
 
+// A time in UTC as a calendar names it (the proleptic Gregorian calendar), from seconds since
+// 1970; times before 1970 are taken as its start.
+struct CivilTime {
+    int Year = 1970;
+    int Month = 1;   // 1 to 12
+    int Day = 1;     // 1 to 31
+    int Weekday = 4; // 0 Sunday to 6 Saturday
+    int Hour = 0;
+    int Minute = 0;
+    int Second = 0;
+};
+CivilTime CivilTimeOf(std::int64_t seconds);
+
 // A time as the zip's two DOS words (local time is not known: UTC), from seconds since 1970.
 void DosTimeOf(std::int64_t seconds, std::uint16_t& time, std::uint16_t& date);
 
