@@ -433,14 +433,16 @@ TEST(Pool, MemoryRunningOutOnAWorkerThrowsOnTheCallersThread) {
         [](int&) {});
     EXPECT_THROW(
         {
-            for (int task = 0; task < 1000; ++task) {
+            // Far more tasks than may be in flight, so that the caller must wait for the workers
+            // however slowly the failing one is scheduled.
+            for (int task = 0; task < 100000; ++task) {
                 pool.WaitForRoom(1);
                 pool.Submit(task, 1);
             }
             pool.WaitUntilFinished();
         },
         std::bad_alloc);
-    EXPECT_LT(ran.load(), 1000);
+    EXPECT_LT(ran.load(), 100000);
 }
 
 // Memory that runs out on a writer ends the run at once, as it would one file at a time, and

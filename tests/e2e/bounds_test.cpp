@@ -184,13 +184,17 @@ TEST(Bounds, AnInterruptDuringTheLastFileIsNotSwallowed) {
     set.AddMissionSound("M", {{File("huge", 3, std::string(256 * MiB, 'h'))}});
     TempFolder folder;
     builder::WriteArchiveSet(set.Build(), folder.Path());
-    // Early signals find the run before its file; the one sought finds the file taken and being
-    // written, which the run finishes before it stops.
+    // Each signal goes once the run has made its output folder (a signal before the program
+    // starts is the sanitizers' to take); early ones find the run before its file, the one sought
+    // finds the file taken and being written, which the run finishes before it stops.
     bool caught = false;
-    for (int after = 2; after < 1000 && !caught; after += 3) {
+    for (int after = 0; after < 1000 && !caught; after += 3) {
         fs::remove_all(folder.Path() / "out");
-        auto run = RunTool(folder.Path(), {"-q", "-d", "out"}, {},
-                           {.Signal = SIGINT, .After = std::chrono::milliseconds(after)});
+        auto run =
+            RunTool(folder.Path(), {"-q", "-d", "out"}, {},
+                    {.Signal = SIGINT, .After = std::chrono::milliseconds(after), .Once = [&] {
+                         return fs::exists(folder.Path() / "out");
+                     }});
         if (!run.SignalledWhileRunning || run.KilledBy != 0) {
             continue;
         }
