@@ -359,6 +359,20 @@ void Refuse(Status& status, const std::string& problem) {
     status.Error("cscunpack: " + problem);
 }
 
+// Places every file as a run with the same options would, for the mount and the page; false
+// where an interrupt came first, which is told.
+bool PlaceTree(Status& status, csc::Index& index, const Options& asked, jobs::Mounting& tree) {
+    WalkCounts counts;
+    Walk(index, status, WalkSettingsFor(asked), tree, counts);
+    tree.Finish();
+    if (platform::Interrupted()) {
+        status.Interrupted("Interrupted");
+        return false;
+    }
+    TellWarnings(status, TotalsOf(index, std::move(counts)), true);
+    return true;
+}
+
 // Shows the tree a run with the same options writes, and ByTag/, at point (the mount folder,
 // resolved) until it is unmounted.
 void Mount(RunState& state, csc::Index& index, const Options& asked, const Defaults& defaults,
@@ -367,13 +381,9 @@ void Mount(RunState& state, csc::Index& index, const Options& asked, const Defau
     const csc::Archive& indexArchive = index.Archives[csc::IndexArchive];
     jobs::Mounting mounting(index.Tables, platform::ModifiedTime(indexArchive.Source.File),
                             defaults.Threads > 0);
-    WalkCounts counts;
-    Walk(index, status, WalkSettingsFor(asked), mounting, counts);
-    mounting.Finish();
-    if (platform::Interrupted()) {
-        return status.Interrupted("Interrupted");
+    if (!PlaceTree(status, index, asked, mounting)) {
+        return;
     }
-    TellWarnings(status, TotalsOf(index, std::move(counts)), true);
     std::string problem;
     bool stood = false;
     platform::ErrorCode error = platform::ServeMount(
@@ -429,14 +439,15 @@ std::string Secret() {
     return text;
 }
 
-// Serves the page of the tree a run with the same options writes, at the address asked, until an
-// interrupt comes: the tree is placed as the mount places it, and each file read from its archive
-// as it is asked for.
 // The address served, as a URL names it.
 std::string ServedHost(const Options& asked) {
     bool ipv6 = asked.ServeAddress.find(':') != std::string::npos;
     return ipv6 ? "[" + asked.ServeAddress + "]" : asked.ServeAddress;
 }
+
+// Serves the page of the tree a run with the same options writes, at the address asked, until an
+// interrupt comes: the tree is placed as the mount places it, and each file read from its archive
+// as it is asked for.
 
 void Serve(RunState& state, csc::Index& index, const Options& asked, const Defaults& defaults,
            platform::HttpListener& listener) {
@@ -444,13 +455,9 @@ void Serve(RunState& state, csc::Index& index, const Options& asked, const Defau
     const csc::Archive& indexArchive = index.Archives[csc::IndexArchive];
     jobs::Mounting tree(index.Tables, platform::ModifiedTime(indexArchive.Source.File),
                         defaults.Threads > 0);
-    WalkCounts counts;
-    Walk(index, status, WalkSettingsFor(asked), tree, counts);
-    tree.Finish();
-    if (platform::Interrupted()) {
-        return status.Interrupted("Interrupted");
+    if (!PlaceTree(status, index, asked, tree)) {
+        return;
     }
-    TellWarnings(status, TotalsOf(index, std::move(counts)), true);
     std::array<const csc::ByteSource*, csc::ArchiveSlots> archives{};
     std::array<platform::FileTime, csc::ArchiveSlots> modified{};
     for (std::size_t slot = 0; slot < archives.size(); ++slot) {
